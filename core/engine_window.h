@@ -1,0 +1,35 @@
+// What the engines touch of the window while they run. The desktop program, the command
+// line and the tests each plug in their own implementation; engines reach it through
+// Window(). ScanActive, RecoveryActive and ScanStartTime are process-wide state
+// (process_state.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pyralis {
+
+class EngineWindow {
+ public:
+  virtual ~EngineWindow() = default;
+  // Let pending window messages be handled (the Stop buttons run in here). Called very
+  // often (per directory entry, per cluster); implementations may skip calls that come
+  // within a few milliseconds of the last one.
+  virtual void ProcessMessages() {}
+  // The scan dialog: found-files field, elapsed field, gauge maximum and position.
+  virtual void SetFilesFoundText(const std::string& text) {}
+  virtual void SetElapsedText(const std::string& text) {}
+  virtual void SetGaugeMaxValue(int64_t value) {}
+  virtual void SetGaugeProgress(int64_t value) {}
+  // The second panel (index 1) of the main window's status bar.
+  virtual void SetStatusFilesText(const std::string& text) {}
+  // Appends one line to LogMemo.
+  virtual void LogLine(const std::string& line) {}
+};
+
+// The installed window, or a do-nothing one when none is installed.
+EngineWindow& Window();
+// Installs `window` (not owned); nullptr goes back to the do-nothing window.
+void SetEngineWindow(EngineWindow* window);
+
+}  // namespace pyralis

@@ -1,0 +1,77 @@
+#include "core/found_files.h"
+
+#include <cstdio>
+#include <string>
+
+namespace pyralis {
+
+TFoundFiles FoundFiles;
+
+void TFoundFiles::clear() {
+  records_.clear();
+  records_.shrink_to_fit();
+}
+
+void TFoundFiles::append(FoundFileRecord record) {
+  record.Name = cut_characters(record.Name);
+  record.Path = cut_characters(record.Path);
+  records_.push_back(std::move(record));
+}
+
+std::string quality_to_text(int quality) {
+  if (quality == 0) return "Overwritten";
+  if (quality >= 1 && quality <= 33) return "Bad";
+  if (quality >= 34 && quality <= 66) return "Middle";
+  if (quality >= 67 && quality <= 99) return "Good";
+  if (quality == 100) return "Very Good";
+  if (quality == -1) return "Error";
+  if (quality == -2) return "Compressed";
+  if (quality == -3) return "Encrypted";
+  return "";
+}
+
+std::string size_to_text(int64_t size, char decimal_point) {
+  char text[64];
+  if (size >= 1000000) {
+    std::snprintf(text, sizeof text, "%.2f Mb", static_cast<double>(size) / 1000000.0);
+    for (char* p = text; *p; ++p)
+      if (*p == '.') *p = decimal_point;
+  } else if (size < 1024) {
+    std::snprintf(text, sizeof text, "%lld b", static_cast<long long>(size));
+  } else {
+    std::snprintf(text, sizeof text, "%.0f Kb", static_cast<double>(size) / 1024.0);
+  }
+  return text;
+}
+
+namespace {
+// Length of the UTF-8 sequence that starts with `lead`; 1 for stray bytes.
+size_t sequence_length(unsigned char lead) {
+  if (lead < 0xC0) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+}  // namespace
+
+std::string cut_characters(std::string_view text, size_t max_chars) {
+  size_t pos = 0, chars = 0;
+  while (pos < text.size() && chars < max_chars) {
+    pos += sequence_length(static_cast<unsigned char>(text[pos]));
+    ++chars;
+  }
+  return std::string(text.substr(0, std::min(pos, text.size())));
+}
+
+std::string cut_bytes(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return std::string(text);
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t next = pos + sequence_length(static_cast<unsigned char>(text[pos]));
+    if (next > max_bytes) break;
+    pos = next;
+  }
+  return std::string(text.substr(0, pos));
+}
+
+}  // namespace pyralis

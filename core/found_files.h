@@ -1,0 +1,58 @@
+// The catalogue of deleted files found by the last scan (`FoundFiles`), and the two
+// texts a record is shown by. Row i of the list is record i.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pyralis {
+
+// Date-time value: days since 1899-12-30 00:00, the fraction being the time of day.
+// 0.0 stands for a missing date.
+using TDateTime = double;
+
+struct FoundFileRecord {
+  int64_t Inode = 0;           // FAT: first cluster; NTFS: MFT record number
+  int64_t Sector = 0;          // NTFS: sector of the MFT record; FAT: 0
+  int64_t Size = 0;            // bytes (64-bit: files of 2 GiB and more are kept whole)
+  int8_t RecoveryQuality = 0;  // 0..100 per cent, -1 error, -2 compressed, -3 encrypted
+  TDateTime Created = 0.0;
+  TDateTime Modified = 0.0;
+  std::string Name;  // UTF-8, at most 255 characters
+  std::string Path;  // UTF-8, at most 255 characters
+};
+
+class TFoundFiles {
+ public:
+  int32_t Count() const { return static_cast<int32_t>(records_.size()); }
+  FoundFileRecord& operator[](int32_t i) { return records_[static_cast<size_t>(i)]; }
+  const FoundFileRecord& operator[](int32_t i) const { return records_[static_cast<size_t>(i)]; }
+  // Releases the storage; the count becomes 0.
+  void clear();
+  // Appends one record; Name and Path are cut to 255 characters first.
+  void append(FoundFileRecord record);
+  // Whole-record access for the column sort, which permutes records in place.
+  std::vector<FoundFileRecord>& Records() { return records_; }
+  size_t Capacity() const { return records_.capacity(); }
+
+ private:
+  std::vector<FoundFileRecord> records_;
+};
+
+extern TFoundFiles FoundFiles;
+
+// "Overwritten", "Bad", "Middle", "Good", "Very Good", "Error", "Compressed",
+// "Encrypted", or "" for any other value.
+std::string quality_to_text(int quality);
+// "N b", "N Kb" (1024 steps) or "N.NN Mb" (1,000,000 steps), decimal point of the C locale
+// unless `decimal_point` is given.
+std::string size_to_text(int64_t size, char decimal_point = '.');
+
+// Cuts UTF-8 text to its first `max_chars` characters, never inside a character.
+std::string cut_characters(std::string_view text, size_t max_chars = 255);
+// Cuts UTF-8 text to at most `max_bytes` bytes, never inside a character.
+std::string cut_bytes(std::string_view text, size_t max_bytes = 255);
+
+}  // namespace pyralis

@@ -1,0 +1,38 @@
+#include "core/process_state.h"
+
+#include <cstdio>
+
+#include "core/found_files.h"
+
+namespace pyralis {
+
+std::atomic<bool> ScanActive{false};
+std::atomic<bool> RecoveryActive{false};
+std::chrono::steady_clock::time_point ScanStartTime{};
+std::array<uint8_t, 512> FatBootSector{};
+std::array<uint8_t, 512> NtfsBootSector{};
+char SelectedDrive = 0;
+std::array<bool, 6> SortToggle{};
+
+std::string elapsed_text() {
+  using namespace std::chrono;
+  auto elapsed = duration_cast<seconds>(steady_clock::now() - ScanStartTime).count();
+  if (elapsed < 0) elapsed = 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(elapsed / 3600),
+                static_cast<long long>(elapsed / 60 % 60), static_cast<long long>(elapsed % 60));
+  return text;
+}
+
+void reset_process_state() {
+  FoundFiles.clear();
+  ScanActive = false;
+  RecoveryActive = false;
+  ScanStartTime = {};
+  FatBootSector.fill(0);
+  NtfsBootSector.fill(0);
+  SelectedDrive = 0;
+  SortToggle.fill(false);
+}
+
+}  // namespace pyralis

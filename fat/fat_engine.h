@@ -1,0 +1,18 @@
+// Entries of the FAT engine (FAT12, FAT16, FAT32 with long names).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pyralis {
+
+class TRawDiskAccessComponent;
+
+// Walks the volume's directory tree and appends every deleted file to FoundFiles.
+// Expects FatBootSector filled by the driver. Returns 1.
+int fat_scan(TRawDiskAccessComponent& component);
+// Rebuilds row `index` of FoundFiles from its first cluster and the free clusters after it
+// and writes it into `folder`. Returns 1.
+int fat_undelete(TRawDiskAccessComponent& component, int32_t index, const std::string& folder);
+
+}  // namespace pyralis

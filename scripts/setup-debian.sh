@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Pyralis needs on Debian 12, with apt-get only.
+# Does nothing when everything is already installed.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkgconf qt6-base-dev qt6-base-dev-tools qt6-svg-dev
+  libblkid-dev libgtest-dev xvfb xauth imagemagick fonts-dejavu-core mtools dosfstools fdisk
+  sleuthkit time clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}" >&2
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
