@@ -1,0 +1,42 @@
+// Temporary folders, sample volumes and shell helpers for tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pyralis::test {
+
+// A fresh folder under $TMPDIR, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Root of the sample volumes (PYRALIS_FIXTURES_DIR).
+std::string fixtures_dir();
+// Decompresses fixtures_dir()/relative (a .gz) into `dir`; returns the new file's path, or ""
+// when the sample is missing.
+std::string gunzip_fixture(const std::string& relative, const TempDir& dir);
+// Runs a shell command; returns its exit status (-1 when it could not run). Output is
+// captured into *output when given.
+int run_command(const std::string& command, std::string* output = nullptr);
+// True when `program` is on PATH.
+bool have_program(const std::string& program);
+// Whole file content ("" when unreadable) and writing helpers.
+std::string read_file(const std::string& path);
+bool write_file(const std::string& path, const std::string& content);
+// Hex SHA-256-free fingerprint good enough to see a change: FNV-1a 64 of the file.
+uint64_t file_fingerprint(const std::string& path);
+// Single-quote a string for the shell.
+std::string shell_quote(const std::string& text);
+
+}  // namespace pyralis::test
