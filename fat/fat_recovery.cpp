@@ -1,0 +1,104 @@
+// fat_undelete: writes one found file into the destination folder.
+#include "fat/fat_recovery.h"
+
+#include <algorithm>
+
+#include "core/engine_window.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "core/recovered_file.h"
+#include "fat/fat_engine.h"
+#include "fat/fat_volume.h"
+
+namespace pyralis {
+
+namespace {
+
+// Contiguous free clusters are read together, up to this many bytes per read.
+constexpr uint64_t kMaxRunBytes = 1 << 20;
+
+}  // namespace
+
+CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint64_t size,
+                                 RecoveredFile& out, std::string* error) {
+  const FatLayout& l = volume.layout();
+  const uint64_t run_limit = std::max<uint64_t>(1, kMaxRunBytes / l.cluster_size);
+  TMemoryStream run;
+  uint64_t left = size;
+  uint32_t x = first_cluster;
+  while (left > 0) {
+    // x, then the clusters right after it while they are free and still needed.
+    uint32_t count = 1;
+    uint64_t covered = l.cluster_size;
+    uint32_t after = 0;
+    for (;;) {
+      Window().ProcessMessages();
+      if (!RecoveryActive) return CollectResult::kStopped;
+      after = volume.table().next_free_cluster(x + count - 1);
+      if (covered >= left || count >= run_limit || after != x + count) break;
+      ++count;
+      covered += l.cluster_size;
+    }
+    run.SetSize(0);
+    run.SetPosition(0);
+    volume.ReadClusters(x, count, run);
+    const uint64_t n = std::min<uint64_t>(left, static_cast<uint64_t>(run.Size()));
+    if (!out.Write(run.Memory(), n, error)) return CollectResult::kWriteFailed;
+    left -= n;
+    if (left == 0) break;
+    if (after == 0) return CollectResult::kOutOfClusters;
+    x = after;
+  }
+  return CollectResult::kComplete;
+}
+
+int fat_undelete(TRawDiskAccessComponent& component, int32_t index, const std::string& folder) {
+  if (index < 0 || index >= FoundFiles.Count()) {
+    Window().LogLine("There is no found file number " + std::to_string(index) + ".");
+    return 1;
+  }
+  const FoundFileRecord record = FoundFiles[index];
+  // After Stop the remaining rows end here, before the table is read.
+  if (!RecoveryActive) return 1;
+  const std::string target = folder + record.Name;
+  std::string error;
+  auto volume = FatVolume::Open(component, &error);
+  if (!volume) {
+    Window().LogLine("Could not undelete " + target + ": " + error + ".");
+    return 1;
+  }
+  const uint64_t size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
+  const auto first = static_cast<uint64_t>(record.Inode);
+  if (size > 0 && !volume->layout().valid_cluster(first)) {
+    Window().LogLine("Could not undelete " + target + ": its first cluster " +
+                     std::to_string(record.Inode) + " lies outside the volume's clusters 2 to " +
+                     std::to_string(volume->layout().last_cluster()) + ".");
+    return 1;
+  }
+  RecoveredFile out;
+  if (!out.Open(folder, record.Name, &error)) {
+    Window().LogLine("Could not write " + target + ": " + error + ".");
+    return 1;
+  }
+  const CollectResult result =
+      size == 0 ? CollectResult::kComplete
+                : read_free_clusters(*volume, static_cast<uint32_t>(first), size, out, &error);
+  if (result == CollectResult::kStopped) return 1;  // `out` removes the partial file
+  if (result == CollectResult::kWriteFailed) {
+    Window().LogLine("Could not write " + target + ": " + error + ".");
+    return 1;
+  }
+  std::string written;
+  if (!out.Commit(&written, &error)) {
+    Window().LogLine("Could not write " + target + ": " + error + ".");
+    return 1;
+  }
+  if (result == CollectResult::kOutOfClusters)
+    Window().LogLine("No free cluster follows on the volume: " + folder + written + " holds " +
+                     std::to_string(out.BytesWritten()) + " of " + std::to_string(size) +
+                     " bytes.");
+  Window().LogLine("Undeleted " + folder + written + " successfully.");
+  return 1;
+}
+
+}  // namespace pyralis

@@ -1,0 +1,25 @@
+// Rebuilding a deleted file: its first cluster, then the free clusters after it in cluster
+// order (a deleted file's chain is gone from the table).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pyralis {
+
+class FatVolume;
+class RecoveredFile;
+
+enum class CollectResult {
+  kComplete,     // all `size` bytes were written
+  kOutOfClusters,  // no free cluster followed; fewer bytes were written
+  kStopped,      // RecoveryActive was cleared
+  kWriteFailed,  // *error holds the reason
+};
+
+// Streams the first `size` bytes of the rebuilt content into `out`, a bounded run of
+// contiguous clusters per read. The first cluster must lie in the data area.
+CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint64_t size,
+                                 RecoveredFile& out, std::string* error);
+
+}  // namespace pyralis

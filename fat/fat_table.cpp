@@ -1,0 +1,73 @@
+#include "fat/fat_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/cluster_buffer.h"
+
+namespace pyralis {
+
+namespace {
+
+// Pieces in which the table is read: large enough for few transfers, small enough that the
+// component's buffer never holds a second copy of a large table.
+constexpr uint64_t kLoadPiece = 1 << 20;
+
+}  // namespace
+
+void FatTable::load_fat(TRawDiskAccessComponent& component) {
+  image_.Clear();
+  const uint64_t total = layout_.table_bytes();
+  TBuffer table_window(20);
+  for (uint64_t done = 0; done < total;) {
+    const uint64_t piece = std::min(kLoadPiece, total - done);
+    const int64_t before = image_.Size();
+    table_window.ReadToStream(component, static_cast<int64_t>(layout_.fat_offset + done),
+                              static_cast<uint32_t>(piece), image_);
+    // A piece the volume could not deliver reads as zeros (free clusters).
+    if (image_.Size() < before + static_cast<int64_t>(piece)) {
+      image_.SetSize(before + static_cast<int64_t>(piece));
+      image_.SetPosition(image_.Size());
+    }
+    done += piece;
+  }
+  image_.SetSize(static_cast<int64_t>(total));
+}
+
+void FatTable::load_fat_bytes(const uint8_t* data, size_t size) {
+  image_.Clear();
+  image_.Write(data, static_cast<int64_t>(size));
+}
+
+uint32_t FatTable::get_fat_entry(uint32_t x) const {
+  const uint8_t* m = image_.Memory();
+  const uint64_t size = static_cast<uint64_t>(image_.Size());
+  switch (layout_.kind) {
+    case FatKind::kFat12: {
+      const uint64_t p = uint64_t{x} + x / 2;
+      if (p + 2 > size) return 0;
+      const uint32_t pair = m[p] | m[p + 1] << 8;
+      return (x & 1) ? pair >> 4 : pair & 0xFFF;
+    }
+    case FatKind::kFat16: {
+      const uint64_t p = uint64_t{x} * 2;
+      if (p + 2 > size) return 0;
+      return m[p] | m[p + 1] << 8;
+    }
+    case FatKind::kFat32:
+      break;
+  }
+  const uint64_t p = uint64_t{x} * 4;
+  if (p + 4 > size) return 0;
+  return static_cast<uint32_t>(m[p]) | static_cast<uint32_t>(m[p + 1]) << 8 |
+         static_cast<uint32_t>(m[p + 2]) << 16 | static_cast<uint32_t>(m[p + 3]) << 24;
+}
+
+uint32_t FatTable::next_free_cluster(uint32_t x) const {
+  const uint32_t last = layout_.last_cluster();
+  for (uint64_t c = uint64_t{x} + 1; c <= last; ++c)
+    if (get_fat_entry(static_cast<uint32_t>(c)) == 0) return static_cast<uint32_t>(c);
+  return 0;
+}
+
+}  // namespace pyralis

@@ -1,0 +1,44 @@
+#include "fat/fat_volume.h"
+
+#include "core/process_state.h"
+#include "rawdisk/raw_disk_access_component.h"
+
+namespace pyralis {
+
+std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component,
+                                           std::string* error) {
+  uint64_t volume_bytes = 0;
+  if (component.VolumeSectors() > 0 && component.SectorSize() > 0)
+    volume_bytes = static_cast<uint64_t>(component.VolumeSectors()) *
+                   static_cast<uint64_t>(component.SectorSize());
+  const auto layout = make_fat_layout(std::span<const uint8_t, 512>(FatBootSector),
+                                      component.FileSystem(), volume_bytes, error);
+  if (!layout) return nullptr;
+  auto volume = std::make_unique<FatVolume>(component, *layout);
+  // The table goes through a buffer of its own before the window is first filled: the
+  // window serves hits from the component's buffer, which nobody may move in between.
+  volume->table_.load_fat(component);
+  return volume;
+}
+
+FatVolume::FatVolume(TRawDiskAccessComponent& component, const FatLayout& layout)
+    : component_(component), layout_(layout) {}
+
+void FatVolume::Read(uint64_t offset, uint32_t count, TMemoryStream& dest) {
+  const int64_t before = dest.Size();
+  window_.ReadToStream(component_, static_cast<int64_t>(offset), count, dest);
+  if (dest.Size() < before + count) {
+    dest.SetSize(before + count);
+    dest.SetPosition(dest.Size());
+  }
+}
+
+bool FatVolume::ReadClusters(uint32_t x, uint32_t clusters, TMemoryStream& dest) {
+  if (clusters == 0 || !layout_.valid_cluster(x) ||
+      !layout_.valid_cluster(uint64_t{x} + clusters - 1))
+    return false;
+  Read(layout_.cluster_offset(x), clusters * layout_.cluster_size, dest);
+  return true;
+}
+
+}  // namespace pyralis
