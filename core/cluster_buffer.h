@@ -1,6 +1,12 @@
 // TBuffer: a window of consecutive 512-byte sectors of the volume through which the engines
 // read bytes at byte offsets. A request inside the window is served from memory; otherwise
 // the window moves to the request's sector and is refilled with one ReadDrive.
+//
+// Window rules: the window is bounded by the volume's real sector count (the component's
+// VolumeSectors()), never by the data area; a window that would run past the end is cut
+// there, and the next refill uses the cut size (WindowBytes follows the last refill). A
+// request that starts at or after the end of the volume, or at a negative offset, returns 0
+// and changes nothing. A failed transfer reads as zeros.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +22,19 @@ class TBuffer {
   explicit TBuffer(uint32_t capacity_sectors);
 
   // Copies `count` bytes at volume byte `offset` into `dest`. Returns count when the bytes
-  // were delivered (a request larger than the window grows the window), 0 when nothing
-  // could be delivered (request beyond the end of the volume, count 0).
+  // were delivered (a request larger than the window grows the window), 0 when not all of
+  // them could be delivered (request starting or running past the end of the volume, count
+  // 0). The bytes come from a private copy of the window, so several TBuffers may share one
+  // component.
   int64_t ReadBytes(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
                     void* dest);
   // Appends `count` bytes at volume byte `offset` to `dest` at its position (count 0 appends
-  // the whole window). Returns dest's size afterwards.
+  // the whole window). Returns dest's size afterwards. A request larger than the window grows
+  // the window; bytes of a request that lie past the end of the volume are appended as
+  // zeros, so dest always grows by count. A request starting past the end appends nothing
+  // and returns 0. The bytes come straight from the component's buffer; when another user
+  // of the component has moved that buffer since this window's refill, the window is read
+  // again.
   int64_t ReadToStream(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
                        TMemoryStream& dest);
 
@@ -31,11 +44,25 @@ class TBuffer {
   int64_t WindowSectors() const { return window_sectors_; }
 
  private:
+  // True when the request's sectors (up to the one after its last byte) lie in the window.
+  bool Covers(int64_t offset, uint32_t count) const;
+  static bool InRange(const TRawDiskAccessComponent& component, int64_t offset);
+  // Moves the window to offset's sector and reads it, grown to hold `count` bytes where
+  // needed; returns the request's position in the component's buffer, or -1 when nothing
+  // could be read.
+  int64_t Refill(TRawDiskAccessComponent& component, int64_t offset, uint32_t count);
+  bool ComponentHoldsWindow(TRawDiskAccessComponent& component) const;
+  // The request's position in the window: from the window when `window_usable` and the
+  // request lies inside, else after a refill (-1 when nothing could be read).
+  int64_t Locate(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
+                 bool window_usable);
+
   uint32_t window_bytes_;
   int64_t first_sector_ = 0;
   int64_t end_sector_ = 0;
   int64_t window_sectors_ = 0;
   TMemoryStream cache_;
+  bool cache_valid_ = false;  // cache_ holds the current window (ReadToStream leaves it stale)
 };
 
 }  // namespace pyralis

@@ -1,6 +1,7 @@
 #include "core/found_files.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 #include <string>
 
 namespace pyralis {
@@ -30,18 +31,24 @@ std::string quality_to_text(int quality) {
   return "";
 }
 
-std::string size_to_text(int64_t size, char decimal_point) {
+namespace {
+// `value` with `decimals` decimals, rounded as printf rounds, whatever the C locale says.
+std::string fixed_text(double value, int decimals, char decimal_point) {
   char text[64];
-  if (size >= 1000000) {
-    std::snprintf(text, sizeof text, "%.2f Mb", static_cast<double>(size) / 1000000.0);
-    for (char* p = text; *p; ++p)
-      if (*p == '.') *p = decimal_point;
-  } else if (size < 1024) {
-    std::snprintf(text, sizeof text, "%lld b", static_cast<long long>(size));
-  } else {
-    std::snprintf(text, sizeof text, "%.0f Kb", static_cast<double>(size) / 1024.0);
-  }
-  return text;
+  const auto result =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  std::string formatted(text, result.ptr);
+  for (char& c : formatted)
+    if (c == '.') c = decimal_point;
+  return formatted;
+}
+}  // namespace
+
+std::string size_to_text(int64_t size, char decimal_point) {
+  // The megabyte step is 1,000,000 while the kilobyte step is 1024.
+  if (size >= 1000000) return fixed_text(static_cast<double>(size) / 1000000.0, 2, decimal_point) + " Mb";
+  if (size < 1024) return std::to_string(size) + " b";
+  return fixed_text(static_cast<double>(size) / 1024.0, 0, decimal_point) + " Kb";
 }
 
 namespace {

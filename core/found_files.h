@@ -46,8 +46,8 @@ extern TFoundFiles FoundFiles;
 // "Overwritten", "Bad", "Middle", "Good", "Very Good", "Error", "Compressed",
 // "Encrypted", or "" for any other value.
 std::string quality_to_text(int quality);
-// "N b", "N Kb" (1024 steps) or "N.NN Mb" (1,000,000 steps), decimal point of the C locale
-// unless `decimal_point` is given.
+// "N b", "N Kb" (1024 steps) or "N.NN Mb" (1,000,000 steps). The decimal separator is
+// `decimal_point` (the caller passes its locale's), never taken from the C locale.
 std::string size_to_text(int64_t size, char decimal_point = '.');
 
 // Cuts UTF-8 text to its first `max_chars` characters, never inside a character.

@@ -1,0 +1,125 @@
+#include "core/cluster_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "rawdisk/raw_disk_access_component.h"
+
+namespace pyralis {
+
+namespace {
+
+constexpr int64_t kSectorBytes = 512;
+constexpr int32_t kStatusSuccess = 9999;
+// WindowBytes is 32-bit: no window may hold more sectors than this.
+constexpr int64_t kMaxWindowSectors = std::numeric_limits<uint32_t>::max() / kSectorBytes;
+
+}  // namespace
+
+TBuffer::TBuffer(uint32_t capacity_sectors)
+    : window_bytes_(static_cast<uint32_t>(
+          std::min<int64_t>(capacity_sectors, kMaxWindowSectors) * kSectorBytes)) {}
+
+bool TBuffer::Covers(int64_t offset, uint32_t count) const {
+  // The end test wants the sector holding the byte just after the request, so a request
+  // ending on a sector boundary needs one sector more than it uses.
+  const int64_t s = offset / kSectorBytes;
+  const int64_t e = (offset + count) / kSectorBytes;
+  return window_bytes_ != 0 && e + 1 <= end_sector_ && s >= first_sector_;
+}
+
+bool TBuffer::InRange(const TRawDiskAccessComponent& component, int64_t offset) {
+  // The real sector count of the volume, not the data area that TotalClusters counts.
+  return offset >= 0 && offset / kSectorBytes < component.VolumeSectors();
+}
+
+int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint32_t count) {
+  const int64_t limit = component.VolumeSectors();
+  const int64_t s = offset / kSectorBytes;
+  const int64_t e = (offset + count) / kSectorBytes;
+  int64_t first = s;
+  int64_t end = first + window_bytes_ / kSectorBytes;
+  if (end > limit) end = limit;
+  int64_t sectors = end - first;
+  // A request larger than the window grows the window so that it holds the whole request
+  // (the same span the hit test asks for); EndSector keeps the unclamped size's end.
+  if (e - s + 1 > sectors) sectors = std::min(e - s + 1, limit - first);
+  if (sectors <= 0 || sectors > kMaxWindowSectors) return -1;
+
+  first_sector_ = first;
+  end_sector_ = end;
+  window_sectors_ = sectors;
+  component.SetSectorNumber(first_sector_);
+  if (component.StatusCode() != kStatusSuccess || component.SectorNumber() != first_sector_) {
+    // The component refused the position: the window is empty until the next refill.
+    end_sector_ = first_sector_;
+    return -1;
+  }
+  component.SetSectorCount(window_sectors_);
+  component.ReadDrive();  // a failed transfer leaves the zeroed buffer: the window reads as zeros
+  const int64_t size = component.DiskBufferStream().Size();
+  window_bytes_ = static_cast<uint32_t>(std::min<int64_t>(size, kMaxWindowSectors * kSectorBytes));
+  return offset % kSectorBytes;
+}
+
+bool TBuffer::ComponentHoldsWindow(TRawDiskAccessComponent& component) const {
+  return component.SectorNumber() == first_sector_ &&
+         component.SectorCount() == window_sectors_ &&
+         component.DiskBufferStream().Size() == window_bytes_;
+}
+
+int64_t TBuffer::Locate(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
+                        bool window_usable) {
+  if (window_usable && Covers(offset, count))
+    return (offset / kSectorBytes - first_sector_) * kSectorBytes + offset % kSectorBytes;
+  cache_valid_ = false;
+  return Refill(component, offset, count);
+}
+
+int64_t TBuffer::ReadBytes(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
+                           void* dest) {
+  if (count == 0 || !InRange(component, offset)) return 0;
+  const int64_t position = Locate(component, offset, count, cache_valid_);
+  if (position < 0) return 0;
+  if (!cache_valid_) {  // refilled: keep a private copy of the window
+    const TMemoryStream& buffer = component.DiskBufferStream();
+    cache_.SetSize(buffer.Size());
+    if (buffer.Size() > 0) std::memcpy(cache_.Memory(), buffer.Memory(), buffer.Size());
+    cache_valid_ = true;
+  }
+  // All or nothing: the caller relies on the full count whenever the result is not 0.
+  if (position + count > cache_.Size()) return 0;
+  cache_.SetPosition(position);
+  return cache_.Read(dest, count) == count ? count : 0;
+}
+
+int64_t TBuffer::ReadToStream(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
+                              TMemoryStream& dest) {
+  if (!InRange(component, offset)) return 0;
+  // Another TBuffer on the same component may have moved the component's buffer since our
+  // last refill; then the window is read again.
+  int64_t position = Locate(component, offset, count, ComponentHoldsWindow(component));
+  if (position < 0) return 0;
+  TMemoryStream& buffer = component.DiskBufferStream();
+  int64_t wanted = count;
+  if (count == 0) {  // the whole window, from its first byte
+    position = 0;
+    wanted = buffer.Size();
+  }
+  buffer.SetPosition(position);
+  const int64_t copied = dest.CopyFrom(buffer, wanted);
+  // Bytes past the end of the volume read as zeros, like sectors that failed to read, so
+  // the destination always grows by the full count.
+  if (copied < wanted) {
+    static const uint8_t kZeros[4096] = {};
+    for (int64_t left = wanted - copied; left > 0;) {
+      const int64_t n = std::min<int64_t>(left, sizeof kZeros);
+      dest.Write(kZeros, n);
+      left -= n;
+    }
+  }
+  return dest.Size();
+}
+
+}  // namespace pyralis

@@ -1,0 +1,170 @@
+#include "core/drivers/drivers.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "core/engine_window.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "fat/fat_engine.h"
+#include "ntfs/ntfs_engine.h"
+#include "platform/drive_table.h"
+#include "rawdisk/raw_disk_access.h"
+#include "rawdisk/raw_disk_access_component.h"
+
+namespace pyralis {
+
+namespace {
+
+// Largest sector a boot-sector read accepts; one whole sector of the drive is read.
+constexpr int32_t kMaxSectorSize = 65536;
+
+bool contains_no_case(std::string_view text, std::string_view part) {
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         }) != text.end();
+}
+
+std::string drive_name(char letter) {
+  return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":";
+}
+
+// "C: (/path/image.img)" or "C: (/dev/sdb, partition 1)"; just "C:" when nothing is attached.
+std::string drive_with_source(char letter) {
+  std::string text = drive_name(letter);
+  const platform::Drive* drive = platform::find_drive(letter);
+  if (drive == nullptr) return text;
+  text += " (" + drive->source.path;
+  if (drive->source.partition > 0) text += ", partition " + std::to_string(drive->source.partition);
+  return text + ")";
+}
+
+// The one line that says why a drive could not be used: drive, source and reason. The
+// platform's own account of the source wins over `fallback`.
+void log_drive_problem(char letter, const std::string& fallback) {
+  std::string reason;
+  if (platform::find_drive(letter) == nullptr) {
+    reason = "no volume is attached to this drive letter";
+  } else {
+    reason = DescribeDriveProblem(letter);
+    if (reason.empty()) {
+      const platform::Drive* drive = platform::find_drive(letter);
+      reason = drive->source.problem.empty() ? fallback : drive->source.problem;
+    }
+  }
+  Window().LogLine("Cannot read drive " + drive_with_source(letter) + ": " + reason);
+}
+
+bool drive_unusable(const TRawDiskAccessComponent& component) {
+  return component.LogicalDrive() == 0 || component.TotalClusters() == 0 ||
+         component.TotalDiskSpace() == 0;
+}
+
+// Reads sector 0 of the drive with the NT-family read, or with the read of the running
+// family when `by_family`; copies its first 512 bytes into `boot`. False when nothing was
+// read (and `boot` is left alone).
+bool read_boot_sector(TRawDiskAccessComponent& component, bool by_family,
+                      std::array<uint8_t, 512>& boot) {
+  const int32_t sector_size = std::max<int32_t>(component.SectorSize(), 512);
+  if (sector_size > kMaxSectorSize) return false;
+  std::vector<uint8_t> sector(static_cast<size_t>(sector_size));
+  bool read = false;
+  const std::string family = by_family ? GetOSFamily() : "NT";
+  if (family == "NT")
+    read = ReadSectorsNT(component.DriveNumber(), 0, 1, sector.data());
+  else if (family == "9x")
+    read = ReadSectors9x(component.DriveNumber(), 0, 1, sector.data());
+  else
+    return false;  // no sector route on this family, as ReadSectors decides
+  if (read) std::memcpy(boot.data(), sector.data(), boot.size());
+  return read;
+}
+
+enum class Volume { kFat, kNtfs, kOther };
+
+Volume volume_kind(const TRawDiskAccessComponent& component) {
+  if (contains_no_case(component.FileSystem(), "FAT")) return Volume::kFat;
+  if (contains_no_case(component.FileSystem(), "NTFS")) return Volume::kNtfs;
+  return Volume::kOther;
+}
+
+// Reads the boot sector the engine of `kind` wants; logs the drive problem when it fails.
+bool prepare_engine(TRawDiskAccessComponent& component, char letter, Volume kind) {
+  const bool read = kind == Volume::kFat ? read_boot_sector(component, true, FatBootSector)
+                                         : read_boot_sector(component, false, NtfsBootSector);
+  if (!read) log_drive_problem(letter, "reading its boot sector (sector 0) failed");
+  return read;
+}
+
+// Runs `body`; an exception out of an engine ends the call with one log line instead of
+// ending the program. The component inside `body` is released by unwinding.
+template <typename Body>
+bool run_guarded(const std::string& what, char letter, Body body) {
+  try {
+    body();
+    return true;
+  } catch (const std::bad_alloc&) {
+    Window().LogLine(what + " of drive " + drive_name(letter) + " stopped: out of memory");
+  } catch (const std::exception& error) {
+    Window().LogLine(what + " of drive " + drive_name(letter) + " stopped: " + error.what());
+  } catch (...) {
+    Window().LogLine(what + " of drive " + drive_name(letter) + " stopped: unknown error");
+  }
+  return false;
+}
+
+}  // namespace
+
+void scan_drive(char letter) {
+  ScanActive = true;
+  const bool finished = run_guarded("Scan", letter, [letter] {
+    TRawDiskAccessComponent component;
+    component.SetLogicalDrive(letter);
+    if (drive_unusable(component)) {
+      log_drive_problem(letter, "no FAT or NTFS volume found on it");
+      ScanActive = false;
+      return;
+    }
+    Window().ProcessMessages();
+    const Volume kind = volume_kind(component);
+    if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
+    if (kind == Volume::kFat)
+      fat_scan(component);
+    else
+      ntfs_scan(component);
+  });
+  // A scan that broke off is an interrupted scan, not a finished one.
+  if (!finished) ScanActive = false;
+}
+
+int undelete_found_file(char letter, int32_t index, const std::string& folder) {
+  if (index < 0 || index >= FoundFiles.Count()) {
+    Window().LogLine("Cannot recover row " + std::to_string(index) + ": the list holds " +
+                     std::to_string(FoundFiles.Count()) + " files");
+    return 1;
+  }
+  run_guarded("Recovery", letter, [&] {
+    TRawDiskAccessComponent component;
+    component.SetLogicalDrive(letter);
+    const Volume kind = volume_kind(component);
+    if (kind == Volume::kOther) {
+      if (drive_unusable(component)) log_drive_problem(letter, "no FAT or NTFS volume found on it");
+      return;
+    }
+    if (!prepare_engine(component, letter, kind)) return;
+    if (kind == Volume::kFat)
+      fat_undelete(component, index, folder);
+    else
+      ntfs_undelete(component, FoundFiles[index].Inode, folder);
+  });
+  return 1;
+}
+
+}  // namespace pyralis
