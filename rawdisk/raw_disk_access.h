@@ -78,4 +78,51 @@ bool UnlockLogicalVolume(uint8_t drive);
 // noncharacters U+FFFE/U+FFFF become "?". `code_page` is accepted and ignored.
 std::string WideToAnsi(std::u16string_view text, uint16_t code_page = 0);
 
+// ---- The inputs behind GetOSFamily, GetWinVersion and GetDiskGeometry, as pure functions,
+// and the hooks through which tests stand in for the platform. ----
+
+// The basic and extended version records (GetVersionExA). This platform reports platform id
+// 2, the kernel release's first two numbers as major and minor, its third as the build, the
+// text "Linux <release>" as the service-pack text, and no extended record.
+struct OSVersionRecord {
+  uint32_t PlatformId = 0;  // 0 Win32s, 1 consumer family, 2 NT family
+  uint32_t MajorVersion = 0;
+  uint32_t MinorVersion = 0;
+  uint32_t BuildNumber = 0;
+  std::string CSDVersion;  // service-pack text
+  bool ExtendedQueryOk = false;
+  uint8_t ProductType = 0;  // 1 workstation, 2 domain controller, 3 server
+  uint16_t SuiteMask = 0;
+};
+// The running system's record, or the one injected for tests.
+OSVersionRecord QueryOSVersionRecord();
+// "Win32S", "9x", "NT" for platform ids 0, 1, 2; empty otherwise.
+std::string OSFamilyFromPlatformId(uint32_t platform_id);
+// The naming table of the version record.
+TWinVersion WinVersionFromRecord(const OSVersionRecord& record);
+// Sectors per cluster / 4, halves rounded to the even neighbour (2 -> 0, 6 -> 2, 10 -> 2).
+int32_t QuarterRoundedToEven(int32_t sectors_per_cluster);
+// The consumer family's correction: on "9x" with TotalDiskSpace above 2147483647 the
+// sectors per cluster become a quarter; ClusterSize is recomputed in every case.
+TDiskGeometry ApplyFamilyCorrection(TDiskGeometry geometry, std::string_view family);
+
+// Replaces the version record for tests (none: the running system's).
+void SetOSVersionForTesting(const OSVersionRecord* record);
+// The VWIN32 device's control call, for tests. Without one the device never opens.
+using DeviceIoControlFn = std::function<bool(uint32_t code, DIOC_REGISTERS& registers)>;
+void SetVWIN32DeviceForTesting(DeviceIoControlFn device);
+
+// The DISKIO packet (10 bytes, packed, little-endian: 0 first sector u32, 4 sector count
+// u16, 6 buffer address u32). A 64-bit buffer address does not fit its 32-bit field, so on
+// this platform the field (and EBX, the packet's "address") holds a token naming the packet
+// in a registry kept for the length of the call; a device resolves the token to the packet
+// bytes and the caller's buffer.
+struct DiskIoPacketView {
+  uint8_t bytes[10] = {};     // the packet as laid out
+  void* buffer = nullptr;     // the caller's memory
+  size_t buffer_size = 0;     // count * sector size when the sector size is known, else 0
+};
+// The packet behind `token` while its call runs; false for an unknown token.
+bool ResolveDiskIoPacket(uint32_t token, DiskIoPacketView& view);
+
 }  // namespace pyralis

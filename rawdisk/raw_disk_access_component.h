@@ -60,7 +60,15 @@ class TRawDiskAccessComponent {
   void WriteDrive();  // no part of the product calls this: the scanned volume is never written
 
  private:
-  // ... implementation fields
+  void set_status(int32_t code);
+  // Sizes the buffer (stream and string) to count * unit zero bytes; false when that does
+  // not fit in 64 bits or in memory.
+  bool size_buffer(int64_t count, int64_t unit);
+  // True when the buffer holds the bytes the next transfer moves.
+  bool transfer_fits_buffer() const;
+  void set_count(int64_t value, bool clusters);
+  void transfer(bool write);
+
   char logical_drive_ = 0;
   uint8_t drive_number_ = 0;
   TDiskGeometry geometry_;

@@ -1,0 +1,326 @@
+#include "platform/drive_table.h"
+
+#include <blkid.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "platform/partition_table.h"
+#include "platform/volume_access.h"
+
+namespace pyralis::platform {
+namespace {
+
+struct Entry {
+  Drive drive;
+  uint32_t type = 0;
+  std::optional<VolumeDetails> details;  // probed once, then kept
+  std::string last_error;                // reason of the last failed transfer
+};
+
+// A deque keeps the addresses handed out by find_drive valid while drives are added.
+std::mutex table_mutex;
+std::deque<Entry> table;
+
+Entry* entry_for(char letter) {
+  const char upper = static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 32 : letter);
+  for (Entry& e : table) {
+    if (e.drive.letter == upper) return &e;
+  }
+  return nullptr;
+}
+
+char next_letter() {
+  char letter = 'C';
+  for (const Entry& e : table) letter = std::max<char>(letter, static_cast<char>(e.drive.letter + 1));
+  return letter <= 'Z' ? letter : 0;
+}
+
+std::string read_text_file(const std::string& path) {
+  std::ifstream in(path);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+// The block layer's folder of a device number, e.g. /sys/devices/.../block/sda/sda1.
+std::string sysfs_folder(dev_t device) {
+  std::error_code ec;
+  const std::string link = "/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                           std::to_string(minor(device));
+  const auto resolved = std::filesystem::canonical(link, ec);
+  return ec ? std::string() : resolved.string();
+}
+
+uint32_t block_device_type(dev_t device) {
+  std::string folder = sysfs_folder(device);
+  if (folder.empty()) return 0;
+  if (std::filesystem::exists(folder + "/partition")) {
+    folder = std::filesystem::path(folder).parent_path().string();
+  }
+  const std::string name = std::filesystem::path(folder).filename().string();
+  if (name.starts_with("sr")) return 5;
+  if (name.starts_with("ram") || name.starts_with("zram")) return 6;
+  if (read_text_file(folder + "/removable") == "1") return 2;
+  if (folder.find("/usb") != std::string::npos || folder.find("/mmc") != std::string::npos) {
+    return 2;
+  }
+  return 3;
+}
+
+uint32_t source_type(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  if (S_ISREG(st.st_mode)) return 3;
+  if (S_ISBLK(st.st_mode)) return block_device_type(st.st_rdev);
+  return 0;
+}
+
+// NTFS keeps its label in a file of its own; libblkid knows where to find it.
+std::string blkid_label(const std::string& path, uint64_t offset, uint64_t length) {
+  std::string label;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return label;
+  if (blkid_probe probe = blkid_new_probe()) {
+    if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset),
+                               static_cast<blkid_loff_t>(length)) == 0) {
+      blkid_probe_enable_superblocks(probe, 1);
+      blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE);
+      const char* value = nullptr;
+      if (blkid_do_safeprobe(probe) == 0 &&
+          blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value) {
+        label = value;
+      }
+    }
+    blkid_free_probe(probe);
+  }
+  ::close(fd);
+  return label;
+}
+
+VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path,
+                                  uint64_t offset, uint64_t length) {
+  const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
+    return file.read_at(offset + at, buffer, size);
+  };
+  VolumeDetails details = probe_volume(read, length);
+  if (details.file_system == "NTFS") details.label = blkid_label(path, offset, length);
+  return details;
+}
+
+void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters) {
+  const char letter = next_letter();
+  if (letter == 0) return;  // every letter is taken
+  Entry e;
+  e.drive.letter = letter;
+  e.type = source_type(source.path);
+  e.drive.source = std::move(source);
+  e.details = std::move(details);
+  table.push_back(std::move(e));
+  letters.push_back(letter);
+}
+
+// Adds the drives of one path: its partitions holding FAT/NTFS, or the bare volume, or a
+// drive with a problem text. With `only_volumes`, adds nothing unless a volume was found.
+void attach_path(const std::string& path, bool only_volumes, bool skip_partitioned,
+                 std::vector<char>& letters) {
+  Source base;
+  base.path = path;
+  const SourceFile file(path, false);
+  base.block_device = file.is_block_device();
+  if (!file.is_open()) {
+    if (only_volumes) return;
+    base.problem = open_problem_text(path, file.open_errno(), file.is_block_device());
+    add_entry(base, std::nullopt, letters);
+    return;
+  }
+  base.length = file.length();
+  VolumeDetails whole = probe_source_volume(file, path, 0, base.length);
+  if (!whole.file_system.empty()) {
+    add_entry(base, whole, letters);
+    return;
+  }
+  const PartitionTable partitions = read_partition_table(
+      [&](uint64_t at, void* buffer, size_t size) { return file.read_at(at, buffer, size); },
+      base.length);
+  if (skip_partitioned && !partitions.partitions.empty()) return;
+  bool found = false;
+  for (const PartitionEntry& p : partitions.partitions) {
+    VolumeDetails details = probe_source_volume(file, path, p.offset, p.length);
+    if (details.file_system.empty()) continue;
+    Source source = base;
+    source.offset = p.offset;
+    source.length = p.length;
+    source.partition = p.number;
+    add_entry(source, details, letters);
+    found = true;
+  }
+  if (found || only_volumes) return;
+  if (!partitions.kind.empty()) {
+    base.problem = path + " holds an " + partitions.kind + " partition table with " +
+                   std::to_string(partitions.partitions.size()) +
+                   " partition(s), none of them FAT or NTFS";
+  } else if (base.length < 512) {
+    base.problem = path + " is too short to hold a volume (" + std::to_string(base.length) +
+                   " bytes)";
+  } else {
+    base.problem = path + " " + whole.problem;
+  }
+  add_entry(base, whole, letters);
+}
+
+bool already_attached(const std::string& path) {
+  struct stat wanted {};
+  if (::stat(path.c_str(), &wanted) != 0) return false;
+  for (const Entry& e : table) {
+    struct stat st {};
+    if (e.drive.source.path == path) return true;
+    if (S_ISBLK(wanted.st_mode) && ::stat(e.drive.source.path.c_str(), &st) == 0 &&
+        S_ISBLK(st.st_mode) && st.st_rdev == wanted.st_rdev) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<char> attach_sources(const std::vector<std::string>& paths) {
+  const std::lock_guard lock(table_mutex);
+  std::vector<char> letters;
+  for (const std::string& path : paths) attach_path(path, false, false, letters);
+  return letters;
+}
+
+std::vector<char> attach_machine_volumes() {
+  const std::lock_guard lock(table_mutex);
+  std::vector<char> letters;
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator("/sys/class/block", ec)) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string sys = "/sys/class/block/" + name;
+    if (read_text_file(sys + "/size") == "0") continue;
+    const std::string device = "/dev/" + name;
+    if (already_attached(device)) continue;
+    // Whole disks with a partition table are skipped: their partitions have entries of their own.
+    const bool partition = std::filesystem::exists(sys + "/partition");
+    attach_path(device, true, !partition, letters);
+  }
+  return letters;
+}
+
+void reset_drive_table() {
+  const std::lock_guard lock(table_mutex);
+  table.clear();
+}
+
+const Drive* find_drive(char letter) {
+  const std::lock_guard lock(table_mutex);
+  const Entry* e = entry_for(letter);
+  return e ? &e->drive : nullptr;
+}
+
+std::vector<Drive> drives() {
+  const std::lock_guard lock(table_mutex);
+  std::vector<Drive> list;
+  for (const Entry& e : table) list.push_back(e.drive);
+  return list;
+}
+
+std::optional<VolumeDetails> volume_details(char letter) {
+  const std::lock_guard lock(table_mutex);
+  Entry* e = entry_for(letter);
+  if (!e) return std::nullopt;
+  if (!e->details) {
+    const Source& s = e->drive.source;
+    const SourceFile file(s.path, false);
+    if (file.is_open()) {
+      e->details = probe_source_volume(file, s.path, s.offset, s.length);
+    } else {
+      e->details = VolumeDetails{};
+      e->details->problem = open_problem_text(s.path, file.open_errno(), file.is_block_device());
+    }
+  }
+  return e->details;
+}
+
+uint32_t drive_type(char letter) {
+  const std::lock_guard lock(table_mutex);
+  const Entry* e = entry_for(letter);
+  return e ? e->type : 1;
+}
+
+uint32_t logical_drives_mask() {
+  const std::lock_guard lock(table_mutex);
+  uint32_t mask = 0;
+  for (const Entry& e : table) mask |= 1u << (e.drive.letter - 'A');
+  return mask;
+}
+
+namespace {
+
+// `buffer` is only read from when `write` is set.
+bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool write) {
+  Source source;
+  {
+    const std::lock_guard lock(table_mutex);
+    const Entry* e = entry_for(letter);
+    if (!e) return false;
+    source = e->drive.source;
+  }
+  // Requests past the volume's end fail without being a fault of the drive; only open and
+  // I/O failures are kept as the drive's problem.
+  std::string error;
+  bool ok = false;
+  if (offset <= source.length) {
+    const size_t inside = static_cast<size_t>(std::min<uint64_t>(size, source.length - offset));
+    const SourceFile file(source.path, write);
+    int err = 0;
+    if (!file.is_open()) {
+      error = open_problem_text(source.path, file.open_errno(), file.is_block_device());
+    } else if (write ? !file.write_at(source.offset + offset, buffer, inside, nullptr, &err)
+                     : !file.read_at(source.offset + offset, buffer, inside, nullptr, &err)) {
+      error = std::string(write ? "write" : "read") + " of " + std::to_string(inside) +
+              " bytes at " + std::to_string(source.offset + offset) + " in " + source.path +
+              " failed: " + (err ? error_text(err) : std::string("end of file"));
+    } else {
+      ok = inside == size;
+    }
+  }
+  if (!error.empty()) {
+    const std::lock_guard lock(table_mutex);
+    if (Entry* e = entry_for(letter)) e->last_error = error;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool read_volume(char letter, uint64_t offset, void* buffer, size_t size) {
+  return transfer(letter, offset, buffer, size, false);
+}
+
+bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size) {
+  return transfer(letter, offset, const_cast<void*>(buffer), size, true);
+}
+
+std::string drive_problem(char letter) {
+  const std::lock_guard lock(table_mutex);
+  const Entry* e = entry_for(letter);
+  if (!e) return "";
+  if (!e->drive.source.problem.empty()) return e->drive.source.problem;
+  return e->last_error;
+}
+
+}  // namespace pyralis::platform

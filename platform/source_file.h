@@ -1,0 +1,51 @@
+// Opening and reading a source (image file or block device) with plain POSIX calls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace pyralis::platform {
+
+// Reads `size` bytes at `offset` (relative to whatever the reader stands for) into `buffer`;
+// true only when every byte arrived.
+using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
+
+// An open file descriptor, closed on destruction. Opened read-only unless `writable`,
+// always close-on-exec.
+class SourceFile {
+ public:
+  SourceFile(const std::string& path, bool writable);
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  int open_errno() const { return open_errno_; }
+  bool is_block_device() const { return block_device_; }
+  // Length in bytes: the file size, or the device size for a block device; 0 when unknown.
+  uint64_t length() const { return length_; }
+
+  // Transfers exactly `size` bytes at `offset` (retrying short transfers and EINTR); on
+  // failure returns false with the bytes moved so far in *done and errno in *error (0 when
+  // the end of the file came first).
+  bool read_at(uint64_t offset, void* buffer, size_t size, size_t* done = nullptr,
+               int* error = nullptr) const;
+  bool write_at(uint64_t offset, const void* buffer, size_t size, size_t* done = nullptr,
+                int* error = nullptr) const;
+
+ private:
+  int fd_ = -1;
+  int open_errno_ = 0;
+  bool block_device_ = false;
+  uint64_t length_ = 0;
+};
+
+// The system's text for `error` (strerror), e.g. "Permission denied".
+std::string error_text(int error);
+// One reason text for a failed open of `path`: the system's text, plus for a block device
+// that refuses access the privilege that reading it takes.
+std::string open_problem_text(const std::string& path, int error, bool block_device);
+
+}  // namespace pyralis::platform

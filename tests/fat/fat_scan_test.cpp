@@ -1,0 +1,73 @@
+// The deleted-file scan on volumes written by mkfs.fat and mtools, FAT12, FAT16 and FAT32.
+#include <gtest/gtest.h>
+
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "tests/fat/fat_test_volume.h"
+
+namespace pyralis::test {
+namespace {
+
+std::string content(size_t size, char seed) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 251);
+  return s;
+}
+
+struct Kind {
+  int bits;
+  int kib;
+  const char* extra;
+};
+
+class FatScanTest : public ::testing::TestWithParam<Kind> {
+ protected:
+  TempDir dir;
+  RecordingWindow window;
+};
+
+TEST_P(FatScanTest, ListsDeletedFilesWithNamesPathsAndSizes) {
+  FatTestVolume v(dir, GetParam().bits, GetParam().kib, GetParam().extra);
+  v.Put("::/foo.txt", "hello world");
+  v.Put("::/Report 2005 long name.doc", content(9000, 1));
+  v.Put("::/empty.txt", "");
+  v.Put("::/keep.txt", "live");
+  v.MakeDir("::/DOCS");
+  v.Put("::/DOCS/inner.txt", "inner");
+  v.Put(u8"::/DOCS/Ünïcödé файл.txt", "unicode");
+  v.MakeDir("::/DOCS/SUB");
+  v.Put("::/DOCS/SUB/deep.bin", content(3000, 2));
+  v.Delete("::/foo.txt");
+  v.Delete("::/Report 2005 long name.doc");
+  v.Delete("::/empty.txt");
+  v.DeleteTree("::/DOCS");
+
+  scan_image(v.image());
+  EXPECT_TRUE(ScanActive);
+  EXPECT_EQ(FoundFiles.Count(), 5) << window.LogText();
+  ASSERT_EQ(rows_named("xOO.TXT").size(), 1u);
+  EXPECT_EQ(rows_named("xOO.TXT")[0]->Path, "C:");
+  EXPECT_EQ(rows_named("xOO.TXT")[0]->Size, 11);
+  ASSERT_EQ(rows_named("Report 2005 long name.doc").size(), 1u);
+  EXPECT_EQ(rows_named("Report 2005 long name.doc")[0]->Size, 9000);
+  ASSERT_EQ(rows_named("xNNER.TXT").size(), 1u);
+  EXPECT_EQ(rows_named("xNNER.TXT")[0]->Path, "C:\\xOCS");
+  ASSERT_EQ(rows_named(u8"Ünïcödé файл.txt").size(), 1u);
+  ASSERT_EQ(rows_named("xEEP.BIN").size(), 1u);
+  EXPECT_EQ(rows_named("xEEP.BIN")[0]->Path, "C:\\xOCS\\xUB");
+  EXPECT_TRUE(rows_named("xMPTY.TXT").empty());
+  EXPECT_EQ(window.status_files, "Files: 5");
+  EXPECT_EQ(window.files_found, "5");
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    EXPECT_NE(FoundFiles[i].Modified, 0.0) << FoundFiles[i].Name;
+    EXPECT_EQ(FoundFiles[i].RecoveryQuality, 66) << FoundFiles[i].Name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FatScanTest,
+                         ::testing::Values(Kind{12, 2048, ""}, Kind{16, 16384, ""},
+                                           Kind{32, 40960, "-s 1"}),
+                         [](const auto& info) { return "FAT" + std::to_string(info.param.bits); });
+
+}  // namespace
+}  // namespace pyralis::test

@@ -1,0 +1,143 @@
+#include "tests/fat/fat_test_volume.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <sstream>
+
+#include "core/drivers/drivers.h"
+#include "core/process_state.h"
+#include "platform/drive_table.h"
+
+namespace pyralis::test {
+
+namespace {
+
+void put16(std::string& s, size_t at, uint16_t v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>(v >> 8);
+}
+
+}  // namespace
+
+FatTestVolume::FatTestVolume(const TempDir& dir, int fat_bits, int kib, const std::string& extra)
+    : image_(dir.file("fat" + std::to_string(fat_bits) + ".img")), fat_bits_(fat_bits) {
+  std::string output;
+  const std::string command = "mkfs.fat -C -F " + std::to_string(fat_bits) + " -n TESTVOL " +
+                              extra + " " + shell_quote(image_) + " " + std::to_string(kib);
+  EXPECT_EQ(run_command(command, &output), 0) << command << "\n" << output;
+}
+
+void FatTestVolume::Tool(const std::string& command, const std::string& args) {
+  std::string output;
+  const std::string line =
+      "MTOOLS_SKIP_CHECK=1 " + command + " -i " + shell_quote(image_) + " " + args;
+  EXPECT_EQ(run_command(line, &output), 0) << line << "\n" << output;
+}
+
+void FatTestVolume::Put(const std::string& path, const std::string& content) {
+  const std::string source = image_ + ".put";
+  write_file(source, content);
+  Tool("mcopy -o", shell_quote(source) + " " + shell_quote(path));
+  std::remove(source.c_str());
+}
+
+FatLayout FatTestVolume::Layout() const {
+  const std::string bytes = read_file(image_).substr(0, 512);
+  std::array<uint8_t, 512> sector{};
+  std::copy(bytes.begin(), bytes.end(), sector.begin());
+  std::string error;
+  const auto layout = make_fat_layout(sector, fat_bits_ == 32 ? "FAT32" : "FAT", 0, &error);
+  EXPECT_TRUE(layout.has_value()) << error;
+  return layout.value_or(FatLayout{});
+}
+
+void scan_image(const std::string& image) {
+  platform::reset_drive_table();
+  platform::attach_sources({image});
+  FoundFiles.clear();
+  ScanStartTime = std::chrono::steady_clock::now();
+  scan_drive('c');
+}
+
+void recover_row(int32_t row, const std::string& folder) {
+  RecoveryActive = true;
+  undelete_found_file('c', row, folder + "/");
+}
+
+std::vector<const FoundFileRecord*> rows_named(const std::string& name) {
+  std::vector<const FoundFileRecord*> rows;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
+    if (FoundFiles[i].Name == name) rows.push_back(&FoundFiles[i]);
+  return rows;
+}
+
+int32_t row_index(const std::string& name) {
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
+    if (FoundFiles[i].Name == name) return i;
+  return -1;
+}
+
+std::vector<FlsEntry> fls_deleted(const std::string& image) {
+  std::string output;
+  EXPECT_EQ(run_command("fls -r -d -p " + shell_quote(image), &output), 0) << output;
+  static const std::regex line(R"(^(.)/(.) \* (\d+)(\(realloc\))?:\t(.*)$)");
+  std::vector<FlsEntry> entries;
+  std::istringstream in(output);
+  for (std::string text; std::getline(in, text);) {
+    std::smatch m;
+    if (!std::regex_match(text, m, line)) continue;
+    FlsEntry e;
+    e.directory = m[1] == "d";
+    e.inode = std::stoull(m[3]);
+    e.path = m[5];
+    e.name = e.path.substr(e.path.rfind('/') + 1);
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+uint32_t istat_first_cluster(const std::string& image, uint64_t inode, const FatLayout& layout) {
+  std::string output;
+  run_command("istat " + shell_quote(image) + " " + std::to_string(inode), &output);
+  const size_t at = output.find("Sectors:\n");
+  if (at == std::string::npos) return 0;
+  std::istringstream in(output.substr(at + 9));
+  uint64_t sector = 0;
+  if (!(in >> sector) || sector < layout.first_data_sector) return 0;
+  return static_cast<uint32_t>((sector - layout.first_data_sector) / layout.sectors_per_cluster +
+                               2);
+}
+
+std::string short_entry(const std::string& name83, uint8_t attributes, uint32_t cluster,
+                        uint32_t size, uint16_t date, uint16_t time) {
+  std::string e(32, '\0');
+  std::string name = name83;
+  name.resize(11, ' ');
+  e.replace(0, 11, name);
+  e[11] = static_cast<char>(attributes);
+  put16(e, 14, time);
+  put16(e, 16, date);
+  put16(e, 20, static_cast<uint16_t>(cluster >> 16));
+  put16(e, 22, time);
+  put16(e, 24, date);
+  put16(e, 26, static_cast<uint16_t>(cluster & 0xFFFF));
+  put16(e, 28, static_cast<uint16_t>(size & 0xFFFF));
+  put16(e, 30, static_cast<uint16_t>(size >> 16));
+  return e;
+}
+
+std::string long_entry(uint8_t sequence, const std::u16string& units) {
+  std::string e(32, '\0');
+  e[0] = static_cast<char>(sequence);
+  e[11] = 0x0F;
+  static const size_t kSlots[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  for (size_t i = 0; i < 13; ++i) {
+    const uint16_t u = i < units.size() ? units[i] : i == units.size() ? 0x0000 : 0xFFFF;
+    put16(e, kSlots[i], u);
+  }
+  return e;
+}
+
+}  // namespace pyralis::test
