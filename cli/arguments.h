@@ -1,0 +1,43 @@
+// Command-line arguments of pyralis-cli: the command, its sources and its options.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/output_formats.h"
+
+namespace pyralis::cli {
+
+enum class Command { Help, Version, Drives, Scan, Recover };
+
+struct Options {
+  Command command = Command::Help;
+  std::vector<std::string> sources;  // image files or block devices, attached from C: on
+  char drive = 0;                    // upper-case letter of --drive; 0 when not given
+  OutputFormat format = OutputFormat::Table;
+  // recover only
+  std::string destination;  // --to
+  bool all = false;
+  std::vector<int64_t> inodes;
+  std::vector<int32_t> rows;
+  bool with_paths = false;
+};
+
+struct ParseResult {
+  Options options;
+  std::string error;  // one line saying what is wrong; empty when the arguments are good
+};
+
+// Parses argv[1..argc-1]. --help and --version win over everything else.
+ParseResult parse_arguments(const std::vector<std::string>& arguments);
+
+// Drive letter from "X", "X:", "X:\" or "X:/" (either case); none for anything else, and for
+// A and B, which are never given out.
+std::optional<char> parse_drive_letter(const std::string& text);
+
+// The text of --help.
+std::string help_text();
+
+}  // namespace pyralis::cli

@@ -1,0 +1,95 @@
+#include "cli/cli_window.h"
+
+#include <algorithm>
+
+#include "core/process_state.h"
+
+namespace pyralis::cli {
+
+namespace {
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+}  // namespace
+
+CliWindow::CliWindow(bool progress) : progress_(progress) {
+  SetEngineWindow(this);
+}
+
+CliWindow::~CliWindow() {
+  end_progress();
+  SetEngineWindow(nullptr);
+}
+
+void CliWindow::ProcessMessages() {
+  // Ctrl-C reaches ScanActive through the signal handler, so there is nothing to pump.
+  // Every few thousand calls, refresh the elapsed time of a scan that finds nothing.
+  if (!progress_ || (++pumps_ & 0xFFF) != 0) return;
+  if (ScanActive) elapsed_ = elapsed_text();
+  draw(false);
+}
+
+void CliWindow::SetFilesFoundText(const std::string& text) {
+  files_found_ = text;
+  draw(false);
+}
+
+void CliWindow::SetElapsedText(const std::string& text) {
+  elapsed_ = text;
+  draw(false);
+}
+
+void CliWindow::SetGaugeMaxValue(int64_t value) {
+  gauge_max_ = value;
+}
+
+void CliWindow::SetGaugeProgress(int64_t value) {
+  gauge_progress_ = value;
+  draw(false);
+}
+
+void CliWindow::SetStatusFilesText(const std::string& text) {
+  status_files_ = text;
+}
+
+void CliWindow::LogLine(const std::string& line) {
+  wipe();
+  std::fprintf(log_stream_, "%s\n", line.c_str());
+  std::fflush(log_stream_);
+  if (observer_) observer_(line);
+}
+
+void CliWindow::reset_progress() {
+  files_found_ = "0";
+  elapsed_ = "00:00:00";
+  gauge_progress_ = 0;
+  draw(true);
+}
+
+void CliWindow::end_progress() {
+  wipe();
+}
+
+void CliWindow::draw(bool force) {
+  if (!progress_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - last_draw_ < kRedrawInterval) return;
+  last_draw_ = now;
+  // The gauge holds its position within 0..maximum, as the dialog's gauge does.
+  int percent = 0;
+  if (gauge_max_ > 0) {
+    const int64_t position = std::clamp<int64_t>(gauge_progress_, 0, gauge_max_);
+    percent = static_cast<int>(position * 100 / gauge_max_);
+  }
+  std::fprintf(stderr, "\r\033[KFiles found: %s  Elapsed: %s  %d%%", files_found_.c_str(),
+               elapsed_.c_str(), percent);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void CliWindow::wipe() {
+  if (!drawn_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+}  // namespace pyralis::cli

@@ -1,0 +1,51 @@
+#include "cli/drive_listing.h"
+
+#include <cstdio>
+
+#include "platform/drive_table.h"
+#include "rawdisk/raw_disk_access.h"
+
+namespace pyralis::cli {
+
+std::string drive_type_name(uint32_t code) {
+  switch (code) {
+    case 1:
+      return "no root";
+    case 2:
+      return "removable";
+    case 3:
+      return "fixed";
+    case 4:
+      return "remote";
+    case 5:
+      return "optical";
+    case 6:
+      return "RAM disk";
+    default:
+      return "unknown";
+  }
+}
+
+Grid drives_grid(bool human) {
+  Grid grid;
+  grid.columns = {{"Drive"},      {"Type"},
+                  {"FileSystem"}, {"Label"},
+                  {"Serial"},     {"Size", ColumnKind::Number, true},
+                  {"Source"},     {"Offset", ColumnKind::Number, true}};
+  for (const platform::Drive& drive : platform::drives()) {
+    const TMediaIdentifier media = GetMediaIdentifier(drive.letter);
+    char serial[16] = "";
+    if (media.SerialNumber != 0)
+      std::snprintf(serial, sizeof serial, "%04X-%04X", media.SerialNumber >> 16,
+                    media.SerialNumber & 0xFFFF);
+    const auto length = static_cast<int64_t>(drive.source.length);
+    grid.rows.push_back({std::string(1, drive.letter) + ":",
+                         drive_type_name(GetDriveTypeCode(drive.letter)), media.FileSystem,
+                         media.VolumeName, serial,
+                         human ? size_to_text(length) : std::to_string(length), drive.source.path,
+                         std::to_string(drive.source.offset)});
+  }
+  return grid;
+}
+
+}  // namespace pyralis::cli

@@ -1,0 +1,15 @@
+// The drive table as a grid: one row per attached drive.
+#pragma once
+
+#include "cli/output_formats.h"
+
+namespace pyralis::cli {
+
+// Columns: Drive, Type, FileSystem, Label, Serial, Size, Source, Offset. `human` shows the
+// size as size_to_text, otherwise as a byte count.
+Grid drives_grid(bool human);
+
+// Name of a GetDriveTypeCode value ("removable", "fixed", ...).
+std::string drive_type_name(uint32_t code);
+
+}  // namespace pyralis::cli

@@ -1,0 +1,276 @@
+#include "cli/output_formats.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "core/date_time.h"
+
+namespace pyralis::cli {
+
+namespace {
+
+// Characters of UTF-8 text, for column widths (continuation bytes do not count).
+size_t display_width(std::string_view text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Length of the valid UTF-8 sequence at text[i], or 0 when the bytes there are not one.
+size_t utf8_sequence_length(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t length = 0;
+  uint32_t code = 0;
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0)
+    length = 2, code = lead & 0x1F;
+  else if ((lead & 0xF0) == 0xE0)
+    length = 3, code = lead & 0x0F;
+  else if ((lead & 0xF8) == 0xF0)
+    length = 4, code = lead & 0x07;
+  else
+    return 0;
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  static const uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+std::string plain_number(int64_t value) {
+  return std::to_string(value);
+}
+
+}  // namespace
+
+std::optional<OutputFormat> parse_format(std::string_view name) {
+  if (name == "table") return OutputFormat::Table;
+  if (name == "tsv") return OutputFormat::Tsv;
+  if (name == "json") return OutputFormat::Json;
+  if (name == "csv") return OutputFormat::Csv;
+  if (name == "bodyfile") return OutputFormat::Bodyfile;
+  return std::nullopt;
+}
+
+std::string escape_tsv(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\t')
+      out += "\\t";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string csv_field(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = utf8_sequence_length(text, i);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (length > 1) {
+      out.append(text.substr(i, length));
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+    i += length;
+  }
+  return out + "\"";
+}
+
+std::string sector_text(int64_t sector) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02" PRIX64, static_cast<uint64_t>(sector));
+  return text;
+}
+
+int64_t date_time_to_unix(TDateTime value) {
+  if (value == 0.0) return 0;
+  const DateTimeParts p = decode_date_time(value);
+  std::tm local{};
+  local.tm_year = p.year - 1900;
+  local.tm_mon = p.month - 1;
+  local.tm_mday = p.day;
+  local.tm_hour = p.hour;
+  local.tm_min = p.minute;
+  local.tm_sec = p.second;
+  local.tm_isdst = -1;  // let the zone's rules say whether summer time applied then
+  const std::time_t t = std::mktime(&local);
+  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(t);
+}
+
+std::string bodyfile_name(const FoundFileRecord& record) {
+  std::string name = record.Path;
+  if (!name.empty() && name.back() != '\\') name += '\\';
+  name += record.Name;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  // The body format has no quoting: keep every record on one line and its fields apart.
+  std::string out;
+  for (char c : escape_tsv(name)) {
+    if (c == '|')
+      out += "\\x7c";
+    else
+      out += c;
+  }
+  return out + " (deleted)";
+}
+
+std::string bodyfile_line(const FoundFileRecord& record) {
+  // md5 | name | inode | mode | uid | gid | size | atime | mtime | ctime | crtime.
+  // The catalogue knows neither the access nor the change time: 0 says unknown.
+  std::string line = "0|" + bodyfile_name(record) + "|" + plain_number(record.Inode) +
+                     "|r/rrwxrwxrwx|0|0|" + plain_number(record.Size) + "|0|" +
+                     plain_number(date_time_to_unix(record.Modified)) + "|0|" +
+                     plain_number(date_time_to_unix(record.Created));
+  return line;
+}
+
+void write_table(std::ostream& out, const Grid& grid) {
+  std::vector<size_t> widths;
+  for (const Column& column : grid.columns) widths.push_back(display_width(column.header));
+  for (const auto& row : grid.rows)
+    for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
+      widths[c] = std::max(widths[c], display_width(row[c]));
+  const auto write_row = [&](const std::vector<std::string>& cells) {
+    std::string line;
+    for (size_t c = 0; c < grid.columns.size(); ++c) {
+      const std::string cell = c < cells.size() ? escape_tsv(cells[c]) : std::string();
+      const std::string pad(widths[c] - std::min(widths[c], display_width(cell)), ' ');
+      if (c > 0) line += "  ";
+      line += grid.columns[c].right_aligned ? pad + cell : cell + pad;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out << line << '\n';
+  };
+  std::vector<std::string> headers;
+  for (const Column& column : grid.columns) headers.push_back(column.header);
+  write_row(headers);
+  for (const auto& row : grid.rows) write_row(row);
+}
+
+void write_tsv(std::ostream& out, const Grid& grid) {
+  for (size_t c = 0; c < grid.columns.size(); ++c) out << (c ? "\t" : "") << grid.columns[c].header;
+  out << '\n';
+  for (const auto& row : grid.rows) {
+    for (size_t c = 0; c < row.size(); ++c) out << (c ? "\t" : "") << escape_tsv(row[c]);
+    out << '\n';
+  }
+}
+
+void write_csv(std::ostream& out, const Grid& grid) {
+  for (size_t c = 0; c < grid.columns.size(); ++c)
+    out << (c ? "," : "") << csv_field(grid.columns[c].header);
+  out << "\r\n";
+  for (const auto& row : grid.rows) {
+    for (size_t c = 0; c < row.size(); ++c) out << (c ? "," : "") << csv_field(row[c]);
+    out << "\r\n";
+  }
+}
+
+void write_json(std::ostream& out, const Grid& grid) {
+  out << '[';
+  for (size_t r = 0; r < grid.rows.size(); ++r) {
+    out << (r ? ",\n  {" : "\n  {");
+    const auto& row = grid.rows[r];
+    for (size_t c = 0; c < grid.columns.size() && c < row.size(); ++c) {
+      const Column& column = grid.columns[c];
+      out << (c ? ", " : "") << json_string(column.header) << ": ";
+      if (column.kind == ColumnKind::Number)
+        out << row[c];
+      else if (column.kind == ColumnKind::OptionalText && row[c].empty())
+        out << "null";
+      else
+        out << json_string(row[c]);
+    }
+    out << '}';
+  }
+  out << (grid.rows.empty() ? "]\n" : "\n]\n");
+}
+
+void write_grid(std::ostream& out, OutputFormat format, const Grid& grid) {
+  switch (format) {
+    case OutputFormat::Tsv:
+      return write_tsv(out, grid);
+    case OutputFormat::Csv:
+      return write_csv(out, grid);
+    case OutputFormat::Json:
+      return write_json(out, grid);
+    case OutputFormat::Table:
+    case OutputFormat::Bodyfile:
+      return write_table(out, grid);
+  }
+}
+
+void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files) {
+  if (format == OutputFormat::Bodyfile) {
+    for (int32_t i = 0; i < files.Count(); ++i) out << bodyfile_line(files[i]) << '\n';
+    return;
+  }
+  const bool human = format == OutputFormat::Table;
+  Grid grid;
+  if (human) grid.columns.push_back({"#", ColumnKind::Number, true});
+  grid.columns.push_back({human ? "File" : "Name"});
+  grid.columns.push_back({"Path"});
+  grid.columns.push_back({"Status", ColumnKind::Text, true});
+  grid.columns.push_back({"Size", ColumnKind::Number, true});
+  grid.columns.push_back({human ? "Date modified" : "Modified", ColumnKind::OptionalText, true});
+  grid.columns.push_back({human ? "Date created" : "Created", ColumnKind::OptionalText, true});
+  grid.columns.push_back({"Sector"});
+  grid.columns.push_back({"Inode", ColumnKind::Number});
+  grid.rows.reserve(static_cast<size_t>(files.Count()));
+  for (int32_t i = 0; i < files.Count(); ++i) {
+    const FoundFileRecord& r = files[i];
+    std::vector<std::string> row;
+    if (human) row.push_back(std::to_string(i));
+    row.push_back(r.Name);
+    row.push_back(r.Path);
+    row.push_back(quality_to_text(r.RecoveryQuality));
+    row.push_back(human ? size_to_text(r.Size) : plain_number(r.Size));
+    row.push_back(human ? format_list_date(r.Modified) : format_iso_date(r.Modified));
+    row.push_back(human ? format_list_date(r.Created) : format_iso_date(r.Created));
+    row.push_back(sector_text(r.Sector));
+    row.push_back(plain_number(r.Inode));
+    grid.rows.push_back(std::move(row));
+  }
+  write_grid(out, format, grid);
+}
+
+}  // namespace pyralis::cli
