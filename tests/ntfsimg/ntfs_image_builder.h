@@ -36,6 +36,10 @@
 
 namespace pyralis::test {
 
+namespace detail {
+struct BuilderState;  // layout and placement, private to the builder's sources
+}
+
 // Record numbers of the system files.
 inline constexpr uint64_t kMftRecord = 0;
 inline constexpr uint64_t kMftMirrRecord = 1;
@@ -233,9 +237,8 @@ class NtfsImageBuilder {
   static uint8_t pattern_byte(uint32_t seed, uint64_t offset);
 
  private:
-  struct State;
   NtfsGeometry geometry_;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<detail::BuilderState> state_;
 };
 
 }  // namespace pyralis::test
