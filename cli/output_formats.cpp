@@ -164,26 +164,29 @@ std::string bodyfile_line(const FoundFileRecord& record) {
 }
 
 void write_table(std::ostream& out, const Grid& grid) {
-  std::vector<size_t> widths;
-  for (const Column& column : grid.columns) widths.push_back(display_width(column.header));
-  for (const auto& row : grid.rows)
+  std::vector<std::string> headers;
+  for (const Column& column : grid.columns) headers.push_back(column.header);
+  std::vector<std::vector<std::string>> rows = {headers};
+  for (const auto& row : grid.rows) {
+    rows.emplace_back();
+    for (const std::string& cell : row) rows.back().push_back(escape_tsv(cell));
+  }
+  std::vector<size_t> widths(grid.columns.size(), 0);
+  for (const auto& row : rows)
     for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
       widths[c] = std::max(widths[c], display_width(row[c]));
-  const auto write_row = [&](const std::vector<std::string>& cells) {
+  for (const auto& cells : rows) {
     std::string line;
     for (size_t c = 0; c < grid.columns.size(); ++c) {
-      const std::string cell = c < cells.size() ? escape_tsv(cells[c]) : std::string();
-      const std::string pad(widths[c] - std::min(widths[c], display_width(cell)), ' ');
+      const std::string empty;
+      const std::string& cell = c < cells.size() ? cells[c] : empty;
+      const std::string pad(widths[c] - display_width(cell), ' ');
       if (c > 0) line += "  ";
       line += grid.columns[c].right_aligned ? pad + cell : cell + pad;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
-  };
-  std::vector<std::string> headers;
-  for (const Column& column : grid.columns) headers.push_back(column.header);
-  write_row(headers);
-  for (const auto& row : grid.rows) write_row(row);
+  }
 }
 
 void write_tsv(std::ostream& out, const Grid& grid) {
