@@ -34,7 +34,7 @@ TEST_P(FatScanTest, ListsDeletedFilesWithNamesPathsAndSizes) {
   v.Put("::/keep.txt", "live");
   v.MakeDir("::/DOCS");
   v.Put("::/DOCS/inner.txt", "inner");
-  v.Put(u8"::/DOCS/Ünïcödé файл.txt", "unicode");
+  v.Put("::/DOCS/Ünïcödé файл.txt", "unicode");
   v.MakeDir("::/DOCS/SUB");
   v.Put("::/DOCS/SUB/deep.bin", content(3000, 2));
   v.Delete("::/foo.txt");
@@ -52,7 +52,7 @@ TEST_P(FatScanTest, ListsDeletedFilesWithNamesPathsAndSizes) {
   EXPECT_EQ(rows_named("Report 2005 long name.doc")[0]->Size, 9000);
   ASSERT_EQ(rows_named("xNNER.TXT").size(), 1u);
   EXPECT_EQ(rows_named("xNNER.TXT")[0]->Path, "C:\\xOCS");
-  ASSERT_EQ(rows_named(u8"Ünïcödé файл.txt").size(), 1u);
+  ASSERT_EQ(rows_named("Ünïcödé файл.txt").size(), 1u);
   ASSERT_EQ(rows_named("xEEP.BIN").size(), 1u);
   EXPECT_EQ(rows_named("xEEP.BIN")[0]->Path, "C:\\xOCS\\xUB");
   EXPECT_TRUE(rows_named("xMPTY.TXT").empty());
