@@ -18,8 +18,8 @@ constexpr int64_t kMaxWindowSectors = std::numeric_limits<uint32_t>::max() / kSe
 }  // namespace
 
 TBuffer::TBuffer(uint32_t capacity_sectors)
-    : window_bytes_(static_cast<uint32_t>(
-          std::min<int64_t>(capacity_sectors, kMaxWindowSectors) * kSectorBytes)) {}
+    : window_bytes_(static_cast<uint32_t>(std::min<int64_t>(capacity_sectors, kMaxWindowSectors) *
+                                          kSectorBytes)) {}
 
 bool TBuffer::Covers(int64_t offset, uint32_t count) const {
   // The end test wants the sector holding the byte just after the request, so a request
@@ -64,8 +64,7 @@ int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint
 }
 
 bool TBuffer::ComponentHoldsWindow(TRawDiskAccessComponent& component) const {
-  return component.SectorNumber() == first_sector_ &&
-         component.SectorCount() == window_sectors_ &&
+  return component.SectorNumber() == first_sector_ && component.SectorCount() == window_sectors_ &&
          component.DiskBufferStream().Size() == window_bytes_;
 }
 

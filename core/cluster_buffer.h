@@ -26,8 +26,7 @@ class TBuffer {
   // them could be delivered (request starting or running past the end of the volume, count
   // 0). The bytes come from a private copy of the window, so several TBuffers may share one
   // component.
-  int64_t ReadBytes(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
-                    void* dest);
+  int64_t ReadBytes(TRawDiskAccessComponent& component, int64_t offset, uint32_t count, void* dest);
   // Appends `count` bytes at volume byte `offset` to `dest` at its position (count 0 appends
   // the whole window). Returns dest's size afterwards. A request larger than the window grows
   // the window; bytes of a request that lie past the end of the volume are appended as

@@ -46,7 +46,8 @@ std::string fixed_text(double value, int decimals, char decimal_point) {
 
 std::string size_to_text(int64_t size, char decimal_point) {
   // The megabyte step is 1,000,000 while the kilobyte step is 1024.
-  if (size >= 1000000) return fixed_text(static_cast<double>(size) / 1000000.0, 2, decimal_point) + " Mb";
+  if (size >= 1000000)
+    return fixed_text(static_cast<double>(size) / 1000000.0, 2, decimal_point) + " Mb";
   if (size < 1024) return std::to_string(size) + " b";
   return fixed_text(static_cast<double>(size) / 1024.0, 0, decimal_point) + " Kb";
 }

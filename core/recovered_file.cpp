@@ -21,7 +21,9 @@ constexpr size_t kMaxNameBytes = 255;
 constexpr size_t kMaxKeptExtension = 32;
 constexpr int kMaxNumberedNames = 100000;
 
-std::string reason(int error_number) { return std::strerror(error_number); }
+std::string reason(int error_number) {
+  return std::strerror(error_number);
+}
 
 // Splits at the last "." that is neither the first character nor the last.
 void split_extension(const std::string& name, std::string& stem, std::string& extension) {
@@ -84,8 +86,8 @@ std::string temp_name() {
   static std::atomic<unsigned> counter{0};
   static const unsigned seed = std::random_device{}();
   char text[64];
-  std::snprintf(text, sizeof text, ".pyralis-%d-%08x-%u.part", static_cast<int>(::getpid()),
-                seed, counter.fetch_add(1));
+  std::snprintf(text, sizeof text, ".pyralis-%d-%08x-%u.part", static_cast<int>(::getpid()), seed,
+                counter.fetch_add(1));
   return text;
 }
 
@@ -102,7 +104,9 @@ std::string safe_file_name(std::string_view name) {
   return compose(stem, "", extension);
 }
 
-RecoveredFile::~RecoveredFile() { Discard(); }
+RecoveredFile::~RecoveredFile() {
+  Discard();
+}
 
 bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::string* error) {
   Discard();

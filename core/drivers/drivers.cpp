@@ -14,7 +14,6 @@
 #include "core/process_state.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
-#include "platform/drive_table.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
 
@@ -36,30 +35,12 @@ std::string drive_name(char letter) {
   return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":";
 }
 
-// "C: (/path/image.img)" or "C: (/dev/sdb, partition 1)"; just "C:" when nothing is attached.
-std::string drive_with_source(char letter) {
-  std::string text = drive_name(letter);
-  const platform::Drive* drive = platform::find_drive(letter);
-  if (drive == nullptr) return text;
-  text += " (" + drive->source.path;
-  if (drive->source.partition > 0) text += ", partition " + std::to_string(drive->source.partition);
-  return text + ")";
-}
-
-// The one line that says why a drive could not be used: drive, source and reason. The
-// platform's own account of the source wins over `fallback`.
+// The one line that says why a drive could not be used, naming the drive, its source and
+// the reason. The platform's own account of the source wins over `fallback`.
 void log_drive_problem(char letter, const std::string& fallback) {
-  std::string reason;
-  if (platform::find_drive(letter) == nullptr) {
-    reason = "no volume is attached to this drive letter";
-  } else {
-    reason = DescribeDriveProblem(letter);
-    if (reason.empty()) {
-      const platform::Drive* drive = platform::find_drive(letter);
-      reason = drive->source.problem.empty() ? fallback : drive->source.problem;
-    }
-  }
-  Window().LogLine("Cannot read drive " + drive_with_source(letter) + ": " + reason);
+  std::string line = DescribeDriveProblem(letter);
+  if (line.empty()) line = "Drive " + DescribeDriveSource(letter) + " cannot be read: " + fallback;
+  Window().LogLine(line);
 }
 
 bool drive_unusable(const TRawDiskAccessComponent& component) {

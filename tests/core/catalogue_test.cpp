@@ -100,7 +100,7 @@ TEST(Catalogue, AppendCutsNameAndPathTo255Characters) {
 }
 
 TEST(Catalogue, CutsNeverSplitACharacter) {
-  const std::string euro = "\xE2\x82\xAC";  // three bytes
+  const std::string euro = "\xE2\x82\xAC";       // three bytes
   const std::string emoji = "\xF0\x9F\x98\x80";  // four bytes
   EXPECT_EQ(cut_characters(std::string(254, 'a') + euro + "z"), std::string(254, 'a') + euro);
   EXPECT_EQ(cut_characters(std::string(255, 'a') + euro), std::string(255, 'a'));
@@ -117,19 +117,25 @@ TEST(Catalogue, CutsNeverSplitACharacter) {
 
 TEST(CatalogueTexts, QualityToText) {
   const std::pair<int, const char*> table[] = {
-      {0, "Overwritten"}, {1, "Bad"},       {33, "Bad"},         {34, "Middle"},
-      {66, "Middle"},     {67, "Good"},     {99, "Good"},        {100, "Very Good"},
-      {-1, "Error"},      {-2, "Compressed"}, {-3, "Encrypted"}, {101, ""},
-      {-4, ""},           {127, ""},        {-128, ""}};
+      {0, "Overwritten"}, {1, "Bad"},   {33, "Bad"},        {34, "Middle"}, {66, "Middle"},
+      {67, "Good"},       {99, "Good"}, {100, "Very Good"}, {-1, "Error"},  {-2, "Compressed"},
+      {-3, "Encrypted"},  {101, ""},    {-4, ""},           {127, ""},      {-128, ""}};
   for (const auto& [quality, text] : table) EXPECT_EQ(quality_to_text(quality), text) << quality;
 }
 
 TEST(CatalogueTexts, SizeToText) {
-  const std::pair<int64_t, const char*> table[] = {
-      {0, "0 b"},           {1023, "1023 b"},       {1024, "1 Kb"},
-      {1600, "2 Kb"},       {999999, "977 Kb"},     {1000000, "1.00 Mb"},
-      {1048576, "1.05 Mb"}, {-5, "-5 b"},           {1536, "2 Kb"},
-      {2560, "2 Kb"},       {2147483648LL, "2147.48 Mb"}, {-2000000, "-2000000 b"}};
+  const std::pair<int64_t, const char*> table[] = {{0, "0 b"},
+                                                   {1023, "1023 b"},
+                                                   {1024, "1 Kb"},
+                                                   {1600, "2 Kb"},
+                                                   {999999, "977 Kb"},
+                                                   {1000000, "1.00 Mb"},
+                                                   {1048576, "1.05 Mb"},
+                                                   {-5, "-5 b"},
+                                                   {1536, "2 Kb"},
+                                                   {2560, "2 Kb"},
+                                                   {2147483648LL, "2147.48 Mb"},
+                                                   {-2000000, "-2000000 b"}};
   for (const auto& [size, text] : table) EXPECT_EQ(size_to_text(size), text) << size;
   EXPECT_EQ(size_to_text(1048576, ','), "1,05 Mb");
 }
@@ -194,8 +200,10 @@ TEST(DateTime, LocalTimeFollowsTheTimeZone) {
   setenv("TZ", "EST5", 1);
   tzset();
   const TDateTime local = unix_to_local_date_time(0);
-  if (old) setenv("TZ", saved.c_str(), 1);
-  else unsetenv("TZ");
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
   EXPECT_DOUBLE_EQ(local, 25569.0 - 5.0 / 24.0);
   EXPECT_EQ(format_list_date(local), "31-Dec-1969 19:00");

@@ -85,9 +85,9 @@ TEST(RecoveredFile, DangerousNamesStayInsideTheFolder) {
   TempDir dir;
   const std::string folder = dir.file("dest") + "/";
   fs::create_directory(folder);
-  for (std::string_view name : {std::string_view(""), std::string_view("."),
-                                std::string_view(".."), std::string_view("x/../y"),
-                                std::string_view("a\0b", 3), std::string_view("../escape")})
+  for (std::string_view name :
+       {std::string_view(""), std::string_view("."), std::string_view(".."),
+        std::string_view("x/../y"), std::string_view("a\0b", 3), std::string_view("../escape")})
     EXPECT_NE(recover(folder, name, "data"), "") << name;
   EXPECT_EQ(entries(dir.path()), std::set<std::string>{"dest"});
   EXPECT_EQ(entries(folder),
@@ -111,8 +111,7 @@ TEST(RecoveredFile, HolesAndContentGiveTheExactLength) {
   // File mode follows 0644 under the process's umask.
   const mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(fs::status(folder + "holes.bin").permissions(),
-            static_cast<fs::perms>(0644 & ~mask));
+  EXPECT_EQ(fs::status(folder + "holes.bin").permissions(), static_cast<fs::perms>(0644 & ~mask));
 }
 
 TEST(RecoveredFile, DiscardAndDestructionLeaveNothing) {
