@@ -1,0 +1,23 @@
+// The list's column sort: FoundFiles re-ordered in place by one of six keys, each column
+// remembering its next direction in SortToggle, and the header marks that show it.
+#pragma once
+
+#include <array>
+
+namespace pyralis::ui {
+
+inline constexpr int kListColumns = 8;
+inline constexpr int kSortableColumns = 6;
+// Header mark images: none, the reverse direction, the column's first direction.
+inline constexpr int kNoMark = -1;
+inline constexpr int kMarkReverse = 0;
+inline constexpr int kMarkFirst = 1;
+using HeaderMarks = std::array<int, kListColumns>;
+
+// Columns 0 "File" and 1 "Path" sort ascending first (byte-wise, case-sensitive); 2 "Status",
+// 3 "Size", 4 "Date modified" and 5 "Date created" descending first. The clicked column
+// gets its mark, the other sortable columns lose theirs, and its toggle flips. Any other
+// column does nothing and returns false.
+bool sort_found_files(int column, HeaderMarks& marks);
+
+}  // namespace pyralis::ui

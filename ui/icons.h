@@ -1,0 +1,18 @@
+// The program's own images (SVG in Qt resources), rendered to pixmaps.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+
+namespace pyralis::ui {
+
+// Makes the resources of this static library available; safe to call more than once.
+void init_resources();
+// ":/icons/<name>.svg" rendered at `size`.
+QPixmap svg_pixmap(const QString& name, QSize size);
+// The same image at 16, 32 and `size` pixels.
+QIcon svg_icon(const QString& name, QSize size = QSize(16, 16));
+
+}  // namespace pyralis::ui

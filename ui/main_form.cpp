@@ -1,0 +1,445 @@
+#include "ui/main_form.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <cctype>
+
+#include "core/process_state.h"
+#include "platform/drive_table.h"
+#include "platform/system_paths.h"
+#include "rawdisk/raw_disk_access.h"
+#include "ui/about_box.h"
+#include "ui/browse_for_folder.h"
+#include "ui/icons.h"
+#include "ui/qt_engine_window.h"
+#include "ui/search_form.h"
+#include "ui/shell_open.h"
+#include "ui/wait_form.h"
+
+namespace pyralis::ui {
+
+namespace {
+
+// Drive-type codes of the raw disk layer.
+constexpr uint32_t kRemovable = 2;
+constexpr uint32_t kRemote = 4;
+constexpr uint32_t kCdRom = 5;
+constexpr uint32_t kRamDisk = 6;
+
+QLabel* bold_label(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont bold = label->font();
+  bold.setBold(true);
+  label->setFont(bold);
+  return label;
+}
+
+TLinkLabel* bold_link(const QString& text, QWidget* parent) {
+  auto* label = new TLinkLabel(text, parent);
+  QFont bold = label->font();
+  bold.setBold(true);
+  label->setFont(bold);
+  QPalette colours = label->palette();
+  colours.setColor(QPalette::WindowText, colours.color(QPalette::Highlight));
+  label->setPalette(colours);
+  return label;
+}
+
+// "C:\ disk.img [LABEL]": the letter as the tree always showed it, then which disk it is.
+QString drive_caption(const platform::Drive& drive) {
+  QString caption = QStringLiteral("%1:\\").arg(QLatin1Char(drive.letter));
+  QString source = drive.source.block_device
+                       ? QString::fromStdString(drive.source.path)
+                       : QFileInfo(QString::fromStdString(drive.source.path)).fileName();
+  if (drive.source.partition > 0) source += QStringLiteral(" #%1").arg(drive.source.partition);
+  if (!source.isEmpty()) caption += QLatin1Char(' ') + source;
+  if (drive.source.problem.empty()) {
+    const std::string label = GetMediaIdentifier(drive.letter).VolumeName;
+    if (!label.empty()) caption += QStringLiteral(" [%1]").arg(QString::fromStdString(label));
+  }
+  return caption;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+  init_resources();
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QStringLiteral("Pyralis"));
+  QFont form_font = QApplication::font();
+  form_font.setPointSize(8);
+  setFont(form_font);
+  resize(869, 620);
+  if (QScreen* screen = QApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+
+  SameDriveCheck = [](const std::string& folder, char letter) {
+    return platform::folder_on_drive(folder, letter);
+  };
+  AskYesNo = [this](const QString& question) {
+    return QMessageBox::question(this, QStringLiteral("Confirm"), question,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+  };
+
+  model_ = new FoundFilesModel(this);
+  BuildMenus();
+  BuildToolBar();
+  BuildStatusBar();
+
+  auto* main_panel = new QWidget(this);
+  main_panel->setObjectName(QStringLiteral("MainPanel"));
+  auto* main_layout = new QHBoxLayout(main_panel);
+  main_layout->setContentsMargins(0, 0, 0, 0);
+  Splitter = new QSplitter(Qt::Horizontal, main_panel);
+  Splitter->setHandleWidth(1);
+  Splitter->setChildrenCollapsible(false);
+  Splitter->addWidget(BuildLeftPanel());
+
+  RightPanel = new QWidget(Splitter);
+  auto* right_layout = new QVBoxLayout(RightPanel);
+  right_layout->setContentsMargins(0, 0, 0, 0);
+  right_layout->setSpacing(0);
+  auto* top_panel = new QWidget(RightPanel);
+  top_panel->setObjectName(QStringLiteral("TopPanel"));
+  auto* top_layout = new QVBoxLayout(top_panel);
+  top_layout->setContentsMargins(0, 0, 0, 0);
+  top_layout->setSpacing(0);
+  top_layout->addWidget(BuildAdvPanel());
+  top_layout->addWidget(BuildListView(), 1);
+  right_layout->addWidget(top_panel, 1);
+  right_layout->addWidget(BuildBottomPanel());
+  Splitter->addWidget(RightPanel);
+  Splitter->setStretchFactor(1, 1);
+  Splitter->setSizes({153, 869 - 154});
+  main_layout->addWidget(Splitter);
+  setCentralWidget(main_panel);
+
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  if (engine_window_) SetEngineWindow(nullptr);
+}
+
+void TMainForm::AttachDialogs(TAboutBox* about_box, TSearchForm* search_form,
+                              TWaitForm* wait_form) {
+  about_box_ = about_box;
+  search_form_ = search_form;
+  wait_form_ = wait_form;
+  engine_window_ = std::make_unique<QtEngineWindow>(*search_form, *StatusPanels[1], *LogMemo);
+  SetEngineWindow(engine_window_.get());
+}
+
+void TMainForm::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  Scan1 = file->addAction(svg_icon(QStringLiteral("scan")), QStringLiteral("&Scan"));
+  Unerase1 = file->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
+  file->addSeparator();
+  Exit1 = file->addAction(svg_icon(QStringLiteral("exit")), QStringLiteral("&Exit"));
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  ContensIndex1 =
+      help->addAction(svg_icon(QStringLiteral("help")), QStringLiteral("Contens and index"));
+  ContensIndex1->setShortcut(QKeySequence(Qt::Key_F1));
+  help->addSeparator();
+  GotoQuorelsite1 = help->addAction(svg_icon(QStringLiteral("web")),
+                                    QStringLiteral("Go to Quorel Data Recovery site"));
+  help->addSeparator();
+  About1 = help->addAction(svg_icon(QStringLiteral("about")), QStringLiteral("&About Pyralis"));
+
+  PopupMenu1 = new QMenu(this);
+  Unerase2 = PopupMenu1->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
+
+  connect(Scan1, &QAction::triggered, this, &TMainForm::Scan1Click);
+  connect(Unerase1, &QAction::triggered, this, &TMainForm::Unerase1Click);
+  connect(Unerase2, &QAction::triggered, this, &TMainForm::Unerase1Click);
+  connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+  connect(ContensIndex1, &QAction::triggered, this, &TMainForm::ContensIndex1Click);
+  connect(GotoQuorelsite1, &QAction::triggered, this, &TMainForm::GotoQuorelsite1Click);
+  connect(About1, &QAction::triggered, this, &TMainForm::About1Click);
+}
+
+void TMainForm::BuildToolBar() {
+  MainToolBar = addToolBar(QStringLiteral("MainToolBar"));
+  MainToolBar->setObjectName(QStringLiteral("MainToolBar"));
+  MainToolBar->setMovable(false);
+  MainToolBar->setFloatable(false);
+  MainToolBar->toggleViewAction()->setVisible(false);
+  MainToolBar->setIconSize(QSize(32, 32));
+  auto button = [this](const QString& icon, const QString& hint) {
+    auto* b = new QToolButton(MainToolBar);
+    b->setIcon(svg_icon(icon, QSize(32, 32)));
+    b->setIconSize(QSize(32, 32));
+    b->setToolTip(hint);
+    b->setAutoRaise(true);
+    b->setFixedSize(39, 38);
+    MainToolBar->addWidget(b);
+    return b;
+  };
+  ToolButton1 = button(QStringLiteral("scan"), QStringLiteral("Start scan"));
+  ToolButton2 = button(QStringLiteral("unerase"), QStringLiteral("Unerase selected file(s)"));
+  auto* separator = new QWidget(MainToolBar);
+  separator->setFixedWidth(8);
+  MainToolBar->addWidget(separator);
+  ToolButton4 = button(QStringLiteral("exit"), QStringLiteral("Exit program"));
+  connect(ToolButton1, &QToolButton::clicked, this, &TMainForm::Scan1Click);
+  connect(ToolButton2, &QToolButton::clicked, this, &TMainForm::Unerase1Click);
+  connect(ToolButton4, &QToolButton::clicked, this, &TMainForm::Exit1Click);
+}
+
+void TMainForm::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("MainStatusBar"));
+  bar->setSizeGripEnabled(true);
+  const QString texts[2] = {QStringLiteral("Version"), QStringLiteral("Files: 0")};
+  for (int i = 0; i < 2; ++i) {
+    StatusPanels[i] = new QLabel(texts[i], bar);
+    StatusPanels[i]->setFixedWidth(100);
+    StatusPanels[i]->setFrameShape(QFrame::Panel);
+    StatusPanels[i]->setFrameShadow(QFrame::Sunken);
+    bar->addWidget(StatusPanels[i]);
+  }
+}
+
+QWidget* TMainForm::BuildLeftPanel() {
+  LeftPanel = new QWidget;
+  LeftPanel->setObjectName(QStringLiteral("LeftPanel"));
+  auto* layout = new QVBoxLayout(LeftPanel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  DriveTreeView = new QTreeWidget(LeftPanel);
+  DriveTreeView->setObjectName(QStringLiteral("DriveTreeView"));
+  DriveTreeView->setHeaderHidden(true);
+  DriveTreeView->setIndentation(20);
+  DriveTreeView->setRootIsDecorated(false);
+  DriveTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DriveTreeView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  DriveTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+  // The selection stays visible when the tree loses the focus.
+  QPalette colours = DriveTreeView->palette();
+  colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                   colours.color(QPalette::Active, QPalette::Highlight));
+  colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   colours.color(QPalette::Active, QPalette::HighlightedText));
+  DriveTreeView->setPalette(colours);
+  layout->addWidget(DriveTreeView);
+  LeftPanel->resize(153, LeftPanel->height());
+  connect(DriveTreeView, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* node) { DriveTreeViewChange(node); });
+  return LeftPanel;
+}
+
+QWidget* TMainForm::BuildAdvPanel() {
+  AdvPanel = new QWidget;
+  AdvPanel->setObjectName(QStringLiteral("AdvPanel"));
+  AdvPanel->setFixedHeight(57);
+  auto* layout = new QVBoxLayout(AdvPanel);
+  layout->setContentsMargins(8, 6, 8, 6);
+  layout->setSpacing(4);
+  auto* first = new QHBoxLayout;
+  StaticText2 = bold_label(QStringLiteral("Quorel Data Recovery Centre "), AdvPanel);
+  QPalette red = StaticText2->palette();
+  red.setColor(QPalette::WindowText, Qt::red);
+  StaticText2->setPalette(red);
+  StaticText4 = bold_label(
+      QStringLiteral(
+          "Recovery service for corrupted or damaged files (*.xls,*.mdb,*.ppt *.zip and other)"),
+      AdvPanel);
+  first->addWidget(StaticText2);
+  first->addWidget(StaticText4);
+  first->addStretch();
+  auto* second = new QHBoxLayout;
+  StaticText5 = bold_label(QStringLiteral("To get free recovery report go to"), AdvPanel);
+  StaticText3 = bold_link(QString::fromLatin1(kWebAddress), AdvPanel);
+  StaticText6 = bold_label(QStringLiteral("or send your file to"), AdvPanel);
+  StaticText7 = bold_link(QString::fromLatin1(kRepairMailAddress), AdvPanel);
+  for (QWidget* w : {static_cast<QWidget*>(StaticText5), static_cast<QWidget*>(StaticText3),
+                     static_cast<QWidget*>(StaticText6), static_cast<QWidget*>(StaticText7)})
+    second->addWidget(w);
+  second->addStretch();
+  layout->addLayout(first);
+  layout->addLayout(second);
+  connect(StaticText3, &TLinkLabel::clicked, this, &TMainForm::StaticText3Click);
+  connect(StaticText7, &TLinkLabel::clicked, this, &TMainForm::StaticText7Click);
+  return AdvPanel;
+}
+
+QWidget* TMainForm::BuildListView() {
+  ListView = new QTreeView;
+  ListView->setObjectName(QStringLiteral("ListView"));
+  ListView->setModel(model_);
+  ListView->setRootIsDecorated(false);
+  ListView->setItemsExpandable(false);
+  ListView->setUniformRowHeights(true);
+  ListView->setAllColumnsShowFocus(true);
+  ListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListView->setIconSize(QSize(10, 10));
+  ListView->setContextMenuPolicy(Qt::CustomContextMenu);
+  QHeaderView* header = ListView->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(false);
+  header->setStretchLastSection(false);
+  header->setMinimumSectionSize(0);
+  header->setSectionsMovable(false);
+  for (int c = 1; c < kListColumns; ++c) header->resizeSection(c, FoundFilesModel::DefaultWidth(c));
+  ListView->viewport()->installEventFilter(this);
+  connect(header, &QHeaderView::sectionClicked, this, &TMainForm::ListViewColumnClick);
+  connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &TMainForm::ListViewSelectItem);
+  connect(ListView, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { PopupMenu1->popup(ListView->viewport()->mapToGlobal(at)); });
+  return ListView;
+}
+
+QWidget* TMainForm::BuildBottomPanel() {
+  BottomPanel = new QWidget;
+  BottomPanel->setObjectName(QStringLiteral("BottomPanel"));
+  BottomPanel->setFixedHeight(119);
+  auto* layout = new QVBoxLayout(BottomPanel);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(4);
+  auto* row = new QHBoxLayout;
+  StaticText1 = new QLabel(QStringLiteral("Unerase selected file(s) to:"), BottomPanel);
+  SaveEdit = new QLineEdit(QStringLiteral("C:\\"), BottomPanel);
+  SaveEdit->setObjectName(QStringLiteral("SaveEdit"));
+  SaveEdit->setReadOnly(true);
+  BrowseBitBtn =
+      new QPushButton(svg_icon(QStringLiteral("folder")), QStringLiteral("Browse"), BottomPanel);
+  BrowseBitBtn->setToolTip(QStringLiteral("Choose other undeleted file(s) location"));
+  row->addWidget(StaticText1);
+  row->addWidget(SaveEdit, 1);
+  row->addWidget(BrowseBitBtn);
+  LogMemo = new QPlainTextEdit(BottomPanel);
+  LogMemo->setObjectName(QStringLiteral("LogMemo"));
+  LogMemo->setReadOnly(true);
+  layout->addLayout(row);
+  layout->addWidget(LogMemo, 1);
+  connect(BrowseBitBtn, &QPushButton::clicked, this, &TMainForm::BrowseBitBtnClick);
+  return BottomPanel;
+}
+
+void TMainForm::FormCreate() {
+  SetUneraseEnabled(false);
+  FillDriveTree();
+  SelectDriveNode('c');
+  SaveEdit->setText(destination_text(QString::fromStdString(platform::documents_folder())));
+  version_reader_ = new TVersionInfoReader(this);
+  StatusPanels[0]->setText(QStringLiteral("Version: ") + version_reader_->FileVersion());
+}
+
+// The drive table in letter order. Network, optical and RAM drives are left out; the
+// image is the floppy one for removable drives A to C, the removable one for later
+// letters, the fixed-disk one otherwise.
+void TMainForm::FillDriveTree() {
+  DriveTreeView->clear();
+  const QIcon images[3] = {svg_icon(QStringLiteral("floppy")), svg_icon(QStringLiteral("fixed")),
+                           svg_icon(QStringLiteral("removable"))};
+  for (const platform::Drive& drive : platform::drives()) {
+    const uint32_t type = GetDriveTypeCode(drive.letter);
+    if (type == kRemote || type == kCdRom || type == kRamDisk) continue;
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(drive.letter)));
+    int image = 1;
+    if (type == kRemovable) image = lower <= 'c' ? 0 : 2;
+    auto* node = new QTreeWidgetItem(DriveTreeView, QStringList(drive_caption(drive)));
+    node->setIcon(0, images[image]);
+    node->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<int>(lower)));
+  }
+}
+
+void TMainForm::SelectDriveNode(char letter) {
+  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* node = DriveTreeView->topLevelItem(i);
+    if (node->data(0, Qt::UserRole).toInt() == letter) {
+      DriveTreeView->setCurrentItem(node);
+      return;
+    }
+  }
+}
+
+void TMainForm::DriveTreeViewChange(QTreeWidgetItem* node) {
+  if (node == nullptr) return;
+  if (busy_) {
+    // The drive stays as it is while a command runs.
+    QSignalBlocker hold(DriveTreeView);
+    SelectDriveNode(SelectedDrive);
+    return;
+  }
+  const QChar first = node->text(0).at(0);
+  SelectedDrive = static_cast<char>(std::tolower(first.toLatin1()));
+  Scan1->setText(QStringLiteral("&Scan ") + first + QStringLiteral(":\\"));
+}
+
+void TMainForm::BrowseBitBtnClick() {
+  const QString initial = QString::fromStdString(platform::documents_folder());
+  QString chosen;
+  if (browse_for_folder(QStringLiteral("Select a folder"), initial, chosen))
+    SaveEdit->setText(destination_text(chosen));
+}
+
+void TMainForm::SetUneraseEnabled(bool enabled) {
+  Unerase1->setEnabled(enabled);
+  Unerase2->setEnabled(enabled);
+  ToolButton2->setEnabled(enabled);
+}
+
+void TMainForm::FitFileColumn() {
+  QHeaderView* header = ListView->header();
+  int others = 0;
+  for (int c = 1; c < kListColumns; ++c) others += header->sectionSize(c);
+  const int width = ListView->viewport()->width() - others - file_column_narrowing_;
+  header->resizeSection(0, std::max(100, width));
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ListView->viewport() && event->type() == QEvent::Resize) FitFileColumn();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::Log(const QString& line) {
+  LogMemo->appendPlainText(line);
+}
+
+void TMainForm::Exit1Click() {
+  close();
+}
+
+void TMainForm::About1Click() {
+  if (about_box_) about_box_->exec();
+}
+
+void TMainForm::ContensIndex1Click() {
+  const QString help = help_file_path();
+  if (QFileInfo::exists(help)) shell_open(QUrl::fromLocalFile(help));
+}
+
+void TMainForm::GotoQuorelsite1Click() {
+  shell_open(QUrl(QString::fromLatin1(kWebAddress)));
+}
+
+void TMainForm::StaticText3Click() {
+  GotoQuorelsite1Click();
+}
+
+void TMainForm::StaticText7Click() {
+  shell_open(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kRepairMailAddress)));
+}
+
+TProgramWindows create_program_windows() {
+  TProgramWindows windows;
+  windows.MainForm = std::make_unique<TMainForm>();
+  TMainForm* main = windows.MainForm.get();
+  windows.AboutBox = new TAboutBox(main->VersionReader(), main);
+  windows.SearchForm = new TSearchForm(main);
+  windows.WaitForm = new TWaitForm(main);
+  main->AttachDialogs(windows.AboutBox, windows.SearchForm, windows.WaitForm);
+  return windows;
+}
+
+}  // namespace pyralis::ui

@@ -1,0 +1,147 @@
+// TMainForm: the program's main window. Drive tree on the left, the found-files list with
+// the maker's notice above it, destination folder and log below; every command starts here.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/found_files_model.h"
+#include "ui/link_label.h"
+#include "ui/version_info.h"
+
+namespace pyralis::ui {
+
+class TAboutBox;
+class TSearchForm;
+class TWaitForm;
+class QtEngineWindow;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // The dialogs made after the main window; the engines reach the scan dialog, the status
+  // bar and the log from here on.
+  void AttachDialogs(TAboutBox* about_box, TSearchForm* search_form, TWaitForm* wait_form);
+
+  const TVersionInfoReader& VersionReader() const { return *version_reader_; }
+  FoundFilesModel& Model() { return *model_; }
+  // True while Scan or Unerase runs.
+  bool Busy() const { return busy_; }
+  // The drive the last Scan read (lower case), 0 before the first scan.
+  char ScannedDrive() const { return scanned_drive_; }
+  // Appends one line to LogMemo.
+  void Log(const QString& line);
+
+  // Replaceable for tests: whether a destination lies on the scanned drive, and the
+  // Yes/No question asked then.
+  std::function<bool(const std::string& folder, char letter)> SameDriveCheck;
+  std::function<QMessageBox::StandardButton(const QString& question)> AskYesNo;
+
+  QToolBar* MainToolBar;
+  QToolButton* ToolButton1;
+  QToolButton* ToolButton2;
+  QToolButton* ToolButton4;
+  QLabel* StatusPanels[2];
+  QSplitter* Splitter;
+  QWidget* LeftPanel;
+  QTreeWidget* DriveTreeView;
+  QWidget* RightPanel;
+  QWidget* AdvPanel;
+  QLabel* StaticText2;
+  QLabel* StaticText4;
+  QLabel* StaticText5;
+  TLinkLabel* StaticText3;
+  QLabel* StaticText6;
+  TLinkLabel* StaticText7;
+  QTreeView* ListView;
+  QWidget* BottomPanel;
+  QLabel* StaticText1;
+  QLineEdit* SaveEdit;
+  QPushButton* BrowseBitBtn;
+  QPlainTextEdit* LogMemo;
+  QAction* Scan1;
+  QAction* Unerase1;
+  QAction* Exit1;
+  QAction* ContensIndex1;
+  QAction* GotoQuorelsite1;
+  QAction* About1;
+  QMenu* PopupMenu1;
+  QAction* Unerase2;
+
+ public slots:
+  void DriveTreeViewChange(QTreeWidgetItem* node);
+  void BrowseBitBtnClick();
+  void Scan1Click();
+  void Unerase1Click();
+  void ListViewSelectItem();
+  void ListViewColumnClick(int column);
+  void Exit1Click();
+  void About1Click();
+  void ContensIndex1Click();
+  void GotoQuorelsite1Click();
+  void StaticText3Click();
+  void StaticText7Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class BusyScope;
+
+  void FormCreate();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  QWidget* BuildLeftPanel();
+  QWidget* BuildAdvPanel();
+  QWidget* BuildListView();
+  QWidget* BuildBottomPanel();
+  void FillDriveTree();
+  void SetUneraseEnabled(bool enabled);
+  // Column 0 takes the width the other columns leave, less 15 pixels per scan, and never
+  // less than 100 pixels.
+  void FitFileColumn();
+  void SelectDriveNode(char letter);
+
+  TVersionInfoReader* version_reader_;
+  FoundFilesModel* model_;
+  TAboutBox* about_box_ = nullptr;
+  TSearchForm* search_form_ = nullptr;
+  TWaitForm* wait_form_ = nullptr;
+  std::unique_ptr<QtEngineWindow> engine_window_;
+  bool busy_ = false;
+  bool close_requested_ = false;
+  char scanned_drive_ = 0;
+  int file_column_narrowing_ = 0;
+};
+
+// The program's four windows, made in start-up order: main window, about box, scan dialog,
+// recovery dialog. The dialogs belong to the main window.
+struct TProgramWindows {
+  std::unique_ptr<TMainForm> MainForm;
+  TAboutBox* AboutBox = nullptr;
+  TSearchForm* SearchForm = nullptr;
+  TWaitForm* WaitForm = nullptr;
+};
+TProgramWindows create_program_windows();
+
+}  // namespace pyralis::ui

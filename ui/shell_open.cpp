@@ -1,0 +1,33 @@
+#include "ui/shell_open.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+
+#include "platform/version_resource.h"
+
+namespace pyralis::ui {
+
+namespace {
+std::function<void(const QUrl&)>& opener() {
+  static std::function<void(const QUrl&)> current;
+  return current;
+}
+}  // namespace
+
+void shell_open(const QUrl& url) {
+  if (opener())
+    opener()(url);
+  else
+    QDesktopServices::openUrl(url);
+}
+
+void set_shell_opener(std::function<void(const QUrl&)> replacement) {
+  opener() = std::move(replacement);
+}
+
+QString help_file_path() {
+  QFileInfo exe(QString::fromStdString(platform::running_executable_path()));
+  return exe.absolutePath() + QStringLiteral("/help.chm");
+}
+
+}  // namespace pyralis::ui

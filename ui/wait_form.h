@@ -1,0 +1,28 @@
+// TWaitForm: the recovery-progress dialog (an animation and Stop).
+#pragma once
+
+#include <QPushButton>
+
+#include "ui/loop_animation.h"
+#include "ui/progress_dialog.h"
+
+namespace pyralis::ui {
+
+class TWaitForm : public TProgressDialog {
+  Q_OBJECT
+
+ public:
+  explicit TWaitForm(QWidget* parent = nullptr);
+
+  TLoopAnimation* Animate1;
+  QPushButton* StopBitBtn;
+
+ public slots:
+  // Clears RecoveryActive; the dialog stays until the main window closes it.
+  void StopBitBtnClick();
+
+ protected:
+  bool KeepsFocus() const override;
+};
+
+}  // namespace pyralis::ui
