@@ -213,6 +213,9 @@ std::unique_ptr<FileRecordInfo> read_record(NtfsVolume* volume, int64_t number) 
   info->mft_change_time = ntfs_time_to_unix(le64s(*standard_value, 0x10));
   info->is_directory = lookup_attribute(kIndexRoot, record).has_value();
   if (info->is_directory) return info;
+  // Records without any file name never held a file of their own: extension records of
+  // another file, and the reserved records after the system files.
+  if (!lookup_attribute(kFileName, record)) return nullptr;
   if (get_filenames(*info) < 0) {
     log("ERROR: Couldnot get filenames for " + std::to_string(number));
     return nullptr;

@@ -1,0 +1,51 @@
+// Running the NTFS engine over an image file attached as a drive, for tests.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "core/drivers/drivers.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "ntfs/ntfs_engine.h"
+#include "platform/drive_table.h"
+#include "tests/support/test_files.h"
+
+namespace pyralis::test {
+
+// Attaches `image` alone; returns the letter of its first drive (0 when none).
+inline char attach_image(const std::string& image) {
+  platform::reset_drive_table();
+  const auto letters = platform::attach_sources({image});
+  return letters.empty() ? 0 : letters.front();
+}
+
+// The Scan command's part: empty catalogue and name cache, then the scan driver.
+inline void scan_image(const std::string& image) {
+  const char letter = attach_image(image);
+  FoundFiles.clear();
+  ntfs_clear_name_cache();
+  ScanStartTime = std::chrono::steady_clock::now();
+  scan_drive(letter);
+}
+
+// A sample volume decompressed once per test run (shared, never modified); "" when missing.
+std::string shared_fixture(const std::string& relative);
+
+// Rows of FoundFiles with this name.
+inline std::vector<const FoundFileRecord*> rows_named(const std::string& name) {
+  std::vector<const FoundFileRecord*> rows;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    if (FoundFiles[i].Name == name) rows.push_back(&FoundFiles[i]);
+  }
+  return rows;
+}
+
+inline int32_t row_of_inode(int64_t inode) {
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    if (FoundFiles[i].Inode == inode) return i;
+  }
+  return -1;
+}
+
+}  // namespace pyralis::test
