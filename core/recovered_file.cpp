@@ -70,15 +70,31 @@ bool write_all(int fd, const uint8_t* data, size_t size, std::string* error) {
   return true;
 }
 
+bool unsupported(int error_number) {
+  return error_number == EINVAL || error_number == ENOSYS || error_number == EOPNOTSUPP ||
+         error_number == EPERM;
+}
+
 // Moves `from` to `to` unless `to` exists. Returns 0 or the errno value.
 int move_no_replace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  const int rename_error = errno;
-  if (rename_error != EINVAL && rename_error != ENOSYS && rename_error != EOPNOTSUPP)
-    return rename_error;
+  if (!unsupported(errno)) return errno;
   // File systems without the flag: a hard link never replaces either.
-  if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  ::unlink(from.c_str());
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (!unsupported(errno)) return errno;
+  // Neither (FAT destinations): claim the name with an exclusive create, then move the
+  // content over the empty file that this call itself made.
+  const int claim = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (claim < 0) return errno;
+  ::close(claim);
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    const int error_number = errno;
+    ::unlink(to.c_str());
+    return error_number;
+  }
   return 0;
 }
 
