@@ -58,8 +58,8 @@ void CliWindow::LogLine(const std::string& line) {
 }
 
 void CliWindow::reset_progress() {
-  files_found_ = "0";
-  elapsed_ = "00:00:00";
+  files_found_ = std::string(1, '0');
+  elapsed_ = elapsed_text();
   gauge_progress_ = 0;
   draw(true);
 }
