@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -51,6 +52,29 @@ FatLayout FatTestVolume::Layout() const {
   const auto layout = make_fat_layout(sector, fat_bits_ == 32 ? "FAT32" : "FAT", 0, &error);
   EXPECT_TRUE(layout.has_value()) << error;
   return layout.value_or(FatLayout{});
+}
+
+void FatTestVolume::Patch(uint64_t offset, const std::string& bytes) const {
+  std::fstream image(image_, std::ios::in | std::ios::out | std::ios::binary);
+  image.seekp(static_cast<std::streamoff>(offset));
+  image.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(image.good()) << "patching " << image_ << " at " << offset;
+}
+
+void FatTestVolume::WriteRoot(const std::vector<std::string>& entries) const {
+  std::string joined;
+  for (const auto& e : entries) joined += e;
+  Patch(Layout().root_region_offset, joined);
+}
+
+void FatTestVolume::WriteCluster(uint32_t cluster, const std::string& bytes) const {
+  Patch(Layout().cluster_offset(cluster), bytes);
+}
+
+void FatTestVolume::SetFat16(uint32_t cluster, uint16_t value) const {
+  std::string e(2, '\0');
+  put16(e, 0, value);
+  Patch(Layout().fat_offset + cluster * 2, e);
 }
 
 void scan_image(const std::string& image) {

@@ -33,6 +33,13 @@ class FatTestVolume {
   // Whole image bytes, and writing them back (for in-place patches).
   std::string Bytes() const { return read_file(image_); }
   void SetBytes(const std::string& bytes) const { write_file(image_, bytes); }
+  // Overwrites bytes of the image at `offset`.
+  void Patch(uint64_t offset, const std::string& bytes) const;
+  // Writes `entries` (32 bytes each) at the start of the FAT12/16 root region / of a cluster.
+  void WriteRoot(const std::vector<std::string>& entries) const;
+  void WriteCluster(uint32_t cluster, const std::string& bytes) const;
+  // Sets a FAT16 table entry in the first table copy.
+  void SetFat16(uint32_t cluster, uint16_t value) const;
 
   // The layout the engine derives from the boot sector, for patches and cluster arithmetic.
   FatLayout Layout() const;
