@@ -58,11 +58,21 @@ void TGauge::Store(T& field, T value) {
   Repaint();
 }
 
-void TGauge::SetKind(TGaugeKind kind) { Store(kind_, kind); }
-void TGauge::SetShowText(bool show) { Store(show_text_, show); }
-void TGauge::SetBorderStyle(TGaugeBorderStyle style) { Store(border_style_, style); }
-void TGauge::SetForeColor(QColor color) { Store(fore_color_, color); }
-void TGauge::SetBackColor(QColor color) { Store(back_color_, color); }
+void TGauge::SetKind(TGaugeKind kind) {
+  Store(kind_, kind);
+}
+void TGauge::SetShowText(bool show) {
+  Store(show_text_, show);
+}
+void TGauge::SetBorderStyle(TGaugeBorderStyle style) {
+  Store(border_style_, style);
+}
+void TGauge::SetForeColor(QColor color) {
+  Store(fore_color_, color);
+}
+void TGauge::SetBackColor(QColor color) {
+  Store(back_color_, color);
+}
 
 void TGauge::SetMinValue(int32_t value) {
   if (value == min_value_) return;

@@ -1,0 +1,288 @@
+// The main window end to end under the offscreen platform: start-up, Scan of a FAT image
+// made with mkfs.fat and mtools, sorting through the header, Unerase, the same-drive
+// question, Stop, and commands refused while one runs.
+#include <QHeaderView>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "platform/drive_table.h"
+#include "tests/support/test_files.h"
+#include "ui/about_box.h"
+#include "ui/main_form.h"
+#include "ui/search_form.h"
+#include "ui/shell_open.h"
+#include "ui/wait_form.h"
+
+using namespace pyralis;
+using pyralis::test::TempDir;
+
+namespace {
+
+// Content of the files put on the volume; the deleted ones are 2 and 4.
+std::string content(int n) {
+  return std::string(static_cast<size_t>(n) * 3000, static_cast<char>('A' + n));
+}
+
+bool make_fat_image(const TempDir& dir, const std::string& image, bool with_files) {
+  using test::run_command;
+  using test::shell_quote;
+  if (run_command("mkfs.fat -C -n DEMO " + shell_quote(image) + " 4096 >/dev/null 2>&1") != 0)
+    return false;
+  if (!with_files) return true;
+  const std::string mt = "MTOOLS_SKIP_CHECK=1 ";
+  for (int n = 1; n <= 5; ++n) {
+    const std::string file = dir.file("file" + std::to_string(n));
+    test::write_file(file, content(n));
+    if (run_command(mt + "mcopy -i " + shell_quote(image) + " " + shell_quote(file) + " ::/FILE" +
+                    std::to_string(n) + ".BIN") != 0)
+      return false;
+  }
+  return run_command(mt + "mdel -i " + shell_quote(image) + " ::/FILE2.BIN ::/FILE4.BIN") == 0;
+}
+
+QStringList log_lines(const ui::TMainForm& form) {
+  return form.LogMemo->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().string());
+  return names;
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  std::string image_, blank_, out_;
+  ui::TProgramWindows windows_;
+
+  ui::TMainForm& form() { return *windows_.MainForm; }
+  void open(const std::vector<std::string>& sources) {
+    platform::reset_drive_table();
+    platform::attach_sources(sources);
+    windows_ = ui::create_program_windows();
+  }
+  void select_rows(int first, int last) {
+    auto* selection = form().ListView->selectionModel();
+    selection->select(QItemSelection(form().Model().index(first, 0), form().Model().index(last, 7)),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+
+ private slots:
+  void initTestCase() {
+    if (!test::have_program("mkfs.fat") || !test::have_program("mcopy"))
+      QSKIP("mkfs.fat / mtools missing");
+    dir_ = std::make_unique<TempDir>();
+    image_ = dir_->file("fat.img");
+    blank_ = dir_->file("blank.img");
+    QVERIFY(make_fat_image(*dir_, image_, true));
+    QVERIFY(make_fat_image(*dir_, blank_, false));
+  }
+
+  void init() {
+    reset_process_state();
+    out_ = dir_->path() + "/out" + std::to_string(std::rand()) + "/";
+    std::filesystem::create_directories(out_);
+  }
+
+  void cleanup() { windows_ = {}; }
+
+  void startUpState() {
+    open({image_});
+    ui::TMainForm& f = form();
+    QCOMPARE(f.windowTitle(), QStringLiteral("Pyralis"));
+    QCOMPARE(f.size(), QSize(869, 620));
+    QCOMPARE(SelectedDrive, 'c');
+    QCOMPARE(f.Scan1->text(), QStringLiteral("&Scan C:\\"));
+    QCOMPARE(f.DriveTreeView->topLevelItemCount(), 1);
+    QVERIFY(f.DriveTreeView->currentItem()->text(0).startsWith(QStringLiteral("C:\\ fat.img")));
+    QVERIFY(!f.Unerase1->isEnabled() && !f.Unerase2->isEnabled() && !f.ToolButton2->isEnabled());
+    QVERIFY(f.Scan1->isEnabled() && f.ToolButton1->isEnabled());
+    QCOMPARE(f.ToolButton1->toolTip(), QStringLiteral("Start scan"));
+    QCOMPARE(f.ToolButton2->toolTip(), QStringLiteral("Unerase selected file(s)"));
+    QCOMPARE(f.ToolButton4->toolTip(), QStringLiteral("Exit program"));
+    QCOMPARE(f.ContensIndex1->shortcut(), QKeySequence(Qt::Key_F1));
+    QVERIFY(f.StatusPanels[0]->text().startsWith(QStringLiteral("Version: ")));
+    QCOMPARE(f.StatusPanels[0]->text(),
+             QStringLiteral("Version: ") + f.VersionReader().FileVersion());
+    QCOMPARE(f.StatusPanels[1]->text(), QStringLiteral("Files: 0"));
+    QVERIFY(f.SaveEdit->text().endsWith(QLatin1Char('/')));
+    QVERIFY(f.SaveEdit->isReadOnly());
+    QCOMPARE(f.Model().rowCount(), 0);
+    QVERIFY(f.LogMemo->toPlainText().isEmpty());
+    QCOMPARE(windows_.SearchForm->windowTitle(), QStringLiteral("Pyralis - Search Progress"));
+    QCOMPARE(windows_.SearchForm->size(), QSize(256, 148));
+    QCOMPARE(windows_.WaitForm->windowTitle(), QStringLiteral("Pyralis - Wait Form"));
+    QCOMPARE(windows_.WaitForm->size(), QSize(283, 108));
+    QVERIFY(windows_.SearchForm->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(windows_.WaitForm->windowFlags() & Qt::WindowCloseButtonHint));
+  }
+
+  void withoutDriveCNothingIsChosen() {
+    open({});
+    QCOMPARE(SelectedDrive, '\0');
+    QCOMPARE(form().Scan1->text(), QStringLiteral("&Scan"));
+    form().Scan1Click();
+    form().Unerase1Click();
+    const QStringList lines = log_lines(form());
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].contains(QStringLiteral("choose a drive")));
+    QVERIFY(!windows_.SearchForm->isVisible());
+  }
+
+  void scanGivesRowsLogAndStatus() {
+    open({image_});
+    form().show();
+    const int file_width = form().ListView->header()->sectionSize(0);
+    form().Scan1Click();
+    const QStringList lines = log_lines(form());
+    QCOMPARE(lines.first(), QStringLiteral("Scan C:\\ ..."));
+    QCOMPARE(lines.last(), QStringLiteral("End scan"));
+    QCOMPARE(FoundFiles.Count(), 2);
+    QCOMPARE(form().Model().rowCount(), 2);
+    QCOMPARE(form().StatusPanels[1]->text(), QStringLiteral("Files: 2"));
+    QCOMPARE(form().ScannedDrive(), 'c');
+    QVERIFY(!windows_.SearchForm->isVisible());
+    QVERIFY(!form().Busy());
+    QCOMPARE(form().ListView->header()->sectionSize(0), std::max(100, file_width - 15));
+    // Unerase stays off until the user touches the selection.
+    QVERIFY(!form().ToolButton2->isEnabled());
+    select_rows(0, 0);
+    QVERIFY(form().ToolButton2->isEnabled() && form().Unerase1->isEnabled() &&
+            form().Unerase2->isEnabled());
+
+    // A second scan starts from a clean log, no marks and reset toggles.
+    form().ListViewColumnClick(3);
+    QVERIFY(SortToggle[3]);
+    form().Scan1Click();
+    QCOMPARE(log_lines(form()).count(QStringLiteral("Scan C:\\ ...")), 1);
+    QVERIFY(!SortToggle[3]);
+    QCOMPARE(form().Model().Marks()[3], ui::kNoMark);
+    QVERIFY(!form().ToolButton2->isEnabled());
+  }
+
+  void sortingThroughTheHeader() {
+    open({image_});
+    form().Scan1Click();
+    QCOMPARE(form().Model().rowCount(), 2);
+    form().ListViewColumnClick(3);  // Size: largest first
+    QVERIFY(FoundFiles[0].Size > FoundFiles[1].Size);
+    QCOMPARE(form().Model().Marks()[3], ui::kMarkFirst);
+    form().ListViewColumnClick(3);
+    QVERIFY(FoundFiles[0].Size < FoundFiles[1].Size);
+    QCOMPARE(form().Model().Marks()[3], ui::kMarkReverse);
+    form().ListViewColumnClick(7);
+    QCOMPARE(form().Model().Marks()[3], ui::kMarkReverse);
+    QVERIFY(FoundFiles[0].Size < FoundFiles[1].Size);
+  }
+
+  void uneraseWritesSelectedRowsFromTheScannedDrive() {
+    open({image_, blank_});
+    form().Scan1Click();
+    QCOMPARE(form().Model().rowCount(), 2);
+    // Choosing another drive after the scan does not change where Unerase reads.
+    form().DriveTreeView->setCurrentItem(form().DriveTreeView->topLevelItem(1));
+    QCOMPARE(SelectedDrive, 'd');
+    form().SaveEdit->setText(QString::fromStdString(out_));
+    select_rows(0, 1);
+    form().Unerase1Click();
+    QVERIFY(form().ListView->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(form().ToolButton2->isEnabled());
+    QVERIFY(!RecoveryActive);
+    QVERIFY(!windows_.WaitForm->isVisible());
+    const auto written = files_in(out_);
+    QCOMPARE(written.size(), size_t{2});
+    for (const std::string& file : written) {
+      const std::string data = test::read_file(file);
+      QVERIFY2(data == content(2) || data == content(4), file.c_str());
+    }
+  }
+
+  void sameDriveWarningAnsweredNoWritesNothing() {
+    open({image_});
+    form().Scan1Click();
+    QString asked;
+    char checked = 0;
+    form().SameDriveCheck = [&](const std::string&, char letter) {
+      checked = letter;
+      return true;
+    };
+    form().AskYesNo = [&](const QString& question) {
+      asked = question;
+      return QMessageBox::No;
+    };
+    form().SaveEdit->setText(QString::fromStdString(out_));
+    select_rows(0, 1);
+    form().Unerase1Click();
+    QCOMPARE(checked, 'c');
+    QCOMPARE(asked,
+             QStringLiteral(
+                 "We don't recommend you saving file(s) to drive C:\\. Do you want to proceed?"));
+    QVERIFY(files_in(out_).empty());
+    QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
+    QVERIFY(!windows_.WaitForm->isVisible());
+
+    form().AskYesNo = [](const QString&) { return QMessageBox::Yes; };
+    form().Unerase1Click();
+    QCOMPARE(files_in(out_).size(), size_t{2});
+  }
+
+  void stopDuringScanAndNoReentry() {
+    open({image_});
+    int nested_scans = 0;
+    QTimer::singleShot(0, windows_.SearchForm, [&] {
+      QVERIFY(form().Busy());
+      QVERIFY(windows_.SearchForm->isVisible());
+      form().Scan1Click();  // refused while the scan runs
+      form().ListViewColumnClick(0);
+      ++nested_scans;
+      QTest::mouseClick(windows_.SearchForm->StopBitBtn, Qt::LeftButton);
+    });
+    form().Scan1Click();
+    QCOMPARE(nested_scans, 1);
+    const QStringList lines = log_lines(form());
+    QCOMPARE(lines.count(QStringLiteral("Scan C:\\ ...")), 1);
+    QCOMPARE(lines.last(), QStringLiteral("Process interrupted"));
+    QVERIFY(!SortToggle[0]);
+    QVERIFY(!windows_.SearchForm->isVisible());
+  }
+
+  void closingDuringScanWaitsForIt() {
+    open({image_});
+    form().show();
+    QTimer::singleShot(0, &form(), [&] { QVERIFY(!form().close()); });
+    form().Scan1Click();
+    QCOMPARE(log_lines(form()).last(), QStringLiteral("Process interrupted"));
+    QTRY_VERIFY(!form().isVisible());
+  }
+
+  void linksAndHelp() {
+    open({image_});
+    QList<QUrl> opened;
+    ui::set_shell_opener([&](const QUrl& url) { opened.append(url); });
+    form().StaticText3Click();
+    form().GotoQuorelsite1Click();
+    form().StaticText7Click();
+    form().ContensIndex1Click();  // no help.chm beside the test binary: nothing
+    ui::set_shell_opener(nullptr);
+    QCOMPARE(opened.size(), 3);
+    QCOMPARE(opened[0], opened[1]);
+    QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
+    QCOMPARE(opened[2].scheme(), QStringLiteral("mailto"));
+
+    QTimer::singleShot(0, windows_.AboutBox, [&] { windows_.AboutBox->accept(); });
+    form().About1Click();
+    QCOMPARE(windows_.AboutBox->VersionLabel->text(), form().VersionReader().FileVersion());
+  }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "main_form_test.moc"
