@@ -276,11 +276,7 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
   }
   const uint64_t mirror_bytes = 4 * rs;
   const uint64_t mirror_clusters = ceil_div(mirror_bytes, cs);
-  s.mft_mirror_lcn = std::max<uint64_t>(s.clusters / 2, s.cursor);
-  s.mft_mirror_lcn = std::min(s.mft_mirror_lcn, s.clusters - mirror_clusters);
-  for (uint64_t k = 0; k < mirror_clusters; ++k) {
-    if (s.taken[s.mft_mirror_lcn + k]) throw std::invalid_argument("volume too small");
-  }
+  s.mft_mirror_lcn = s.take_contiguous(mirror_clusters);
   s.mark(s.mft_mirror_lcn, mirror_clusters, true);
   sys[kMftMirrRecord].streams.push_back(non_resident_stream(
       {{mirror_clusters, s.mft_mirror_lcn}}, mirror_bytes, cs, false));

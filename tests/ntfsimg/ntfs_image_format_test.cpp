@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "tests/ntfsimg/ntfs_format.h"
 #include "tests/ntfsimg/ntfs_image_builder.h"
+#include "tests/support/test_files.h"
 
 namespace pyralis::test {
 namespace {
@@ -145,6 +147,74 @@ TEST_P(Geometries, BootSectorRecordsAndBitmapsAgreeWithThePlacement) {
 
 INSTANTIATE_TEST_SUITE_P(RecordAndClusterSizes, Geometries,
                          ::testing::Values(std::make_pair(1024u, 8u), std::make_pair(4096u, 1u)));
+
+// Finds the first attribute of `type` in a record whose fix-ups were undone; nullptr if none.
+const uint8_t* find_attribute(const std::vector<uint8_t>& rec, uint32_t type) {
+  for (size_t at = le16(&rec[0x14]); at + 8 <= rec.size();) {
+    const uint32_t t = le32(&rec[at]);
+    const uint32_t length = le32(&rec[at + 4]);
+    if (t == 0xFFFFFFFF || length < 0x18 || at + length > rec.size()) return nullptr;
+    if (t == type) return &rec[at];
+    at += length;
+  }
+  return nullptr;
+}
+
+TEST(NtfsImageBuilder, LargeFilesKeepSixtyFourBitSizesAndClusterNumbers) {
+  NtfsGeometry g;
+  g.total_sectors = (uint64_t{6} << 30) / 512;  // 6 GiB, written sparsely
+  NtfsImageBuilder b(g);
+  FileSpec big;
+  big.name = "big.iso";
+  big.deleted = true;
+  big.pattern_size = (uint64_t{5} << 30) + 17;
+  big.write_clusters = false;  // clusters read as zeros
+  big.initialized_size = uint64_t{1} << 32;
+  const uint64_t record = b.add_file(big);
+  const TempDir dir;
+  b.write(dir.file("big.img"));
+  std::ifstream in(dir.file("big.img"), std::ios::binary | std::ios::ate);
+  ASSERT_EQ(static_cast<uint64_t>(in.tellg()), b.image_size());
+  std::vector<uint8_t> rec(1024);
+  in.seekg(static_cast<std::streamoff>(b.record_offset(record)));
+  in.read(reinterpret_cast<char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
+  ASSERT_TRUE(in);
+  ASSERT_TRUE(undo_fixups(rec.data(), rec.size()));
+  const uint8_t* data = find_attribute(rec, 0x80);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data[8], 1) << "non-resident";
+  EXPECT_EQ(le64(data + 0x18) + 1, b.data_clusters(record)) << "last VCN";
+  EXPECT_EQ(le64(data + 0x30), big.pattern_size);
+  EXPECT_EQ(le64(data + 0x38), uint64_t{1} << 32);
+  EXPECT_EQ(b.file(record).size, big.pattern_size);
+}
+
+TEST(NtfsImageBuilder, ClustersTakenByALaterFileShowInTheDeletedFilesDiskContent) {
+  NtfsImageBuilder b;
+  const uint64_t cs = b.cluster_size();
+  FileSpec old;
+  old.name = "old.bin";
+  old.deleted = true;
+  old.content = std::string(4 * cs, 'o');
+  const uint64_t old_record = b.add_file(old);
+  ASSERT_EQ(b.file(old_record).runs.size(), 1u);
+  const uint64_t first = *b.file(old_record).runs[0].lcn;
+  EXPECT_FALSE(b.cluster_allocated(first));
+  FileSpec later;
+  later.name = "later.bin";
+  later.content = std::string(cs, 'n');
+  later.runs = {{1, first + 2}};  // a live file now owns the old file's third cluster
+  b.add_file(later);
+  EXPECT_EQ(b.free_clusters(old_record), 3u);
+  EXPECT_TRUE(b.cluster_allocated(first + 2));
+  const std::string on_disk = b.on_disk_content(old_record);
+  EXPECT_EQ(on_disk, std::string(2 * cs, 'o') + std::string(cs, 'n') + std::string(cs, 'o'));
+  EXPECT_EQ(b.expected_content(old_record), old.content);
+  const std::vector<uint8_t> image = b.build();
+  EXPECT_EQ(std::string(image.begin() + b.cluster_offset(first),
+                        image.begin() + b.cluster_offset(first) + 4 * cs),
+            on_disk);
+}
 
 TEST(NtfsImageBuilder, RefusesBadSpecifications) {
   NtfsImageBuilder b;
