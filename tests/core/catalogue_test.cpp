@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -9,6 +10,7 @@
 #include "core/date_time.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "tests/support/test_files.h"
 
 namespace pyralis {
 namespace {
@@ -140,14 +142,36 @@ TEST(CatalogueTexts, SizeToText) {
   EXPECT_EQ(size_to_text(1048576, ','), "1,05 Mb");
 }
 
+// A locale whose decimal separator is a comma, built at test time (only LC_NUMERIC
+// matters); empty when localedef is missing.
+std::string make_comma_locale(const test::TempDir& dir) {
+  if (!test::have_program("localedef")) return "";
+  const std::string source = dir.file("comma.src");
+  test::write_file(source,
+                   "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\n"
+                   "decimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\ngrouping 3;3\n"
+                   "END LC_NUMERIC\n");
+  test::run_command("localedef -c -i " + test::shell_quote(source) + " -f ANSI_X3.4-1968 " +
+                    test::shell_quote(dir.file("xx_COMMA")));
+  return dir.path();
+}
+
 TEST(CatalogueTexts, SizeToTextIgnoresTheCLocale) {
-  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-  const bool comma_locale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr ||
-                            std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+  test::TempDir dir;
+  const std::string locale_path = make_comma_locale(dir);
+  if (locale_path.empty()) GTEST_SKIP() << "localedef missing";
+  setenv("LOCPATH", locale_path.c_str(), 1);
+  const bool comma_locale = std::setlocale(LC_NUMERIC, "xx_COMMA") != nullptr;
+  char printed[16];
+  std::snprintf(printed, sizeof printed, "%.2f", 1.05);
   const std::string text = size_to_text(1048576);
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  if (!comma_locale) GTEST_SKIP() << "no locale with a decimal comma installed";
+  const std::string kilo = size_to_text(1600);
+  std::setlocale(LC_NUMERIC, "C");
+  unsetenv("LOCPATH");
+  if (!comma_locale) GTEST_SKIP() << "the test locale could not be made";
+  ASSERT_STREQ(printed, "1,05") << "the locale is in force";
   EXPECT_EQ(text, "1.05 Mb");
+  EXPECT_EQ(kilo, "2 Kb");
 }
 
 TEST(DateTime, EpochsAndMissingDate) {
