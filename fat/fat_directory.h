@@ -29,10 +29,10 @@ class DirectoryStream {
   FatVolume& volume_;
   TMemoryStream piece_;
   int64_t position_ = 0;
-  bool in_region_ = false;      // FAT12/16 root: a fixed byte range
-  uint64_t region_next_ = 0;    // next byte of the region to read
+  bool in_region_ = false;    // FAT12/16 root: a fixed byte range
+  uint64_t region_next_ = 0;  // next byte of the region to read
   uint64_t region_end_ = 0;
-  uint32_t cluster_ = 0;        // cluster held in piece_ (chain mode); 0 before the first
+  uint32_t cluster_ = 0;  // cluster held in piece_ (chain mode); 0 before the first
   uint32_t first_cluster_ = 0;
   uint64_t clusters_left_ = 0;  // bound on the clusters still to read
 };

@@ -16,7 +16,9 @@ uint32_t load32(std::span<const uint8_t, 512> s, size_t at) {
          static_cast<uint32_t>(s[at + 2]) << 16 | static_cast<uint32_t>(s[at + 3]) << 24;
 }
 
-bool power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool power_of_two(uint32_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 // A FAT12 volume has fewer than 4085 data clusters; FAT16 fewer than 65525.
 constexpr uint32_t kFat12ClusterLimit = 4085;
@@ -115,15 +117,15 @@ std::optional<FatLayout> make_fat_layout(std::span<const uint8_t, 512> sector,
                            std::to_string(l.first_data_sector) + ", beyond the volume's " +
                            std::to_string(total_sectors) + " sectors");
   if (volume_bytes != 0 && l.first_data_sector * bps > volume_bytes)
-    return fail(error, bad + "a data area starting at byte " +
-                           std::to_string(l.first_data_sector * bps) +
-                           ", beyond the end of the volume (" + std::to_string(volume_bytes) +
-                           " bytes)");
+    return fail(error,
+                bad + "a data area starting at byte " + std::to_string(l.first_data_sector * bps) +
+                    ", beyond the end of the volume (" + std::to_string(volume_bytes) + " bytes)");
 
   const uint64_t clusters = (total_sectors - l.first_data_sector) / l.sectors_per_cluster;
   if (clusters == 0) return fail(error, bad + "a data area smaller than one cluster");
-  l.kind = fat32 ? FatKind::kFat32 : clusters < kFat12ClusterLimit ? FatKind::kFat12
-                                                                   : FatKind::kFat16;
+  l.kind = fat32                           ? FatKind::kFat32
+           : clusters < kFat12ClusterLimit ? FatKind::kFat12
+                                           : FatKind::kFat16;
   // The table describes no cluster beyond its own last entry.
   const uint64_t bits = l.kind == FatKind::kFat12 ? 12 : l.kind == FatKind::kFat16 ? 16 : 32;
   const uint64_t entries = uint64_t{l.fat_sectors} * bps * 8 / bits;

@@ -33,13 +33,13 @@ struct FatLayout {
   FatKind kind = FatKind::kFat16;
   uint32_t bytes_per_sector = 0;
   uint32_t sectors_per_cluster = 0;
-  uint32_t cluster_size = 0;     // bytes
-  uint32_t fat_sectors = 0;      // sectors per FAT of the rule set in force
-  uint64_t fat_offset = 0;       // byte offset of the first table copy
+  uint32_t cluster_size = 0;  // bytes
+  uint32_t fat_sectors = 0;   // sectors per FAT of the rule set in force
+  uint64_t fat_offset = 0;    // byte offset of the first table copy
   uint64_t first_data_sector = 0;
   uint64_t root_region_offset = 0;  // FAT12/16: the fixed root directory region
   uint32_t root_region_bytes = 0;
-  uint32_t root_cluster = 0;  // FAT32: first cluster of the root directory
+  uint32_t root_cluster = 0;   // FAT32: first cluster of the root directory
   uint32_t cluster_count = 0;  // data clusters; valid cluster numbers are 2 .. count + 1
 
   bool valid_cluster(uint64_t x) const { return x >= 2 && x <= uint64_t{cluster_count} + 1; }

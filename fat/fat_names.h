@@ -15,16 +15,16 @@ using FatEntry = std::span<const uint8_t, 32>;
 
 // Directory entry fields (offsets in the 32-byte entry).
 struct FatDirEntry {
-  static constexpr size_t kName = 0;           // 8 bytes, blank padded; 0xE5 first = deleted
-  static constexpr size_t kExtension = 8;      // 3 bytes
-  static constexpr size_t kAttributes = 11;    // 0x08 label, 0x10 directory, 0x0F long name
-  static constexpr size_t kCreateTime = 14;    // DOS time
-  static constexpr size_t kCreateDate = 16;    // DOS date
-  static constexpr size_t kClusterHigh = 20;   // first cluster, high 16 bits
+  static constexpr size_t kName = 0;          // 8 bytes, blank padded; 0xE5 first = deleted
+  static constexpr size_t kExtension = 8;     // 3 bytes
+  static constexpr size_t kAttributes = 11;   // 0x08 label, 0x10 directory, 0x0F long name
+  static constexpr size_t kCreateTime = 14;   // DOS time
+  static constexpr size_t kCreateDate = 16;   // DOS date
+  static constexpr size_t kClusterHigh = 20;  // first cluster, high 16 bits
   static constexpr size_t kModifyTime = 22;
   static constexpr size_t kModifyDate = 24;
-  static constexpr size_t kClusterLow = 26;    // first cluster, low 16 bits
-  static constexpr size_t kSize = 28;          // 4 bytes
+  static constexpr size_t kClusterLow = 26;  // first cluster, low 16 bits
+  static constexpr size_t kSize = 28;        // 4 bytes
   static constexpr uint8_t kDeleted = 0xE5;
   static constexpr uint8_t kLongName = 0x0F;
   static constexpr uint8_t kLabel = 0x08;

@@ -11,10 +11,10 @@ class FatVolume;
 class RecoveredFile;
 
 enum class CollectResult {
-  kComplete,     // all `size` bytes were written
+  kComplete,       // all `size` bytes were written
   kOutOfClusters,  // no free cluster followed; fewer bytes were written
-  kStopped,      // RecoveryActive was cleared
-  kWriteFailed,  // *error holds the reason
+  kStopped,        // RecoveryActive was cleared
+  kWriteFailed,    // *error holds the reason
 };
 
 // Streams the first `size` bytes of the rebuilt content into `out`, a bounded run of

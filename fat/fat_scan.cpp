@@ -100,9 +100,8 @@ void Scan::scan_directory(uint32_t first_cluster, const std::string& path, int d
     Window().ProcessMessages();
     if (!stream.Next(entry)) break;
     const uint8_t attributes = entry[FatDirEntry::kAttributes];
-    const std::string name = attributes == FatDirEntry::kLongName
-                                 ? read_long_name(entry, stream)
-                                 : read_short_name(entry);
+    const std::string name = attributes == FatDirEntry::kLongName ? read_long_name(entry, stream)
+                                                                  : read_short_name(entry);
     const uint8_t attr = entry[FatDirEntry::kAttributes];
     // Such names and the unused attribute bits show data that is no directory: leave it.
     if (has_forbidden_name_character(name) || (attr & 0xC0) != 0) break;

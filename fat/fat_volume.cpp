@@ -5,8 +5,7 @@
 
 namespace pyralis {
 
-std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component,
-                                           std::string* error) {
+std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, std::string* error) {
   uint64_t volume_bytes = 0;
   if (component.VolumeSectors() > 0 && component.SectorSize() > 0)
     volume_bytes = static_cast<uint64_t>(component.VolumeSectors()) *
@@ -14,6 +13,14 @@ std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component,
   const auto layout = make_fat_layout(std::span<const uint8_t, 512>(FatBootSector),
                                       component.FileSystem(), volume_bytes, error);
   if (!layout) return nullptr;
+  // The sector window counts in 512-byte sectors and hands those numbers to the component,
+  // which counts in the drive's own sectors: other sizes would read the wrong places.
+  if (component.SectorSize() > 0 && component.SectorSize() != 512) {
+    if (error)
+      *error = "its sectors hold " + std::to_string(component.SectorSize()) +
+               " bytes, and only volumes with 512-byte sectors can be read";
+    return nullptr;
+  }
   auto volume = std::make_unique<FatVolume>(component, *layout);
   // The table goes through a buffer of its own before the window is first filled: the
   // window serves hits from the component's buffer, which nobody may move in between.

@@ -74,10 +74,10 @@ TEST_F(FatCraftedTest, DirectoryLoopsEnd) {
   // DIR (cluster 2) holds a file, a link back to the root (cluster 0), a link to itself,
   // and a deleted directory pointing at DIR again.
   v.SetFat16(2, 0xFFFF);
-  v.WriteCluster(2, short_entry(".          ", 0x10, 2, 0) + short_entry("..         ", 0x10, 0, 0) +
-                        short_entry(kDel + "NSIDE  TXT", 0x20, 0, 3) +
-                        short_entry("ROOT       ", 0x10, 0, 0) + short_entry("SELF       ", 0x10, 2, 0) +
-                        short_entry(kDel + "GAIN      ", 0x10, 2, 0));
+  v.WriteCluster(
+      2, short_entry(".          ", 0x10, 2, 0) + short_entry("..         ", 0x10, 0, 0) +
+             short_entry(kDel + "NSIDE  TXT", 0x20, 0, 3) + short_entry("ROOT       ", 0x10, 0, 0) +
+             short_entry("SELF       ", 0x10, 2, 0) + short_entry(kDel + "GAIN      ", 0x10, 2, 0));
   Scan({short_entry("DIR        ", 0x10, 2, 0), short_entry(kDel + "IRCOPY    ", 0x10, 2, 0)});
   ASSERT_EQ(FoundFiles.Count(), 1);
   EXPECT_EQ(FoundFiles[0].Path, "C:\\DIR");
@@ -87,8 +87,10 @@ TEST_F(FatCraftedTest, SignaturesRaiseTheEstimate) {
   v.WriteCluster(10, "\xFF\xD8 jpeg");
   v.WriteCluster(11, "\xFF\xD8 jpeg");
   v.SetFat16(11, 0xFFFF);
-  Scan({short_entry(kDel + "REE    JPG", 0x20, 10, 9), short_entry(kDel + "SED    JPG", 0x20, 11, 9),
-        short_entry(kDel + "LAIN   TXT", 0x20, 12, 9), short_entry(kDel + "ONE    JPG", 0x20, 12, 9)});
+  Scan({short_entry(kDel + "REE    JPG", 0x20, 10, 9),
+        short_entry(kDel + "SED    JPG", 0x20, 11, 9),
+        short_entry(kDel + "LAIN   TXT", 0x20, 12, 9),
+        short_entry(kDel + "ONE    JPG", 0x20, 12, 9)});
   ASSERT_EQ(FoundFiles.Count(), 4);
   EXPECT_EQ(FoundFiles[0].RecoveryQuality, 99);
   EXPECT_EQ(FoundFiles[1].RecoveryQuality, 66);

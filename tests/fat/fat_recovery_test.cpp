@@ -12,7 +12,9 @@
 namespace pyralis::test {
 namespace {
 
-std::string fill(size_t size, char c) { return std::string(size, c); }
+std::string fill(size_t size, char c) {
+  return std::string(size, c);
+}
 
 std::vector<std::string> folder_entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -53,8 +55,8 @@ TEST_F(FatRecoveryTest, RebuildsFromTheFreeClustersAfterTheFirst) {
   v.Put("::/live2.bin", fill(512, 'M'));
   v.Delete("::/gap2.bin");
   v.Put("::/wrong.bin", wrong);
-  for (const char* name : {"::/one.bin", "::/two.bin", "::/right.bin", "::/live2.bin",
-                           "::/wrong.bin"})
+  for (const char* name :
+       {"::/one.bin", "::/two.bin", "::/right.bin", "::/live2.bin", "::/wrong.bin"})
     v.Delete(name);
 
   scan_image(v.image());
@@ -129,16 +131,21 @@ TEST_F(FatRecoveryTest, StopLeavesNothingBehindAndLaterRowsEndAtOnce) {
 
 TEST_F(FatRecoveryTest, ClustersAtAndBeyondTheEndOfTheVolume) {
   const FatLayout layout = v.Layout();
-  v.WriteRoot({short_entry("\xE5" "NDLESS BIN", 0x20, layout.last_cluster() - 2, 0xFFFFFFFF),
-               short_entry("\xE5" "EYOND  BIN", 0x20, layout.last_cluster() + 1, 10)});
+  v.WriteRoot({short_entry("\xE5"
+                           "NDLESS BIN",
+                           0x20, layout.last_cluster() - 2, 0xFFFFFFFF),
+               short_entry("\xE5"
+                           "EYOND  BIN",
+                           0x20, layout.last_cluster() + 1, 10)});
   scan_image(v.image());
   ASSERT_EQ(FoundFiles.Count(), 2);
   recover_row(0, out.path());
   recover_row(1, out.path());
   EXPECT_EQ(read_file(out.file("xNDLESS.BIN")).size(), 3u * layout.cluster_size);
   EXPECT_EQ(window.LinesWith("No free cluster follows").size(), 1u);
-  EXPECT_EQ(window.LinesWith("its first cluster " + std::to_string(layout.last_cluster() + 1) +
-                             " lies outside")
+  EXPECT_EQ(window
+                .LinesWith("its first cluster " + std::to_string(layout.last_cluster() + 1) +
+                           " lies outside")
                 .size(),
             1u)
       << window.LogText();

@@ -42,8 +42,8 @@ class FatSamplesTest : public ::testing::Test {
 };
 
 TEST_F(FatSamplesTest, VolumesWithoutDeletedFilesListNothingAndEnd) {
-  for (const char* name : {"fat12", "fat16", "fat32_loop", "fat16_moved", "fat_dir",
-                           "fat_noloop", "fat_lfn_test"}) {
+  for (const char* name :
+       {"fat12", "fat16", "fat32_loop", "fat16_moved", "fat_dir", "fat_noloop", "fat_lfn_test"}) {
     const std::string image = Sample(name);
     if (image.empty()) continue;
     scan_image(image);
@@ -106,8 +106,7 @@ TEST_F(FatSamplesTest, AgreesWithTheSleuthKit) {
     const auto rows = rows_named(fls[k].name);
     ASSERT_EQ(rows.size(), 1u) << fls[k].name;
     EXPECT_EQ(rows[0]->Path, "C:\\MANY");
-    EXPECT_EQ(rows[0]->Inode, istat_first_cluster(v.image(), fls[k].inode, layout))
-        << fls[k].name;
+    EXPECT_EQ(rows[0]->Inode, istat_first_cluster(v.image(), fls[k].inode, layout)) << fls[k].name;
     std::string icat;
     run_command("icat " + shell_quote(v.image()) + " " + std::to_string(fls[k].inode) + " > " +
                 shell_quote(dir.file("icat.out")));

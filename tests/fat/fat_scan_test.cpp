@@ -58,6 +58,7 @@ TEST_P(FatScanTest, ListsDeletedFilesWithNamesPathsAndSizes) {
   EXPECT_TRUE(rows_named("xMPTY.TXT").empty());
   EXPECT_EQ(window.status_files, "Files: 5");
   EXPECT_EQ(window.files_found, "5");
+  EXPECT_EQ(window.gauge_max, v.Layout().fat_sectors & 31);
   for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
     EXPECT_NE(FoundFiles[i].Modified, 0.0) << FoundFiles[i].Name;
     EXPECT_EQ(FoundFiles[i].RecoveryQuality, 66) << FoundFiles[i].Name;
@@ -68,6 +69,41 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatScanTest,
                          ::testing::Values(Kind{12, 2048, ""}, Kind{16, 16384, ""},
                                            Kind{32, 40960, "-s 1"}),
                          [](const auto& info) { return "FAT" + std::to_string(info.param.bits); });
+
+TEST(FatScanStopTest, StopKeepsWhatWasFoundAndEndsEveryLevel) {
+  TempDir dir;
+  RecordingWindow window;
+  FatTestVolume v(dir, 16, 4096, "-s 1");
+  v.MakeDir("::/A");
+  std::string names;
+  for (int i = 0; i < 40; ++i) {
+    write_file(dir.file("f" + std::to_string(i)), "x");
+    names += shell_quote(dir.file("f" + std::to_string(i))) + " ";
+  }
+  v.Tool("mcopy", names + "::/A/");
+  v.Tool("mdel", "'::/A/*'");
+  long pumps = 0;
+  window.on_pump = [&] {
+    if (++pumps == 10) ScanActive = false;
+  };
+  scan_image(v.image());
+  EXPECT_FALSE(ScanActive);
+  EXPECT_GT(FoundFiles.Count(), 0);
+  EXPECT_LT(FoundFiles.Count(), 40);
+  EXPECT_EQ(window.status_files, "Files: " + std::to_string(FoundFiles.Count()));
+  EXPECT_LE(pumps, 11);
+}
+
+TEST(FatScanStopTest, VolumesWithLargeSectorsAreRefusedInOneLine) {
+  TempDir dir;
+  RecordingWindow window;
+  FatTestVolume v(dir, 32, 300000, "-S 4096 -s 1");
+  v.Put("::/gone.txt", "x");
+  v.Delete("::/gone.txt");
+  scan_image(v.image());
+  EXPECT_EQ(FoundFiles.Count(), 0);
+  EXPECT_EQ(window.LinesWith("only volumes with 512-byte sectors").size(), 1u) << window.LogText();
+}
 
 }  // namespace
 }  // namespace pyralis::test
