@@ -1,0 +1,185 @@
+// Recovering deleted files from synthetic volumes: byte-identical content (compared with
+// the builder's content and with icat), holes as zeros, reused clusters as they lie, named
+// streams beside the file, existing files kept, refusals and write failures with their
+// lines, and Stop not interrupting the writing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/process_state.h"
+#include "tests/ntfs/ntfs_test_drive.h"
+#include "tests/ntfs/ntfs_test_volume.h"
+#include "tests/support/recording_window.h"
+
+namespace pyralis::test {
+namespace {
+
+::testing::AssertionResult same_bytes(const std::string& got, const std::string& want) {
+  if (got == want) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+  return ::testing::AssertionFailure() << got.size() << " bytes vs " << want.size()
+                                       << " expected, first difference at " << at;
+}
+
+class NtfsRecoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NtfsGeometry g;
+    g.total_sectors = 65536;
+    volume_ = std::make_unique<CaseVolume>(g);
+    image_ = volume_->Write(dir_);
+    out_ = dir_.path() + "/out/";
+    std::filesystem::create_directory(out_);
+    ScanActive = true;
+    scan_image(image_);
+  }
+  // Recovers the row of case `key` into the output folder.
+  void Recover(const std::string& key, const std::string& folder = "") {
+    const int32_t row = row_of_inode(static_cast<int64_t>(volume_->rec.at(key)));
+    ASSERT_GE(row, 0) << key;
+    EXPECT_EQ(undelete_found_file('c', row, folder.empty() ? out_ : folder), 1);
+  }
+  std::string Out(const std::string& name) const { return read_file(out_ + name); }
+  std::string Success(const std::string& name) const {
+    return "Undeleted " + out_ + name + " successfully.";
+  }
+  uint64_t Rec(const std::string& key) const { return volume_->rec.at(key); }
+
+  TempDir dir_;
+  RecordingWindow window_;
+  std::unique_ptr<CaseVolume> volume_;
+  std::string image_, out_;
+};
+
+TEST_F(NtfsRecoveryTest, WritesFreeFilesByteForByte) {
+  const NtfsImageBuilder& b = *volume_->builder;
+  for (const char* key : {"small", "onerun", "fragmented", "sparse", "dosfirst", "unicode",
+                          "deep", "empty"}) {
+    Recover(key);
+    const std::string name = FoundFiles[row_of_inode(static_cast<int64_t>(Rec(key)))].Name;
+    EXPECT_TRUE(window_.Logged(Success(name))) << key << "\n" << window_.LogText();
+    ASSERT_TRUE(std::filesystem::exists(out_ + name)) << key;
+    EXPECT_TRUE(same_bytes(Out(name), b.expected_content(Rec(key)))) << key;
+    if (have_program("icat")) {
+      std::string theirs;
+      run_command("icat " + shell_quote(image_) + " " + std::to_string(Rec(key)) + " > " +
+                  shell_quote(dir_.file("icat.out")));
+      theirs = read_file(dir_.file("icat.out"));
+      EXPECT_TRUE(same_bytes(Out(name), theirs)) << key << " differs from icat";
+    }
+  }
+  EXPECT_TRUE(window_.LinesWith("Warning").empty()) << window_.LogText();
+  EXPECT_TRUE(window_.LinesWith("ERROR").empty()) << window_.LogText();
+}
+
+TEST_F(NtfsRecoveryTest, HolesReadAsZerosAndReusedClustersAsTheyLie) {
+  const NtfsImageBuilder& b = *volume_->builder;
+  Recover("sparse");
+  const std::string sparse = Out("sparse.bin");
+  const size_t cluster = b.cluster_size();
+  ASSERT_EQ(sparse.size(), 8 * cluster);
+  EXPECT_EQ(sparse.substr(2 * cluster, 3 * cluster), std::string(3 * cluster, '\0'));
+
+  Recover("partly");
+  EXPECT_TRUE(same_bytes(Out("partly.bin"), b.on_disk_content(Rec("partly"))));
+  EXPECT_TRUE(window_.Logged(Success("partly.bin")));
+}
+
+TEST_F(NtfsRecoveryTest, NamedStreamsAreWrittenBesideTheMainContent) {
+  const NtfsImageBuilder& b = *volume_->builder;
+  Recover("streams");
+  EXPECT_TRUE(same_bytes(Out("download.zip"), b.expected_content(Rec("streams"))));
+  EXPECT_EQ(Out("download.zip.Zone.Identifier.stream"),
+            b.stream_content(Rec("streams"), "Zone.Identifier"));
+  EXPECT_TRUE(window_.Logged(Success("download.zip")));
+  EXPECT_TRUE(window_.Logged(Success("download.zip.Zone.Identifier.stream")));
+}
+
+TEST_F(NtfsRecoveryTest, ExistingFilesAreNeverReplaced) {
+  ASSERT_TRUE(write_file(out_ + "onerun.bin", "mine"));
+  Recover("onerun");
+  Recover("onerun");
+  EXPECT_EQ(Out("onerun.bin"), "mine");
+  EXPECT_TRUE(same_bytes(Out("onerun (2).bin"), volume_->builder->expected_content(Rec("onerun"))));
+  EXPECT_TRUE(window_.Logged(Success("onerun (2).bin"))) << window_.LogText();
+  EXPECT_TRUE(window_.Logged(Success("onerun (3).bin"))) << window_.LogText();
+}
+
+TEST_F(NtfsRecoveryTest, CompressedAndEncryptedStreamsAreWrittenAsStored) {
+  const NtfsImageBuilder& b = *volume_->builder;
+  window_.log.clear();
+  Recover("compressed");
+  const std::string n = std::to_string(Rec("compressed"));
+  EXPECT_EQ(window_.LinesWith("File is compressed, recovery not yet implemented " + n).size(), 2u);
+  EXPECT_TRUE(same_bytes(Out("packed.dat"), b.on_disk_content(Rec("compressed"))));
+  EXPECT_TRUE(window_.Logged(Success("packed.dat")));
+  Recover("encrypted");
+  EXPECT_TRUE(same_bytes(Out("secret.dat"), b.on_disk_content(Rec("encrypted"))));
+}
+
+TEST_F(NtfsRecoveryTest, RefusesFilesWithoutFreeClustersAndRecordsInUse) {
+  window_.log.clear();
+  Recover("reused");
+  const std::string n = std::to_string(Rec("reused"));
+  EXPECT_EQ(window_.log, (std::vector<std::string>{
+                             "File has no recoverable data.",
+                             "ERROR: Failed to undelete inode " + n + " in handle_undelete()"}));
+  EXPECT_FALSE(std::filesystem::exists(out_ + "reused.bin"));
+
+  // A listed record that is in use again.
+  window_.log.clear();
+  const int64_t live = static_cast<int64_t>(Rec("live"));
+  FoundFiles[0].Inode = live;
+  EXPECT_EQ(undelete_found_file('c', 0, out_), 1);
+  EXPECT_EQ(window_.log,
+            (std::vector<std::string>{"Record is in use by the mft",
+                                      "ERROR: Failed to undelete inode " + std::to_string(live) +
+                                          " in handle_undelete()"}));
+
+  // A directory record.
+  window_.log.clear();
+  const int64_t dir = static_cast<int64_t>(Rec("deldir"));
+  FoundFiles[0].Inode = dir;
+  undelete_found_file('c', 0, out_);
+  EXPECT_EQ(window_.log,
+            (std::vector<std::string>{"ERROR: Found a directory: not recoverable " +
+                                          std::to_string(dir),
+                                      "File has no recoverable data.",
+                                      "ERROR: Failed to undelete inode " + std::to_string(dir) +
+                                          " in handle_undelete()"}));
+
+  // A record past the end of the MFT.
+  window_.log.clear();
+  FoundFiles[0].Inode = 1000000;
+  undelete_found_file('c', 0, out_);
+  EXPECT_EQ(window_.log, (std::vector<std::string>{
+                             "ERROR: Couldnot read MFT Record 1000000",
+                             "Canot read info from mft record1000000 in undelete_file()",
+                             "ERROR: Failed to undelete inode 1000000 in handle_undelete()"}));
+}
+
+TEST_F(NtfsRecoveryTest, UnwritableDestinationIsReportedAndTheNextFileStillWritten) {
+  const std::string missing = out_ + "no/such/folder/";
+  window_.log.clear();
+  Recover("onerun", missing);
+  const auto lines = window_.LinesWith("Cannot write to " + missing + "onerun.bin");
+  ASSERT_EQ(lines.size(), 1u) << window_.LogText();
+  EXPECT_GT(lines[0].size(), ("Cannot write to " + missing + "onerun.bin").size());  // reason
+  EXPECT_TRUE(window_.Logged("ERROR: Failed to undelete inode " + std::to_string(Rec("onerun")) +
+                             " in handle_undelete()"));
+  Recover("small");
+  EXPECT_TRUE(window_.Logged(Success("small.txt")));
+}
+
+TEST_F(NtfsRecoveryTest, StopDoesNotInterruptTheWriting) {
+  RecoveryActive = true;
+  window_.on_pump = [] { RecoveryActive = false; };
+  Recover("fragmented");
+  Recover("onerun");
+  EXPECT_TRUE(same_bytes(Out("fragmented.bin"), volume_->builder->expected_content(Rec("fragmented"))));
+  EXPECT_TRUE(window_.Logged(Success("onerun.bin")));
+}
+
+}  // namespace
+}  // namespace pyralis::test
