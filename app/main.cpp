@@ -2,8 +2,6 @@
 // become drives from C: on, then the machine's own FAT and NTFS volumes follow; drive C is
 // selected at start.
 #include <QApplication>
-#include <QTimer>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,14 +22,5 @@ int main(int argc, char** argv) {
   pyralis::ui::TProgramWindows windows = pyralis::ui::create_program_windows();
   windows.MainForm->show();
 
-  // PYRALIS_SCREENSHOT=file.png saves a picture of the main window once it is shown and
-  // quits: the screenshot script uses it where no screen grabber is at hand.
-  if (const char* shot = std::getenv("PYRALIS_SCREENSHOT"); shot && *shot) {
-    const QString path = QString::fromLocal8Bit(shot);
-    QTimer::singleShot(1500, windows.MainForm.get(), [&windows, path] {
-      windows.MainForm->grab().save(path);
-      QApplication::quit();
-    });
-  }
   return application.exec();
 }

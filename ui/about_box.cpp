@@ -1,5 +1,7 @@
 #include "ui/about_box.h"
 
+#include <algorithm>
+
 #include "ui/shell_open.h"
 
 namespace pyralis::ui {
@@ -7,8 +9,11 @@ namespace pyralis::ui {
 namespace {
 
 // Labels keep their place and take the width their caption needs.
+// Labels keep their place and take the width their caption needs; a label that follows
+// another on its line moves right when the desktop font makes the first one wider.
 template <typename Label>
-Label* place(Label* label, int left, int top) {
+Label* place(Label* label, int left, int top, const QWidget* after = nullptr) {
+  if (after) left = std::max(left, after->geometry().right() + 6);
   label->move(left, top);
   label->adjustSize();
   return label;
@@ -35,9 +40,9 @@ TAboutBox::TAboutBox(const TVersionInfoReader& reader, QWidget* parent)
 
   Label1 = place(new QLabel(QStringLiteral("Pyralis"), this), 24, 9);
   Version = place(new QLabel(QStringLiteral("Version"), this), 24, 29);
-  VersionLabel = place(new QLabel(QStringLiteral("1.0.0.0"), this), 65, 29);
+  VersionLabel = place(new QLabel(QStringLiteral("1.0.0.0"), this), 65, 29, Version);
   Label2 = place(new QLabel(QStringLiteral("Copyright © 2004"), this), 24, 49);
-  Label4 = place(new QLabel(QString::fromLatin1(kMakerName), this), 112, 49);
+  Label4 = place(new QLabel(QString::fromLatin1(kMakerName), this), 112, 49, Label2);
   SiteLabel = new TLinkLabel(QString::fromLatin1(kWebAddress), this);
   link_style(place(SiteLabel, 24, 69));
   Label3 =

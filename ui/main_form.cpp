@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cctype>
 
 #include "core/process_state.h"
@@ -288,7 +289,14 @@ QWidget* TMainForm::BuildListView() {
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(0);
   header->setSectionsMovable(false);
-  for (int c = 1; c < kListColumns; ++c) header->resizeSection(c, FoundFilesModel::DefaultWidth(c));
+  // The date columns are never narrower than a whole date in the desktop's font.
+  const int date_width =
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
+  for (int c = 1; c < kListColumns; ++c) {
+    int width = FoundFilesModel::DefaultWidth(c);
+    if (c == 4 || c == 5) width = std::max(width, date_width);
+    header->resizeSection(c, width);
+  }
   ListView->viewport()->installEventFilter(this);
   connect(header, &QHeaderView::sectionClicked, this, &TMainForm::ListViewColumnClick);
   connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -349,6 +357,7 @@ void TMainForm::FillDriveTree() {
     if (type == kRemovable) image = lower <= 'c' ? 0 : 2;
     auto* node = new QTreeWidgetItem(DriveTreeView, QStringList(drive_caption(drive)));
     node->setIcon(0, images[image]);
+    node->setToolTip(0, node->text(0));
     node->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<int>(lower)));
   }
 }

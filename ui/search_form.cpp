@@ -18,10 +18,12 @@ TSearchForm::TSearchForm(QWidget* parent)
     : TProgressDialog(QStringLiteral("Pyralis - Search Progress"), QSize(256, 148), parent) {
   setObjectName(QStringLiteral("SearchForm"));
   StaticText1 = new QLabel(QStringLiteral("Files Found:"), this);
-  StaticText1->setGeometry(8, 34, 61, 17);
+  StaticText1->move(8, 34);
+  StaticText1->adjustSize();  // the desktop font may be wider than the 61 x 17 box
   FilesFoundEdit = make_readonly_field(QStringLiteral("0"), QRect(96, 27, 57, 21), this);
   StaticText2 = new QLabel(QStringLiteral("Time Elapsed:"), this);
-  StaticText2->setGeometry(8, 54, 71, 17);
+  StaticText2->move(8, 54);
+  StaticText2->adjustSize();
   ElapsedEdit = make_readonly_field(QStringLiteral("00:00:00"), QRect(96, 48, 57, 21), this);
   SearchAnimate = new TLoopAnimation(TLoopAnimation::Clip::FindFolder, 29, this);
   SearchAnimate->setGeometry(160, 24, 80, 50);

@@ -25,7 +25,7 @@ QPixmap stop_glyph() {
   // The power symbol: a ring open at the top and a bar through the gap.
   QPen pink(QColor(255, 200, 205), 1.7, Qt::SolidLine, Qt::RoundCap);
   painter.setPen(pink);
-  painter.drawArc(QRectF(3.5, 4.0, 9, 9), 125 * 16, -250 * 16);
+  painter.drawArc(QRectF(3.5, 4.0, 9, 9), 125 * 16, 290 * 16);
   painter.drawLine(QPointF(8, 2.8), QPointF(8, 8));
   return glyph;
 }
