@@ -59,7 +59,7 @@ constexpr int64_t kLcnNegativeVcn = -4;
 // ---------------------------------------------------------------------------------------
 // Engine read buffers: four sector windows over the volume, chosen by a selector.
 enum BufferSelector : int {
-  kRecordBuffer = 0,        // 20 sectors: MFT records, file clusters
+  kRecordBuffer = 0,        // 128 sectors: MFT records, file clusters
   kPathBuffer = 1,          // 2 sectors: parent directory records
   kVolumeBitmapBuffer = 2,  // 4 sectors: $Bitmap data
   kMftBitmapBuffer = 3,     // 4 sectors: the MFT bitmap

@@ -22,7 +22,9 @@ constexpr size_t kMftLcn = 0x30;             // 64-bit
 constexpr size_t kClustersPerRecord = 0x40;  // signed 8-bit; negative: 2^-v bytes
 constexpr size_t kBootSectorSize = 512;
 
-constexpr std::array<uint32_t, 4> kBufferSectors = {20, 2, 4, 4};
+// Window sizes in sectors. RecordBuffer holds 64 KiB rather than 10: the scan reads the MFT
+// record after record, and each refill is one transfer from the volume.
+constexpr std::array<uint32_t, 4> kBufferSectors = {128, 2, 4, 4};
 std::array<std::unique_ptr<TBuffer>, 4> g_buffers;
 
 void log(const std::string& line) { Window().LogLine(line); }
