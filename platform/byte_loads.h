@@ -28,7 +28,9 @@ inline uint16_t load_u16(std::span<const uint8_t> b, size_t off) {
 inline uint32_t load_u32(std::span<const uint8_t> b, size_t off) {
   return static_cast<uint32_t>(load_le(b, off, 4));
 }
-inline uint64_t load_u64(std::span<const uint8_t> b, size_t off) { return load_le(b, off, 8); }
+inline uint64_t load_u64(std::span<const uint8_t> b, size_t off) {
+  return load_le(b, off, 8);
+}
 
 inline void store_le(std::span<uint8_t> bytes, size_t offset, uint64_t value, size_t width) {
   if (!span_has(bytes, offset, width)) return;

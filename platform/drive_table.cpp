@@ -39,7 +39,8 @@ Entry* entry_for(char letter) {
 
 char next_letter() {
   char letter = 'C';
-  for (const Entry& e : table) letter = std::max<char>(letter, static_cast<char>(e.drive.letter + 1));
+  for (const Entry& e : table)
+    letter = std::max<char>(letter, static_cast<char>(e.drive.letter + 1));
   return letter <= 'Z' ? letter : 0;
 }
 
@@ -53,8 +54,8 @@ std::string read_text_file(const std::string& path) {
 // The block layer's folder of a device number, e.g. /sys/devices/.../block/sda/sda1.
 std::string sysfs_folder(dev_t device) {
   std::error_code ec;
-  const std::string link = "/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                           std::to_string(minor(device));
+  const std::string link =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
   const auto resolved = std::filesystem::canonical(link, ec);
   return ec ? std::string() : resolved.string();
 }
@@ -105,8 +106,8 @@ std::string blkid_label(const std::string& path, uint64_t offset, uint64_t lengt
   return label;
 }
 
-VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path,
-                                  uint64_t offset, uint64_t length) {
+VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path, uint64_t offset,
+                                  uint64_t length) {
   const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
     return file.read_at(offset + at, buffer, size);
   };
@@ -168,8 +169,8 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
                    std::to_string(partitions.partitions.size()) +
                    " partition(s), none of them FAT or NTFS";
   } else if (base.length < 512) {
-    base.problem = path + " is too short to hold a volume (" + std::to_string(base.length) +
-                   " bytes)";
+    base.problem =
+        path + " is too short to hold a volume (" + std::to_string(base.length) + " bytes)";
   } else {
     base.problem = path + " " + whole.problem;
   }

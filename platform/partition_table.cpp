@@ -14,7 +14,9 @@ constexpr uint64_t kSector = 512;
 constexpr int kMaxLogicalPartitions = 128;
 constexpr uint32_t kMaxGptEntries = 1024;
 
-bool is_extended(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+bool is_extended(uint8_t type) {
+  return type == 0x05 || type == 0x0F || type == 0x85;
+}
 
 void add_partition(PartitionTable& table, int number, uint64_t first_sector, uint64_t sectors,
                    uint64_t disk_length) {
@@ -54,7 +56,8 @@ bool read_gpt(const ReadAt& read, uint64_t disk_length, PartitionTable& table) {
   const uint64_t entries_sector = load_u64(header, 0x48);
   const uint32_t count = std::min(load_u32(header, 0x50), kMaxGptEntries);
   const uint32_t entry_size = load_u32(header, 0x54);
-  if (entry_size < 128 || entry_size > 4096 || entries_sector > (UINT64_MAX / kSector)) return false;
+  if (entry_size < 128 || entry_size > 4096 || entries_sector > (UINT64_MAX / kSector))
+    return false;
   std::vector<uint8_t> entries(size_t{count} * entry_size);
   if (!read(entries_sector * kSector, entries.data(), entries.size())) return false;
   table.kind = "GPT";

@@ -84,8 +84,9 @@ std::string error_text(int error) {
 std::string open_problem_text(const std::string& path, int error, bool block_device) {
   std::string text = "cannot open " + path + ": " + error_text(error);
   if (block_device && (error == EACCES || error == EPERM)) {
-    text += " (reading a block device needs root or a read grant such as membership in the"
-            " 'disk' group)";
+    text +=
+        " (reading a block device needs root or a read grant such as membership in the"
+        " 'disk' group)";
   }
   return text;
 }

@@ -60,7 +60,8 @@ std::string documents_folder() {
 bool folder_on_drive(const std::string& folder, char letter) {
   const Drive* drive = find_drive(letter);
   if (!drive || !drive->source.block_device) return false;
-  struct stat folder_stat {}, device_stat {};
+  struct stat folder_stat {
+  }, device_stat{};
   if (::stat(folder.c_str(), &folder_stat) != 0) return false;
   if (::stat(drive->source.path.c_str(), &device_stat) != 0 || !S_ISBLK(device_stat.st_mode)) {
     return false;

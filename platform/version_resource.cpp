@@ -33,7 +33,11 @@ std::vector<uint8_t> read_version_section(const std::string& path) {
     return file.read_at(offset, out.data(), out.size());
   };
   std::vector<uint8_t> header;
-  if (!read_range(0, 64, header) || std::memcmp(header.data(), "\x7F" "ELF", 4) != 0 ||
+  if (!read_range(0, 64, header) ||
+      std::memcmp(header.data(),
+                  "\x7F"
+                  "ELF",
+                  4) != 0 ||
       header[4] != 2 || header[5] != 1) {
     return {};
   }
@@ -43,7 +47,9 @@ std::vector<uint8_t> read_version_section(const std::string& path) {
   if (entry_size < 64 || names_index >= count) return {};
   std::vector<uint8_t> table;
   if (!read_range(table_offset, uint64_t{entry_size} * count, table)) return {};
-  auto section = [&](uint16_t i) { return std::span<const uint8_t>(table).subspan(size_t{i} * entry_size, 64); };
+  auto section = [&](uint16_t i) {
+    return std::span<const uint8_t>(table).subspan(size_t{i} * entry_size, 64);
+  };
   std::vector<uint8_t> names;
   const auto names_header = section(names_index);
   if (!read_range(load_u64(names_header, 0x18), load_u64(names_header, 0x20), names)) return {};
@@ -59,7 +65,8 @@ std::vector<uint8_t> read_version_section(const std::string& path) {
     if (load_u64(s, 0x20) > kMaxBlock || !read_range(load_u64(s, 0x18), load_u64(s, 0x20), block)) {
       return {};
     }
-    if (block.size() < kMagic.size() || std::memcmp(block.data(), kMagic.data(), kMagic.size()) != 0) {
+    if (block.size() < kMagic.size() ||
+        std::memcmp(block.data(), kMagic.data(), kMagic.size()) != 0) {
       return {};
     }
     return block;
@@ -79,7 +86,8 @@ std::vector<uint8_t> GetFileVersionInfo(const std::string& exe_path) {
 
 std::optional<std::string> VerQueryValue(const std::vector<uint8_t>& block,
                                          const std::string& sub_block) {
-  if (block.size() < kMagic.size() || std::memcmp(block.data(), kMagic.data(), kMagic.size()) != 0) {
+  if (block.size() < kMagic.size() ||
+      std::memcmp(block.data(), kMagic.data(), kMagic.size()) != 0) {
     return std::nullopt;
   }
   const char* text = reinterpret_cast<const char*>(block.data());

@@ -9,9 +9,13 @@
 namespace pyralis::platform {
 namespace {
 
-bool is_power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool is_power_of_two(uint64_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
-bool valid_sector_size(uint32_t bps) { return bps >= 512 && bps <= 4096 && is_power_of_two(bps); }
+bool valid_sector_size(uint32_t bps) {
+  return bps >= 512 && bps <= 4096 && is_power_of_two(bps);
+}
 
 bool has_text(std::span<const uint8_t> s, size_t offset, const char* text) {
   const size_t n = std::strlen(text);
@@ -103,14 +107,17 @@ BootSectorInfo parse_fat(std::span<const uint8_t> s) {
                   std::to_string(info.total_sectors) + " sectors)";
     return info;
   }
-  info.root_dir_sector =
-      static_cast<uint32_t>(info.reserved_sectors + uint64_t{info.fat_count} * info.sectors_per_fat);
+  info.root_dir_sector = static_cast<uint32_t>(info.reserved_sectors +
+                                               uint64_t{info.fat_count} * info.sectors_per_fat);
   info.first_data_sector = static_cast<uint32_t>(meta);
   info.total_clusters = (info.total_sectors - meta) / info.sectors_per_cluster;
   // The FAT type follows from the cluster count alone.
-  if (info.total_clusters < 4085) info.kind = VolumeKind::kFat12;
-  else if (info.total_clusters < 65525) info.kind = VolumeKind::kFat16;
-  else info.kind = VolumeKind::kFat32;
+  if (info.total_clusters < 4085)
+    info.kind = VolumeKind::kFat12;
+  else if (info.total_clusters < 65525)
+    info.kind = VolumeKind::kFat16;
+  else
+    info.kind = VolumeKind::kFat32;
   const size_t ebpb = info.kind == VolumeKind::kFat32 ? 0x42 : 0x26;
   const uint8_t ebpb_signature = load_u8(s, ebpb);
   if (ebpb_signature == 0x28 || ebpb_signature == 0x29) info.serial = load_u32(s, ebpb + 1);
@@ -244,11 +251,16 @@ BootSectorInfo parse_boot_sector(std::span<const uint8_t> sector) {
 std::string file_system_name(VolumeKind kind) {
   switch (kind) {
     case VolumeKind::kFat12:
-    case VolumeKind::kFat16: return "FAT";
-    case VolumeKind::kFat32: return "FAT32";
-    case VolumeKind::kExFat: return "exFAT";
-    case VolumeKind::kNtfs: return "NTFS";
-    case VolumeKind::kNone: break;
+    case VolumeKind::kFat16:
+      return "FAT";
+    case VolumeKind::kFat32:
+      return "FAT32";
+    case VolumeKind::kExFat:
+      return "exFAT";
+    case VolumeKind::kNtfs:
+      return "NTFS";
+    case VolumeKind::kNone:
+      break;
   }
   return "";
 }

@@ -13,7 +13,9 @@ namespace {
 
 constexpr int64_t kMaxSectorsPerTransfer = 65535;
 
-char letter_of(uint8_t drive) { return static_cast<char>(drive + 64); }
+char letter_of(uint8_t drive) {
+  return static_cast<char>(drive + 64);
+}
 
 char upper(char letter) {
   return static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 32 : letter);
@@ -112,7 +114,9 @@ TDiskGeometry GetDiskGeometry(char letter) {
   return ApplyFamilyCorrection(g, GetOSFamily());
 }
 
-uint32_t GetDriveTypeCode(char letter) { return platform::drive_type(letter); }
+uint32_t GetDriveTypeCode(char letter) {
+  return platform::drive_type(letter);
+}
 
 int64_t GetVolumeSectorCount(char letter) {
   const platform::Drive* drive = platform::find_drive(letter);

@@ -118,9 +118,9 @@ void SetVWIN32DeviceForTesting(DeviceIoControlFn device);
 // in a registry kept for the length of the call; a device resolves the token to the packet
 // bytes and the caller's buffer.
 struct DiskIoPacketView {
-  uint8_t bytes[10] = {};     // the packet as laid out
-  void* buffer = nullptr;     // the caller's memory
-  size_t buffer_size = 0;     // count * sector size when the sector size is known, else 0
+  uint8_t bytes[10] = {};  // the packet as laid out
+  void* buffer = nullptr;  // the caller's memory
+  size_t buffer_size = 0;  // count * sector size when the sector size is known, else 0
 };
 // The packet behind `token` while its call runs; false for an unknown token.
 bool ResolveDiskIoPacket(uint32_t token, DiskIoPacketView& view);

@@ -23,20 +23,34 @@ constexpr int32_t kSuccess = 9999;
 
 const char* status_text_of(int32_t code) {
   switch (code) {
-    case kReady: return "Ready.";
-    case kNoDrive: return "Drive not selected first.";
-    case kBadDrive: return "Bad drive ID or drive not responding.";
-    case kClusterTooHigh: return "Cluster number too high.";
-    case kSectorTooHigh: return "Sector number too high.";
-    case kSizeMismatch: return "Buffer size mismatch.";
-    case kSizeNotSet: return "Buffer size not set first.";
-    case kNoCount: return "No cluster or sector count provided.";
-    case kReadFailed: return "Read failed.";
-    case kWriteFailed: return "Write failed.";
-    case kReading: return "Reading...";
-    case kWriting: return "Writing...";
-    case kSuccess: return "Success!";
-    default: return "";
+    case kReady:
+      return "Ready.";
+    case kNoDrive:
+      return "Drive not selected first.";
+    case kBadDrive:
+      return "Bad drive ID or drive not responding.";
+    case kClusterTooHigh:
+      return "Cluster number too high.";
+    case kSectorTooHigh:
+      return "Sector number too high.";
+    case kSizeMismatch:
+      return "Buffer size mismatch.";
+    case kSizeNotSet:
+      return "Buffer size not set first.";
+    case kNoCount:
+      return "No cluster or sector count provided.";
+    case kReadFailed:
+      return "Read failed.";
+    case kWriteFailed:
+      return "Write failed.";
+    case kReading:
+      return "Reading...";
+    case kWriting:
+      return "Writing...";
+    case kSuccess:
+      return "Success!";
+    default:
+      return "";
   }
 }
 
@@ -138,9 +152,13 @@ void TRawDiskAccessComponent::set_count(int64_t value, bool clusters) {
   set_status(kSuccess);
 }
 
-void TRawDiskAccessComponent::SetClusterCount(int64_t value) { set_count(value, true); }
+void TRawDiskAccessComponent::SetClusterCount(int64_t value) {
+  set_count(value, true);
+}
 
-void TRawDiskAccessComponent::SetSectorCount(int64_t value) { set_count(value, false); }
+void TRawDiskAccessComponent::SetSectorCount(int64_t value) {
+  set_count(value, false);
+}
 
 void TRawDiskAccessComponent::SetDiskBufferString(const std::string& value) {
   if (logical_drive_ == 0) return set_status(kNoDrive);
@@ -188,8 +206,12 @@ void TRawDiskAccessComponent::transfer(bool write) {
   set_status(ok ? kSuccess : (write ? kWriteFailed : kReadFailed));
 }
 
-void TRawDiskAccessComponent::ReadDrive() { transfer(false); }
+void TRawDiskAccessComponent::ReadDrive() {
+  transfer(false);
+}
 
-void TRawDiskAccessComponent::WriteDrive() { transfer(true); }
+void TRawDiskAccessComponent::WriteDrive() {
+  transfer(true);
+}
 
 }  // namespace pyralis

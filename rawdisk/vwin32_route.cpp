@@ -181,6 +181,8 @@ bool LockLogicalVolume(uint8_t drive, uint8_t lock_level, uint8_t permissions) {
   return generic_ioctl(uint32_t{lock_level} * 256 + drive, edx, 0x484A, 0x084A);
 }
 
-bool UnlockLogicalVolume(uint8_t drive) { return generic_ioctl(drive, 0, 0x486A, 0x086A); }
+bool UnlockLogicalVolume(uint8_t drive) {
+  return generic_ioctl(drive, 0, 0x486A, 0x086A);
+}
 
 }  // namespace pyralis

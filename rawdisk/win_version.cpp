@@ -59,15 +59,18 @@ std::string nt_base_name(uint32_t major, uint32_t minor) {
       if (minor == 5) return "Windows NT 3.5";
       if (minor == 51) return "Windows NT 3.51";
       return "";
-    case 4: return "Windows NT 4.0";
+    case 4:
+      return "Windows NT 4.0";
     case 5:
       if (minor == 0) return "Windows 2000";
       if (minor == 1) return "Windows XP";
       if (minor == 2) return "Windows Server 2003";
       if (minor <= 9) return "Future Windows Version";
       return "";
-    case 6: return "Windows NT 6 Beta - \"Longhorn\"";
-    default: return major >= 7 && major <= 99 ? "Future Windows Version" : "";
+    case 6:
+      return "Windows NT 6 Beta - \"Longhorn\"";
+    default:
+      return major >= 7 && major <= 99 ? "Future Windows Version" : "";
   }
 }
 
@@ -109,20 +112,28 @@ OSVersionRecord QueryOSVersionRecord() {
 
 void SetOSVersionForTesting(const OSVersionRecord* record) {
   const std::lock_guard lock(version_mutex);
-  if (record) injected_version = *record;
-  else injected_version.reset();
+  if (record)
+    injected_version = *record;
+  else
+    injected_version.reset();
 }
 
 std::string OSFamilyFromPlatformId(uint32_t platform_id) {
   switch (platform_id) {
-    case 0: return "Win32S";
-    case 1: return "9x";
-    case 2: return "NT";
-    default: return "";
+    case 0:
+      return "Win32S";
+    case 1:
+      return "9x";
+    case 2:
+      return "NT";
+    default:
+      return "";
   }
 }
 
-std::string GetOSFamily() { return OSFamilyFromPlatformId(QueryOSVersionRecord().PlatformId); }
+std::string GetOSFamily() {
+  return OSFamilyFromPlatformId(QueryOSVersionRecord().PlatformId);
+}
 
 TWinVersion WinVersionFromRecord(const OSVersionRecord& r) {
   TWinVersion v;
@@ -160,7 +171,9 @@ TWinVersion WinVersionFromRecord(const OSVersionRecord& r) {
   return v;
 }
 
-void GetWinVersion(TWinVersion& version) { version = WinVersionFromRecord(QueryOSVersionRecord()); }
+void GetWinVersion(TWinVersion& version) {
+  version = WinVersionFromRecord(QueryOSVersionRecord());
+}
 
 int32_t QuarterRoundedToEven(int32_t sectors_per_cluster) {
   const int32_t quotient = sectors_per_cluster / 4, remainder = sectors_per_cluster % 4;

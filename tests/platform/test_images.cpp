@@ -5,7 +5,9 @@
 namespace pyralis::test {
 namespace {
 
-bool sh(const std::string& command) { return run_command(command) == 0; }
+bool sh(const std::string& command) {
+  return run_command(command) == 0;
+}
 
 bool format_at(const std::string& path, int fat_bits, uint64_t first_sector, uint64_t sectors,
                const std::string& options) {
@@ -32,7 +34,8 @@ std::string make_mbr_disk(const TempDir& dir) {
   const bool ok =
       sh("truncate -s 128M " + q) &&
       sh("printf 'label: dos\\nstart=2048, size=40960, type=6\\nstart=43008, size=40960, "
-         "type=e\\nstart=86016, type=5\\n' | sfdisk -q " + q) &&
+         "type=e\\nstart=86016, type=5\\n' | sfdisk -q " +
+         q) &&
       sh("printf 'start=88064, size=140000, type=c\\n' | sfdisk -q -a " + q) &&
       format_at(path, 16, 2048, 40960, "-n FIRST") &&
       format_at(path, 32, 88064, 140000, "-s 1 -n LOGICAL");
@@ -57,7 +60,8 @@ std::string gunzip_fixture_head(const std::string& relative, const TempDir& dir,
   const std::string target = dir.file("head.img");
   // head closes the pipe early, so gzip's own status is not looked at.
   if (run_command("test -f " + shell_quote(source) + " && { gzip -dc " + shell_quote(source) +
-                  " | head -c " + std::to_string(bytes) + " > " + shell_quote(target) + "; }") != 0) {
+                  " | head -c " + std::to_string(bytes) + " > " + shell_quote(target) + "; }") !=
+      0) {
     return "";
   }
   return target;

@@ -19,9 +19,9 @@ using test::TempDir;
 
 VolumeDetails probe_file(const std::string& path, uint64_t offset = 0) {
   const SourceFile file(path, false);
-  return probe_volume(
-      [&](uint64_t at, void* buffer, size_t size) { return file.read_at(offset + at, buffer, size); },
-      file.length() - offset);
+  return probe_volume([&](uint64_t at, void* buffer,
+                          size_t size) { return file.read_at(offset + at, buffer, size); },
+                      file.length() - offset);
 }
 
 void patch(const std::string& path, uint64_t offset, const std::string& bytes) {
@@ -47,8 +47,8 @@ TEST(VolumeProbe, FatTypesNamesSerialsAndLabelsAsWindowsReportsThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bits);
-    const std::string image = test::make_fat_image(dir, "v" + std::to_string(c.bits), c.bits,
-                                                   c.sectors, c.options);
+    const std::string image =
+        test::make_fat_image(dir, "v" + std::to_string(c.bits), c.bits, c.sectors, c.options);
     if (image.empty()) GTEST_SKIP() << "mkfs.fat not available";
     const VolumeDetails d = probe_file(image);
     EXPECT_EQ(d.file_system, c.name);
@@ -99,7 +99,8 @@ TEST(VolumeProbe, RootDirectoryLabelWinsOverTheBootSectorLabel) {
 
 TEST(VolumeProbe, NtfsSampleInsideItsPartition) {
   TempDir dir;
-  const std::string disk = test::gunzip_fixture_head("cc0-ntfs-samples/ntfs-lastaccess.raw.gz", dir, 1 << 20);
+  const std::string disk =
+      test::gunzip_fixture_head("cc0-ntfs-samples/ntfs-lastaccess.raw.gz", dir, 1 << 20);
   if (disk.empty()) GTEST_SKIP() << "NTFS sample missing";
   const VolumeDetails d = probe_file(disk, 128 * 512);
   const std::string boot = test::file_bytes(disk, 128 * 512, 512);
@@ -133,7 +134,8 @@ TEST(VolumeProbe, DamagedBootSectorsAreRefusedWithAReason) {
   if (image.empty()) GTEST_SKIP() << "mkfs.fat not available";
   const std::string good = test::file_bytes(image, 0, 512);
   auto parse = [](std::string bytes) {
-    return parse_boot_sector(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    return parse_boot_sector(
+        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   };
   ASSERT_EQ(parse(good).kind, VolumeKind::kFat16);
   struct Damage {
@@ -141,13 +143,13 @@ TEST(VolumeProbe, DamagedBootSectorsAreRefusedWithAReason) {
     std::string bytes;
   };
   const Damage damages[] = {
-      {0x0B, std::string("\0\0", 2)},        // bytes per sector 0
-      {0x0B, std::string("\x00\x03", 2)},    // 768: not a power of two
-      {0x0D, std::string("\x03", 1)},        // sectors per cluster 3
-      {0x0E, std::string("\0\0", 2)},        // no reserved sectors
-      {0x10, std::string("\0", 1)},          // no FAT
-      {0x16, std::string("\xFF\xFF", 2)},    // tables larger than the volume
-      {0x13, std::string("\x10\x00", 2)},    // 16 sectors in all
+      {0x0B, std::string("\0\0", 2)},      // bytes per sector 0
+      {0x0B, std::string("\x00\x03", 2)},  // 768: not a power of two
+      {0x0D, std::string("\x03", 1)},      // sectors per cluster 3
+      {0x0E, std::string("\0\0", 2)},      // no reserved sectors
+      {0x10, std::string("\0", 1)},        // no FAT
+      {0x16, std::string("\xFF\xFF", 2)},  // tables larger than the volume
+      {0x13, std::string("\x10\x00", 2)},  // 16 sectors in all
   };
   for (const Damage& d : damages) {
     std::string bad = good;

@@ -82,7 +82,8 @@ TEST_F(NtRoute, ProblemTextsNameDriveSourceAndReason) {
 }
 
 TEST_F(NtRoute, PartitionSourcesAreDescribedWithTheirPartition) {
-  const std::string disk = test::gunzip_fixture_head("cc0-ntfs-samples/ntfs-lastaccess.raw.gz", dir_, 1 << 20);
+  const std::string disk =
+      test::gunzip_fixture_head("cc0-ntfs-samples/ntfs-lastaccess.raw.gz", dir_, 1 << 20);
   if (disk.empty()) GTEST_SKIP() << "NTFS sample missing";
   platform::attach_sources({disk});
   EXPECT_EQ(DescribeDriveSource('C'), "C: " + disk + " (partition 1 at byte 65536)");
@@ -98,7 +99,9 @@ TEST_F(NtRoute, PartitionSourcesAreDescribedWithTheirPartition) {
 TEST(WideToAnsi, Utf8WithQuestionMarksForWhatCannotBeShown) {
   EXPECT_EQ(WideToAnsi(u""), "");
   EXPECT_EQ(WideToAnsi(u"readme.txt"), "readme.txt");
-  EXPECT_EQ(WideToAnsi(u"Gr\u00FC\u00DFe \u20AC"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");
+  EXPECT_EQ(WideToAnsi(u"Gr\u00FC\u00DFe \u20AC"),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e \xE2\x82\xAC");
   EXPECT_EQ(WideToAnsi(u"\U0001F600"), "\xF0\x9F\x98\x80");  // a surrogate pair
   const char16_t lone_high[] = {u'a', 0xD800, u'b', 0};
   EXPECT_EQ(WideToAnsi(lone_high), "a?b");

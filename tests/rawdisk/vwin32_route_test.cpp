@@ -27,7 +27,7 @@ class ConsumerRoute : public ::testing::Test {
     image_ = test::make_fat_image(dir_, "v.img", 16, 40960);
     if (image_.empty()) GTEST_SKIP() << "mkfs.fat missing";
     platform::attach_sources({image_});  // drive C, 512-byte sectors
-    use_version(10, "");                  // Windows 98
+    use_version(10, "");                 // Windows 98
     SetVWIN32DeviceForTesting([this](uint32_t code, DIOC_REGISTERS& r) { return device(code, r); });
   }
   void TearDown() override {
@@ -51,11 +51,11 @@ class ConsumerRoute : public ::testing::Test {
     DiskIoPacketView view;
     if ((code == 2 || code == 3 || code == 6) && ResolveDiskIoPacket(r.EBX, view)) {
       call.packet_found = true;
-      call.packet_sector = view.bytes[0] | view.bytes[1] << 8 | view.bytes[2] << 16 |
-                           uint32_t{view.bytes[3]} << 24;
+      call.packet_sector =
+          view.bytes[0] | view.bytes[1] << 8 | view.bytes[2] << 16 | uint32_t{view.bytes[3]} << 24;
       call.packet_count = static_cast<uint16_t>(view.bytes[4] | view.bytes[5] << 8);
-      call.packet_address = view.bytes[6] | view.bytes[7] << 8 | view.bytes[8] << 16 |
-                            uint32_t{view.bytes[9]} << 24;
+      call.packet_address =
+          view.bytes[6] | view.bytes[7] << 8 | view.bytes[8] << 16 | uint32_t{view.bytes[9]} << 24;
       if ((code == 2 || (code == 6 && r.ESI == 0)) && view.buffer) {
         std::memset(view.buffer, static_cast<int>(call.packet_sector & 0xFF), view.buffer_size);
       }
@@ -65,9 +65,8 @@ class ConsumerRoute : public ::testing::Test {
     return device_answers;
   }
 
-  std::function<bool(uint32_t, const DIOC_REGISTERS&)> carry_for = [](uint32_t, const DIOC_REGISTERS&) {
-    return false;
-  };
+  std::function<bool(uint32_t, const DIOC_REGISTERS&)> carry_for =
+      [](uint32_t, const DIOC_REGISTERS&) { return false; };
   bool device_answers = true;
   std::vector<Call> calls;
   test::TempDir dir_;

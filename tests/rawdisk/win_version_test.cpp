@@ -31,7 +31,9 @@ OSVersionRecord nt(uint32_t major, uint32_t minor, bool extended = false, uint8_
   return r;
 }
 
-std::string name_of(const OSVersionRecord& r) { return WinVersionFromRecord(r).VersionName; }
+std::string name_of(const OSVersionRecord& r) {
+  return WinVersionFromRecord(r).VersionName;
+}
 
 TEST(WinVersion, ConsumerFamilyNames) {
   EXPECT_EQ(name_of(consumer(0, " C")), "Windows 95 OSR2");
