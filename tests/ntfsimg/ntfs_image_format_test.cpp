@@ -116,7 +116,9 @@ TEST_P(Geometries, BootSectorRecordsAndBitmapsAgreeWithThePlacement) {
       const std::string text(reinterpret_cast<const char*>(rec.data()), rec.size());
       EXPECT_NE(text.find(std::string(700, 'r')), std::string::npos);
     }
-    if (r == gone_record) EXPECT_EQ(le16(&rec[0x16]) & 1, 0) << "deleted: in-use flag clear";
+    if (r == gone_record) {
+      EXPECT_EQ(le16(&rec[0x16]) & 1, 0) << "deleted: in-use flag clear";
+    }
   }
 
   // The MFT bitmap has the live records only; $Bitmap frees the deleted file's clusters

@@ -261,6 +261,19 @@ bool have_sleuthkit() {
 
 struct TskAgreement : ::testing::TestWithParam<NtfsGeometry> {};
 
+std::string describe(const NtfsGeometry& g) {
+  return "Record" + std::to_string(g.mft_record_size) + "Cluster" +
+         std::to_string(g.sectors_per_cluster * g.sector_size) +
+         (g.partition_offset_sectors ? "Partitioned" : "");
+}
+
+}  // namespace
+
+// Test names and messages show the layout instead of the struct's bytes.
+void PrintTo(const NtfsGeometry& g, std::ostream* os) { *os << describe(g); }
+
+namespace {
+
 TEST_P(TskAgreement, ListsNamesPathsContentAndRunsOfDeletedFiles) {
   if (!have_sleuthkit()) GTEST_SKIP() << "sleuthkit not installed";
   NtfsImageBuilder b(GetParam());
@@ -351,12 +364,7 @@ NtfsGeometry geometry(uint32_t record_size, uint32_t sectors_per_cluster, uint64
 INSTANTIATE_TEST_SUITE_P(
     Layouts, TskAgreement,
     ::testing::Values(geometry(1024, 8, 0), geometry(4096, 1, 0), geometry(1024, 8, 128)),
-    [](const ::testing::TestParamInfo<NtfsGeometry>& info) {
-      const NtfsGeometry& g = info.param;
-      return "Record" + std::to_string(g.mft_record_size) + "Cluster" +
-             std::to_string(g.sectors_per_cluster * g.sector_size) +
-             (g.partition_offset_sectors ? "Partitioned" : "");
-    });
+    [](const ::testing::TestParamInfo<NtfsGeometry>& info) { return describe(info.param); });
 
 TEST(TskAgreement, MmlsSeesTheNtfsPartition) {
   if (!have_program("mmls")) GTEST_SKIP() << "sleuthkit not installed";
