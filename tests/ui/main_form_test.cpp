@@ -255,6 +255,24 @@ class MainFormTest : public QObject {
     QVERIFY(!windows_.SearchForm->isVisible());
   }
 
+  void stopDuringUneraseWritesNothingMore() {
+    open({image_});
+    form().Scan1Click();
+    form().SaveEdit->setText(QString::fromStdString(out_));
+    select_rows(0, 1);
+    bool shown = false;
+    QTimer::singleShot(0, windows_.WaitForm, [&] {
+      shown = windows_.WaitForm->isVisible();
+      QTest::mouseClick(windows_.WaitForm->StopBitBtn, Qt::LeftButton);
+    });
+    form().Unerase1Click();
+    QVERIFY(shown);
+    QVERIFY(files_in(out_).empty());
+    QVERIFY(!RecoveryActive);
+    QVERIFY(!windows_.WaitForm->isVisible());
+    QVERIFY(!form().Busy());
+  }
+
   void closingDuringScanWaitsForIt() {
     open({image_});
     form().show();
