@@ -42,6 +42,8 @@ bool DirectoryStream::Refill() {
     next = volume_.table().get_fat_entry(cluster_);
     if (volume_.table().ends_chain(next)) return false;
   }
+  // A chain that comes back to a cluster of this directory would list its entries again.
+  if (!chain_.insert(next).second) return false;
   --clusters_left_;
   cluster_ = next;
   // A cluster outside the data area reads as nothing and ends the directory.
