@@ -23,7 +23,8 @@ void save(QWidget* widget, const QString& name) {
   QApplication::processEvents();
   widget->grab().save(out_dir + QLatin1Char('/') + name + QStringLiteral(".png"));
   if (QScreen* screen = QApplication::primaryScreen())
-    screen->grabWindow(0).save(out_dir + QStringLiteral("/screen-") + name + QStringLiteral(".png"));
+    screen->grabWindow(0).save(out_dir + QStringLiteral("/screen-") + name +
+                               QStringLiteral(".png"));
 }
 
 }  // namespace
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
         QItemSelection(form.Model().index(0, 0), form.Model().index(1, 7)),
         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     save(&form, QStringLiteral("main-after-scan"));
-    QTimer::singleShot(0, windows.WaitForm, [&] { save(windows.WaitForm, QStringLiteral("wait-dialog")); });
+    QTimer::singleShot(0, windows.WaitForm,
+                       [&] { save(windows.WaitForm, QStringLiteral("wait-dialog")); });
     form.Unerase1Click();
     save(&form, QStringLiteral("main-after-unerase"));
     QTimer::singleShot(300, windows.AboutBox, [&] {
