@@ -38,4 +38,10 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   sleep 3
   import -window root "$3/program-root.png"
   kill $pid' _ "$build/app/pyralis" "$image" "$out"
+# And without arguments: only the machine's own FAT/NTFS volumes are listed.
+xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
+  "$1" & pid=$!
+  sleep 3
+  import -window root "$2/program-no-arguments.png"
+  kill $pid' _ "$build/app/pyralis" "$out"
 ls -1 "$out"/*.png
