@@ -3,7 +3,6 @@
 #include <blkid.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "platform/block_devices.h"
 #include "platform/partition_table.h"
 #include "platform/volume_access.h"
 
@@ -51,36 +51,11 @@ std::string read_text_file(const std::string& path) {
   return text;
 }
 
-// The block layer's folder of a device number, e.g. /sys/devices/.../block/sda/sda1.
-std::string sysfs_folder(dev_t device) {
-  std::error_code ec;
-  const std::string link =
-      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  const auto resolved = std::filesystem::canonical(link, ec);
-  return ec ? std::string() : resolved.string();
-}
-
-uint32_t block_device_type(dev_t device) {
-  std::string folder = sysfs_folder(device);
-  if (folder.empty()) return 0;
-  if (std::filesystem::exists(folder + "/partition")) {
-    folder = std::filesystem::path(folder).parent_path().string();
-  }
-  const std::string name = std::filesystem::path(folder).filename().string();
-  if (name.starts_with("sr")) return 5;
-  if (name.starts_with("ram") || name.starts_with("zram")) return 6;
-  if (read_text_file(folder + "/removable") == "1") return 2;
-  if (folder.find("/usb") != std::string::npos || folder.find("/mmc") != std::string::npos) {
-    return 2;
-  }
-  return 3;
-}
-
 uint32_t source_type(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return 0;
   if (S_ISREG(st.st_mode)) return 3;
-  if (S_ISBLK(st.st_mode)) return block_device_type(st.st_rdev);
+  if (S_ISBLK(st.st_mode)) return drive_type_from_sysfs(sysfs_block_folder(st.st_rdev));
   return 0;
 }
 

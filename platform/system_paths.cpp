@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/block_devices.h"
 #include "platform/drive_table.h"
 
 namespace pyralis::platform {
@@ -68,8 +69,8 @@ bool folder_on_drive(const std::string& folder, char letter) {
   }
   if (folder_stat.st_dev == device_stat.st_rdev) return true;
   // The partitions of a whole disk are folders of its sysfs folder with a "dev" file.
-  const std::string sys = "/sys/dev/block/" + std::to_string(major(device_stat.st_rdev)) + ":" +
-                          std::to_string(minor(device_stat.st_rdev));
+  const std::string sys = sysfs_block_folder(device_stat.st_rdev);
+  if (sys.empty()) return false;
   const std::string wanted =
       std::to_string(major(folder_stat.st_dev)) + ":" + std::to_string(minor(folder_stat.st_dev));
   std::error_code ec;

@@ -100,7 +100,8 @@ bool TRawDiskAccessComponent::size_buffer(int64_t count, int64_t unit) {
   if (n < 0) return false;
   try {
     buffer_string_.assign(static_cast<size_t>(n), '\0');
-    buffer_->Clear();
+    // Shrinking to 0 first keeps the memory and makes the regrowth all zero bytes.
+    buffer_->SetSize(0);
     buffer_->SetSize(n);
     buffer_->SetPosition(0);
   } catch (const std::exception&) {  // bad_alloc or length_error
