@@ -32,13 +32,16 @@ std::vector<std::string> CliRun::err_lines() const {
   return lines_of(err);
 }
 
-CliRun run_cli(const std::string& arguments, const TempDir& dir) {
+CliRun run_cli(const std::string& arguments, const TempDir& dir,
+               const std::vector<std::string>& environment) {
   CliRun run;
+  std::string settings;
+  for (const std::string& setting : environment) settings += shell_quote(setting) + " ";
   const std::string out = dir.file(".cli-out"), err = dir.file(".cli-err");
   // In a subshell so that the runner's own 2>&1 does not undo the split of the two streams.
-  run.status =
-      run_command("(cd " + shell_quote(dir.path()) + " && " + shell_quote(PYRALIS_CLI) + " " +
-                  arguments + " >" + shell_quote(out) + " 2>" + shell_quote(err) + " </dev/null)");
+  run.status = run_command("(cd " + shell_quote(dir.path()) + " && env " + settings +
+                           shell_quote(PYRALIS_CLI) + " " + arguments + " >" + shell_quote(out) +
+                           " 2>" + shell_quote(err) + " </dev/null)");
   run.out = read_file(out);
   run.err = read_file(err);
   return run;

@@ -15,8 +15,10 @@ struct CliRun {
   std::vector<std::string> err_lines() const;
 };
 
-// Runs pyralis-cli with `arguments` (already shell-quoted where needed) inside `dir`.
-CliRun run_cli(const std::string& arguments, const TempDir& dir);
+// Runs pyralis-cli with `arguments` (already shell-quoted where needed) inside `dir`, with
+// extra NAME=value settings in its environment.
+CliRun run_cli(const std::string& arguments, const TempDir& dir,
+               const std::vector<std::string>& environment = {});
 
 // One file put on a generated volume.
 struct VolumeFile {
