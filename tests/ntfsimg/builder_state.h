@@ -47,15 +47,15 @@ struct Name {
 struct ExtraAttribute {
   uint32_t type = 0;
   std::u16string name;
-  Bytes value;                                     // resident value
+  Bytes value;  // resident value
   std::optional<ntfs::NonResidentAttribute> non_resident;
 };
 
 struct Entry {
   BuiltFile info;
-  bool used = false;            // a record the builder made (system or user)
-  bool in_mft_bitmap = false;   // bit set in the $MFT bitmap
-  std::vector<Name> names;      // in record order
+  bool used = false;           // a record the builder made (system or user)
+  bool in_mft_bitmap = false;  // bit set in the $MFT bitmap
+  std::vector<Name> names;     // in record order
   ntfs::Times times;
   uint32_t file_attributes = 0;
   std::vector<Stream> streams;  // unnamed first (files); data of system files
@@ -83,14 +83,14 @@ struct detail::BuilderState {
   uint64_t cluster_size = 0;
   uint64_t clusters = 0;
   uint64_t records_per_step = 8;  // MFT data grows in steps of whole clusters and 8 records
-  std::vector<bool> taken;      // handed out by the builder (deleted files included)
-  std::vector<bool> allocated;  // set in $Bitmap
-  uint64_t cursor = 0;          // next-fit start
+  std::vector<bool> taken;        // handed out by the builder (deleted files included)
+  std::vector<bool> allocated;    // set in $Bitmap
+  uint64_t cursor = 0;            // next-fit start
   std::vector<ClusterRun> mft_runs;
   std::vector<ClusterRun> mft_bitmap_runs;
   uint64_t mft_mirror_lcn = 0;
-  std::vector<Entry> entries;   // by record number
-  std::map<uint64_t, Extent> extents;  // first cluster -> extent
+  std::vector<Entry> entries;                     // by record number
+  std::map<uint64_t, Extent> extents;             // first cluster -> extent
   std::vector<uint64_t> index_clusters_from_top;  // LCNs handed to directory indexes
 
   // Allocation.

@@ -66,16 +66,26 @@ Options parse(int argc, char** argv) {
     char* end = nullptr;
     const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
     if (end == value.c_str() || *end != '\0') usage(("not a number: " + value).c_str());
-    if (arg == "--records") o.records = n;
-    else if (arg == "--deleted") o.deleted = n;
-    else if (arg == "--long-every") o.long_every = n;
-    else if (arg == "--long-clusters") o.long_clusters = n;
-    else if (arg == "--files-per-dir") o.files_per_dir = n;
-    else if (arg == "--record-size") o.record_size = static_cast<uint32_t>(n);
-    else if (arg == "--cluster-size") o.cluster_size = static_cast<uint32_t>(n);
-    else if (arg == "--data-mib") o.data_mib = n;
-    else if (arg == "--seed") o.seed = n;
-    else usage(("unknown option " + arg).c_str());
+    if (arg == "--records")
+      o.records = n;
+    else if (arg == "--deleted")
+      o.deleted = n;
+    else if (arg == "--long-every")
+      o.long_every = n;
+    else if (arg == "--long-clusters")
+      o.long_clusters = n;
+    else if (arg == "--files-per-dir")
+      o.files_per_dir = n;
+    else if (arg == "--record-size")
+      o.record_size = static_cast<uint32_t>(n);
+    else if (arg == "--cluster-size")
+      o.cluster_size = static_cast<uint32_t>(n);
+    else if (arg == "--data-mib")
+      o.data_mib = n;
+    else if (arg == "--seed")
+      o.seed = n;
+    else
+      usage(("unknown option " + arg).c_str());
   }
   if (o.output.empty()) usage("no output path");
   if (o.files_per_dir == 0 || o.records < kFirstUserRecord + 2) usage("too few records");
@@ -172,9 +182,9 @@ int main(int argc, char** argv) {
         "made in %.1f s\n",
         o.output.c_str(), static_cast<unsigned long long>(b.record_count()),
         static_cast<unsigned long long>(folders), static_cast<unsigned long long>(made_files),
-        static_cast<unsigned long long>(made_deleted),
-        static_cast<unsigned long long>(made_longs), static_cast<unsigned long long>(made_bytes),
-        static_cast<unsigned long long>(cs), static_cast<unsigned long long>(o.record_size),
+        static_cast<unsigned long long>(made_deleted), static_cast<unsigned long long>(made_longs),
+        static_cast<unsigned long long>(made_bytes), static_cast<unsigned long long>(cs),
+        static_cast<unsigned long long>(o.record_size),
         static_cast<unsigned long long>(b.image_size()), seconds);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-ntfs-image: %s\n", e.what());

@@ -55,16 +55,16 @@ RecordWriter::RecordWriter(size_t record_size, uint64_t record_number, uint16_t 
     throw std::invalid_argument("MFT record size must be a multiple of 512");
   }
   uint8_t* r = record_.data();
-  std::memcpy(r, "FILE", 4);                                         // 0x00 signature
-  put16(r + 0x04, 0x30);                                             // 0x04 USA offset
+  std::memcpy(r, "FILE", 4);                                               // 0x00 signature
+  put16(r + 0x04, 0x30);                                                   // 0x04 USA offset
   put16(r + 0x06, static_cast<uint16_t>(record_size / kFixupStride + 1));  // 0x06 USA count
-  put16(r + 0x10, sequence);                                         // 0x10 sequence number
-  put16(r + 0x12, link_count);                                       // 0x12 hard link count
+  put16(r + 0x10, sequence);                                               // 0x10 sequence number
+  put16(r + 0x12, link_count);                                             // 0x12 hard link count
   used_ = first_attribute_offset(record_size);
-  put16(r + 0x14, static_cast<uint16_t>(used_));                     // 0x14 first attribute
-  put16(r + 0x16, flags);                                            // 0x16 flags
-  put32(r + 0x1C, static_cast<uint32_t>(record_size));               // 0x1C bytes allocated
-  put32(r + 0x2C, static_cast<uint32_t>(record_number));             // 0x2C record number
+  put16(r + 0x14, static_cast<uint16_t>(used_));          // 0x14 first attribute
+  put16(r + 0x16, flags);                                 // 0x16 flags
+  put32(r + 0x1C, static_cast<uint32_t>(record_size));    // 0x1C bytes allocated
+  put32(r + 0x2C, static_cast<uint32_t>(record_number));  // 0x2C record number
 }
 
 size_t RecordWriter::free_space() const {
@@ -106,9 +106,8 @@ void RecordWriter::add_resident(uint32_t type, const std::u16string& name, const
 void RecordWriter::add_nonresident(const NonResidentAttribute& attribute) {
   const Bytes pairs = encode_mapping_pairs(attribute.runs);
   // Compressed and sparse attributes carry the extra 0x40 "compressed size" field.
-  const bool compressed =
-      (attribute.flags & (kAttrFlagCompressed | kAttrFlagSparse)) != 0 ||
-      attribute.compression_unit != 0;
+  const bool compressed = (attribute.flags & (kAttrFlagCompressed | kAttrFlagSparse)) != 0 ||
+                          attribute.compression_unit != 0;
   const size_t header = compressed ? 0x48 : 0x40;
   const size_t pairs_offset = align8(header + 2 * attribute.name.size());
   const size_t length = nonresident_size(attribute.name.size(), pairs.size(), compressed);
@@ -122,8 +121,8 @@ void RecordWriter::add_nonresident(const NonResidentAttribute& attribute) {
   put16(a + 0x0A, static_cast<uint16_t>(header));
   put16(a + 0x0C, attribute.flags);
   put16(a + 0x0E, next_id_++);
-  put64(a + 0x10, 0);                                  // lowest VCN
-  put64(a + 0x18, clusters - 1);                       // highest VCN (-1 when empty)
+  put64(a + 0x10, 0);             // lowest VCN
+  put64(a + 0x18, clusters - 1);  // highest VCN (-1 when empty)
   put16(a + 0x20, static_cast<uint16_t>(pairs_offset));
   put16(a + 0x22, attribute.compression_unit);
   put64(a + 0x28, attribute.allocated_size);
@@ -141,8 +140,8 @@ void RecordWriter::add_nonresident(const NonResidentAttribute& attribute) {
 Bytes RecordWriter::finish(uint16_t check_value) {
   uint8_t* r = record_.data();
   put32(r + used_, kAttrEnd);
-  put16(r + 0x28, next_id_);                                  // 0x28 next attribute id
-  put32(r + 0x18, static_cast<uint32_t>(used_ + 8));          // 0x18 bytes in use
+  put16(r + 0x28, next_id_);                          // 0x28 next attribute id
+  put32(r + 0x18, static_cast<uint32_t>(used_ + 8));  // 0x18 bytes in use
   apply_fixups(r, record_.size(), check_value);
   return std::move(record_);
 }

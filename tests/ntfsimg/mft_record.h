@@ -44,8 +44,7 @@ class RecordWriter {
 
   // Bytes an attribute takes in the record.
   static size_t resident_size(size_t name_units, size_t value_length);
-  static size_t nonresident_size(size_t name_units, size_t mapping_pairs_length,
-                                 bool compressed);
+  static size_t nonresident_size(size_t name_units, size_t mapping_pairs_length, bool compressed);
   // Offset of the first attribute for a record of this size.
   static size_t first_attribute_offset(size_t record_size);
 

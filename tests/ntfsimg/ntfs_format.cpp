@@ -152,11 +152,11 @@ Bytes attrdef_table() {
     uint8_t* e = &out[i * kEntry];
     const std::u16string name = utf16_name(defs[i].name, 64);
     for (size_t k = 0; k < name.size(); ++k) put16(e + 2 * k, name[k]);  // 0x00 name
-    put32(e + 0x80, defs[i].type);                                         // 0x80 type
-    put32(e + 0x88, defs[i].collation);                                    // 0x88 collation
-    put32(e + 0x8C, defs[i].flags);                                        // 0x8C flags
-    put64(e + 0x90, defs[i].min_size);                                     // 0x90 min size
-    put64(e + 0x98, defs[i].max_size);                                     // 0x98 max size
+    put32(e + 0x80, defs[i].type);                                       // 0x80 type
+    put32(e + 0x88, defs[i].collation);                                  // 0x88 collation
+    put32(e + 0x8C, defs[i].flags);                                      // 0x8C flags
+    put64(e + 0x90, defs[i].min_size);                                   // 0x90 min size
+    put64(e + 0x98, defs[i].max_size);                                   // 0x98 max size
   }
   return out;
 }

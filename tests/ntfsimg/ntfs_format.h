@@ -58,8 +58,12 @@ inline void put32(uint8_t* p, uint32_t v) {
 inline void put64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline constexpr uint64_t align8(uint64_t v) { return (v + 7) & ~uint64_t{7}; }
+inline uint16_t get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline constexpr uint64_t align8(uint64_t v) {
+  return (v + 7) & ~uint64_t{7};
+}
 
 // 48-bit record number plus 16-bit sequence number.
 inline constexpr uint64_t file_reference(uint64_t record, uint16_t sequence) {

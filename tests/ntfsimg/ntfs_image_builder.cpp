@@ -19,7 +19,9 @@ constexpr uint64_t kBootBytes = 8192;
 constexpr uint64_t kLogFileBytes = 64 * 1024;
 constexpr uint32_t kCompressionUnitLog2 = 4;  // 16 clusters
 
-uint64_t ceil_div(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+uint64_t ceil_div(uint64_t a, uint64_t b) {
+  return (a + b - 1) / b;
+}
 
 void check_power_of_two(uint64_t v, uint64_t lo, uint64_t hi, const char* what) {
   if (v < lo || v > hi || !std::has_single_bit(v)) {
@@ -188,7 +190,8 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
   detail::BuilderState& s = *state_;
   s.cluster_size = uint64_t{g.sector_size} * g.sectors_per_cluster;
   if (s.cluster_size > 2 * 1024 * 1024) throw std::invalid_argument("clusters above 2 MiB");
-  g.index_record_size = static_cast<uint32_t>(std::max<uint64_t>(g.index_record_size, s.cluster_size));
+  g.index_record_size =
+      static_cast<uint32_t>(std::max<uint64_t>(g.index_record_size, s.cluster_size));
   if (g.total_sectors < 2) throw std::invalid_argument("volume too small");
   // The last sector holds the backup boot sector and is not part of the cluster space.
   s.clusters = (g.total_sectors - 1) / g.sectors_per_cluster;
@@ -196,8 +199,9 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
   const uint64_t cs = s.cluster_size;
   const uint64_t rs = g.mft_record_size;
   s.records_per_step = std::max<uint64_t>(8, cs / rs);
-  g.mft_capacity = std::max<uint64_t>(ceil_div(std::max<uint64_t>(g.mft_capacity, 32),
-                                               s.records_per_step) * s.records_per_step, 32);
+  g.mft_capacity = std::max<uint64_t>(
+      ceil_div(std::max<uint64_t>(g.mft_capacity, 32), s.records_per_step) * s.records_per_step,
+      32);
   s.g = g;
   s.taken.assign(s.clusters, false);
   s.allocated.assign(s.clusters, false);
@@ -213,8 +217,9 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
   const uint32_t parts = std::max<uint32_t>(1, g.mft_fragments);
   uint64_t left = zone_clusters;
   for (uint32_t p = 0; p < parts && left > 0; ++p) {
-    uint64_t part = p + 1 == parts ? left : ceil_div(zone_clusters / parts, clusters_per_record) *
-                                                clusters_per_record;
+    uint64_t part =
+        p + 1 == parts ? left
+                       : ceil_div(zone_clusters / parts, clusters_per_record) * clusters_per_record;
     part = std::min(std::max(part, clusters_per_record), left);
     const uint64_t lcn = s.take_contiguous(part);
     s.mark(lcn, part, true);
@@ -278,8 +283,8 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
   const uint64_t mirror_clusters = ceil_div(mirror_bytes, cs);
   s.mft_mirror_lcn = s.take_contiguous(mirror_clusters);
   s.mark(s.mft_mirror_lcn, mirror_clusters, true);
-  sys[kMftMirrRecord].streams.push_back(non_resident_stream(
-      {{mirror_clusters, s.mft_mirror_lcn}}, mirror_bytes, cs, false));
+  sys[kMftMirrRecord].streams.push_back(
+      non_resident_stream({{mirror_clusters, s.mft_mirror_lcn}}, mirror_bytes, cs, false));
   sys[kLogFileRecord].streams.push_back(
       non_resident_stream(place(kLogFileBytes), std::max(kLogFileBytes, cs), cs, false));
   {
@@ -312,10 +317,12 @@ NtfsImageBuilder::NtfsImageBuilder(NtfsGeometry geometry)
     Stream sds;
     sds.name = u"$SDS";
     sec.streams.push_back(sds);
-    sec.extra.push_back({kAttrIndexRoot, u"$SDH",
+    sec.extra.push_back({kAttrIndexRoot,
+                         u"$SDH",
                          empty_index_root(0, 0x12, g.index_record_size, static_cast<uint32_t>(cs)),
                          {}});
-    sec.extra.push_back({kAttrIndexRoot, u"$SII",
+    sec.extra.push_back({kAttrIndexRoot,
+                         u"$SII",
                          empty_index_root(0, 0x10, g.index_record_size, static_cast<uint32_t>(cs)),
                          {}});
   }
@@ -358,8 +365,7 @@ uint32_t file_attributes_of(const FileSpec& spec) {
 }
 
 // VCN ranges of [0, total) that hold clusters, holes cut out.
-std::vector<std::pair<uint64_t, uint64_t>> data_segments(uint64_t total,
-                                                         std::vector<Hole> holes) {
+std::vector<std::pair<uint64_t, uint64_t>> data_segments(uint64_t total, std::vector<Hole> holes) {
   std::sort(holes.begin(), holes.end(),
             [](const Hole& a, const Hole& b) { return a.first_vcn < b.first_vcn; });
   std::vector<std::pair<uint64_t, uint64_t>> out;
@@ -375,8 +381,7 @@ std::vector<std::pair<uint64_t, uint64_t>> data_segments(uint64_t total,
 
 // Gives a non-resident stream its clusters: explicit runs as given, otherwise placed by the
 // allocator in `fragments` pieces (in reverse volume order when `backwards`), holes left out.
-void place_stream(detail::BuilderState& s, Stream& st, const FileSpec& spec,
-                         bool deleted) {
+void place_stream(detail::BuilderState& s, Stream& st, const FileSpec& spec, bool deleted) {
   const uint64_t cs = s.cluster_size;
   uint64_t needed = (st.size + cs - 1) / cs + spec.slack_clusters;
   if (spec.compressed) {
@@ -431,8 +436,7 @@ void place_stream(detail::BuilderState& s, Stream& st, const FileSpec& spec,
 
 }  // namespace
 
-uint64_t NtfsImageBuilder::add_directory(const std::string& name, uint64_t parent,
-                                         bool deleted) {
+uint64_t NtfsImageBuilder::add_directory(const std::string& name, uint64_t parent, bool deleted) {
   FileSpec spec;
   spec.name = name;
   spec.parent = parent;
@@ -495,9 +499,8 @@ uint64_t NtfsImageBuilder::add_file(const FileSpec& spec) {
     main.write_clusters = spec.write_clusters;
     if (spec.encrypted) main.attr_flags |= kAttrFlagEncrypted;
     main.resident = spec.residency == Residency::kResident ||
-                    (spec.residency == Residency::kAuto && !spec.compressed &&
-                     spec.runs.empty() && spec.holes.empty() &&
-                     RecordWriter::resident_size(0, main.size) <= room);
+                    (spec.residency == Residency::kAuto && !spec.compressed && spec.runs.empty() &&
+                     spec.holes.empty() && RecordWriter::resident_size(0, main.size) <= room);
     if (main.resident) {
       if (main.pattern_size) {
         main.content.resize(main.size);
@@ -576,10 +579,18 @@ uint64_t NtfsImageBuilder::add_file(const FileSpec& spec) {
 
 // ---- answers ----
 
-uint64_t NtfsImageBuilder::cluster_size() const { return state_->cluster_size; }
-uint64_t NtfsImageBuilder::total_clusters() const { return state_->clusters; }
-uint64_t NtfsImageBuilder::mft_lcn() const { return *state_->mft_runs.front().lcn; }
-uint64_t NtfsImageBuilder::mft_mirror_lcn() const { return state_->mft_mirror_lcn; }
+uint64_t NtfsImageBuilder::cluster_size() const {
+  return state_->cluster_size;
+}
+uint64_t NtfsImageBuilder::total_clusters() const {
+  return state_->clusters;
+}
+uint64_t NtfsImageBuilder::mft_lcn() const {
+  return *state_->mft_runs.front().lcn;
+}
+uint64_t NtfsImageBuilder::mft_mirror_lcn() const {
+  return state_->mft_mirror_lcn;
+}
 uint64_t NtfsImageBuilder::volume_offset() const {
   return geometry_.partition_offset_sectors * geometry_.sector_size;
 }
@@ -592,7 +603,9 @@ uint64_t NtfsImageBuilder::record_offset(uint64_t record) const {
 uint64_t NtfsImageBuilder::cluster_offset(uint64_t lcn) const {
   return volume_offset() + lcn * state_->cluster_size;
 }
-uint64_t NtfsImageBuilder::record_count() const { return state_->record_count(); }
+uint64_t NtfsImageBuilder::record_count() const {
+  return state_->record_count();
+}
 
 const BuiltFile& NtfsImageBuilder::file(uint64_t record) const {
   return state_->entries.at(record).info;

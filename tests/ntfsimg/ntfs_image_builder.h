@@ -20,7 +20,8 @@
 //   b.file(rec).runs, b.expected_content(rec), b.on_disk_content(rec) ...
 //
 // Clusters are handed out by add_file()/add_directory() at once, so runs and offsets are
-// known before write(). Bad specifications (unknown parent, name too long, volume or MFT
+// known before write(); only the INDX blocks of large directories are placed by write()
+// (from the end of the volume). Bad specifications (unknown parent, name too long, volume or MFT
 // full, runs outside the volume) throw std::invalid_argument; write() throws
 // std::runtime_error when the image cannot be written.
 //
@@ -62,11 +63,11 @@ inline constexpr uint64_t unix_to_filetime(int64_t unix_seconds) {
 }
 
 struct NtfsGeometry {
-  uint32_t sector_size = 512;          // bytes per sector: 512, 1024, 2048 or 4096
-  uint32_t sectors_per_cluster = 8;    // power of two
-  uint32_t mft_record_size = 1024;     // 1024 or 4096 (any power of two 256..65536)
-  uint32_t index_record_size = 4096;   // size of INDX blocks of $INDEX_ALLOCATION
-  uint64_t total_sectors = 32768;      // sectors of the volume, backup boot sector included
+  uint32_t sector_size = 512;         // bytes per sector: 512, 1024, 2048 or 4096
+  uint32_t sectors_per_cluster = 8;   // power of two
+  uint32_t mft_record_size = 1024;    // 1024 or 4096 (any power of two 256..65536)
+  uint32_t index_record_size = 4096;  // size of INDX blocks of $INDEX_ALLOCATION
+  uint64_t total_sectors = 32768;     // sectors of the volume, backup boot sector included
   // 0: the image is the bare volume. >0: the image starts with an MBR holding one NTFS
   // partition (type 0x07) at this sector; the volume follows it.
   uint64_t partition_offset_sectors = 0;
@@ -77,7 +78,7 @@ struct NtfsGeometry {
   // $DATA has several runs (tests of record lookup through the MFT runlist).
   uint32_t mft_fragments = 1;
   uint64_t serial = 0x1234abcd5678ef90ULL;
-  std::string label = "PYRALIS";       // $VOLUME_NAME, UTF-8
+  std::string label = "PYRALIS";  // $VOLUME_NAME, UTF-8
 };
 
 // Namespace byte of a $FILE_NAME attribute.
@@ -116,12 +117,12 @@ struct Hole {
 };
 
 struct FileSpec {
-  std::string name;                  // UTF-8, 1..255 UTF-16 units
-  uint64_t parent = kRootRecord;     // record number of a directory made by this builder
-  bool directory = false;            // a directory (no $DATA, $INDEX_ROOT for its children)
+  std::string name;               // UTF-8, 1..255 UTF-16 units
+  uint64_t parent = kRootRecord;  // record number of a directory made by this builder
+  bool directory = false;         // a directory (no $DATA, $INDEX_ROOT for its children)
   bool deleted = false;
-  uint16_t sequence = 1;             // sequence number of the record (parent references use it)
-  NameSpace name_space = NameSpace::kWin32;
+  uint16_t sequence = 1;  // sequence number of the record (parent references use it)
+  NameSpace name_space = NameSpace::kWin32;  // of the only name (ignored with dos_name)
 
   // Optional DOS 8.3 alias: a second $FILE_NAME in namespace DOS; the long name then uses
   // Win32. dos_name_first puts the alias before the long name in the record.
@@ -148,7 +149,7 @@ struct FileSpec {
   std::vector<ClusterRun> runs;
   uint32_t fragments = 1;
   bool backwards = false;
-  std::vector<Hole> holes;           // sparse holes for automatic placement
+  std::vector<Hole> holes;  // sparse holes for automatic placement
   // Extra clusters allocated to the stream beyond its size (allocated size > data size).
   uint64_t slack_clusters = 0;
 
@@ -163,10 +164,10 @@ struct FileSpec {
   bool read_only = false;
   bool hidden = false;
 
-  uint64_t created = unix_to_filetime(1262304000);       // 2010-01-01 00:00:00 UTC
-  uint64_t modified = unix_to_filetime(1293840000);      // 2011-01-01 00:00:00 UTC
-  uint64_t mft_changed = unix_to_filetime(1325376000);   // 2012-01-01 00:00:00 UTC
-  uint64_t accessed = unix_to_filetime(1356998400);      // 2013-01-01 00:00:00 UTC
+  uint64_t created = unix_to_filetime(1262304000);      // 2010-01-01 00:00:00 UTC
+  uint64_t modified = unix_to_filetime(1293840000);     // 2011-01-01 00:00:00 UTC
+  uint64_t mft_changed = unix_to_filetime(1325376000);  // 2012-01-01 00:00:00 UTC
+  uint64_t accessed = unix_to_filetime(1356998400);     // 2013-01-01 00:00:00 UTC
 };
 
 // What the builder placed for one record (system files included).
@@ -174,12 +175,12 @@ struct BuiltFile {
   uint64_t record = 0;
   uint16_t sequence = 1;
   uint64_t parent = kRootRecord;
-  std::string name;        // long name, UTF-8 (the alias is FileSpec::dos_name)
+  std::string name;  // long name, UTF-8 (the alias is FileSpec::dos_name)
   std::string dos_name;
   bool directory = false;
   bool deleted = false;
-  bool resident = true;    // the unnamed $DATA is resident
-  uint64_t size = 0;       // data size of the unnamed $DATA
+  bool resident = true;  // the unnamed $DATA is resident
+  uint64_t size = 0;     // data size of the unnamed $DATA
   uint64_t allocated_size = 0;
   uint64_t initialized_size = 0;
   std::vector<ClusterRun> runs;  // of the unnamed $DATA (empty when resident)
@@ -206,16 +207,16 @@ class NtfsImageBuilder {
 
   const NtfsGeometry& geometry() const { return geometry_; }
   uint64_t cluster_size() const;
-  uint64_t total_clusters() const;    // clusters covered by $Bitmap
-  uint64_t mft_lcn() const;           // first cluster of the MFT
+  uint64_t total_clusters() const;  // clusters covered by $Bitmap
+  uint64_t mft_lcn() const;         // first cluster of the MFT
   uint64_t mft_mirror_lcn() const;
-  uint64_t volume_offset() const;     // byte offset of the volume in the image
-  uint64_t image_size() const;        // bytes of the image file
+  uint64_t volume_offset() const;  // byte offset of the volume in the image
+  uint64_t image_size() const;     // bytes of the image file
   // Byte offset in the image of an MFT record (follows the MFT runs).
   uint64_t record_offset(uint64_t record) const;
   // Byte offset in the image of a cluster.
   uint64_t cluster_offset(uint64_t lcn) const;
-  uint64_t record_count() const;      // records in the $MFT data (used records and padding)
+  uint64_t record_count() const;  // records in the $MFT data (used records and padding)
 
   const BuiltFile& file(uint64_t record) const;  // throws std::out_of_range
   // Original content of the unnamed stream (holes and bytes past the initialized size as

@@ -14,17 +14,23 @@ namespace {
 
 using ntfs::Bytes;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) { return le16(p) | (uint32_t{le16(p + 2)} << 16); }
-uint64_t le64(const uint8_t* p) { return le32(p) | (uint64_t{le32(p + 4)} << 32); }
+uint16_t le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const uint8_t* p) {
+  return le16(p) | (uint32_t{le16(p + 2)} << 16);
+}
+uint64_t le64(const uint8_t* p) {
+  return le32(p) | (uint64_t{le32(p + 4)} << 32);
+}
 
 TEST(NtfsMappingPairs, EncodesShortestSignedFieldsHolesAndBackwardRuns) {
   // 0x21: 1-byte length, 2-byte offset; 0x11 back by 0x10 (0xF0); hole: offset width 0;
   // a 0x80-cluster run needs two length bytes so it does not read as negative.
   const std::vector<ClusterRun> runs = {
       {4, 0x1234}, {2, 0x1224}, {3, std::nullopt}, {0x80, 0x1225}};
-  const Bytes expected = {0x21, 0x04, 0x34, 0x12, 0x11, 0x02, 0xF0, 0x01, 0x03,
-                          0x12, 0x80, 0x00, 0x01, 0x00};
+  const Bytes expected = {0x21, 0x04, 0x34, 0x12, 0x11, 0x02, 0xF0,
+                          0x01, 0x03, 0x12, 0x80, 0x00, 0x01, 0x00};
   EXPECT_EQ(ntfs::encode_mapping_pairs(runs), expected);
   EXPECT_EQ(ntfs::encode_mapping_pairs({}), Bytes{0x00});
 }
@@ -90,8 +96,8 @@ TEST_P(Geometries, BootSectorRecordsAndBitmapsAgreeWithThePlacement) {
   EXPECT_EQ(le64(boot + 0x30), b.mft_lcn());
   EXPECT_EQ(le64(boot + 0x38), b.mft_mirror_lcn());
   const auto per_record = static_cast<int8_t>(boot[0x40]);
-  const uint64_t decoded = per_record < 0 ? uint64_t{1} << -per_record
-                                          : uint64_t(per_record) * b.cluster_size();
+  const uint64_t decoded =
+      per_record < 0 ? uint64_t{1} << -per_record : uint64_t(per_record) * b.cluster_size();
   EXPECT_EQ(decoded, record_size);
   EXPECT_EQ(boot[0x1FE], 0x55);
   EXPECT_EQ(boot[0x1FF], 0xAA);

@@ -55,9 +55,9 @@ class TskVolume {
   std::string icat(const std::string& address) const {
     const std::string target = dir_.file("icat.out");
     std::string messages;
-    const int status = run_command("icat" + offset_ + " " + shell_quote(path_) + " " + address +
-                                       " > " + shell_quote(target),
-                                   &messages);
+    const int status = run_command(
+        "icat" + offset_ + " " + shell_quote(path_) + " " + address + " > " + shell_quote(target),
+        &messages);
     EXPECT_EQ(status, 0) << "icat " << address << ": " << messages;
     return read_file(target);
   }
@@ -75,8 +75,8 @@ class TskVolume {
   if (got == want) return ::testing::AssertionSuccess();
   size_t at = 0;
   while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  return ::testing::AssertionFailure() << got.size() << " bytes vs " << want.size()
-                                       << " expected, first difference at " << at;
+  return ::testing::AssertionFailure()
+         << got.size() << " bytes vs " << want.size() << " expected, first difference at " << at;
 }
 
 // Folder path of a record as fls -p prints it ("a/b/name").
@@ -247,8 +247,8 @@ Sample populate(NtfsImageBuilder& b) {
     if (f.deleted) s.deleted.push_back(r);
     s.many_live += f.deleted ? 0 : 1;
   }
-  for (uint64_t r : {s.fixup_crossing, s.fragmented, s.sparse, s.streams, s.compressed,
-                     s.encrypted, s.dos_first, s.dos_second, s.deep}) {
+  for (uint64_t r : {s.fixup_crossing, s.fragmented, s.sparse, s.streams, s.compressed, s.encrypted,
+                     s.dos_first, s.dos_second, s.deep}) {
     s.deleted.push_back(r);
   }
   return s;
@@ -270,7 +270,9 @@ std::string describe(const NtfsGeometry& g) {
 }  // namespace
 
 // Test names and messages show the layout instead of the struct's bytes.
-void PrintTo(const NtfsGeometry& g, std::ostream* os) { *os << describe(g); }
+void PrintTo(const NtfsGeometry& g, std::ostream* os) {
+  *os << describe(g);
+}
 
 namespace {
 
@@ -361,10 +363,12 @@ NtfsGeometry geometry(uint32_t record_size, uint32_t sectors_per_cluster, uint64
   return g;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, TskAgreement,
-    ::testing::Values(geometry(1024, 8, 0), geometry(4096, 1, 0), geometry(1024, 8, 128)),
-    [](const ::testing::TestParamInfo<NtfsGeometry>& info) { return describe(info.param); });
+INSTANTIATE_TEST_SUITE_P(Layouts, TskAgreement,
+                         ::testing::Values(geometry(1024, 8, 0), geometry(4096, 1, 0),
+                                           geometry(1024, 8, 128)),
+                         [](const ::testing::TestParamInfo<NtfsGeometry>& info) {
+                           return describe(info.param);
+                         });
 
 TEST(TskAgreement, MmlsSeesTheNtfsPartition) {
   if (!have_program("mmls")) GTEST_SKIP() << "sleuthkit not installed";

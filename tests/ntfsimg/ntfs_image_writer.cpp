@@ -17,7 +17,9 @@ using namespace ntfs;
 
 namespace {
 
-uint64_t ceil_div(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+uint64_t ceil_div(uint64_t a, uint64_t b) {
+  return (a + b - 1) / b;
+}
 
 // Size field of the boot sector: clusters when the unit is at least a cluster, otherwise
 // the negative log2 of the byte size.
@@ -82,8 +84,8 @@ class MemorySink : public Sink {
 struct TailAttribute {
   uint32_t type;
   std::u16string name;
-  const Bytes* value = nullptr;              // resident
-  const Stream* stream = nullptr;            // $DATA
+  const Bytes* value = nullptr;    // resident
+  const Stream* stream = nullptr;  // $DATA
   const NonResidentAttribute* non_resident = nullptr;
 };
 
@@ -134,15 +136,16 @@ Bytes detail::BuilderState::build_record(uint64_t record) const {
     tail.push_back(t);
   }
   for (const ExtraAttribute& x : e.extra) {
-    tail.push_back({x.type, x.name, &x.value, nullptr, x.non_resident ? &*x.non_resident : nullptr});
+    tail.push_back(
+        {x.type, x.name, &x.value, nullptr, x.non_resident ? &*x.non_resident : nullptr});
   }
   Bytes empty_root;
   NonResidentAttribute allocation;
   if (e.info.directory) {
     if (e.index.root_value.empty()) {
-      empty_root = build_file_name_index({}, rs, g.index_record_size,
-                                         static_cast<uint32_t>(cluster_size))
-                       .root_value;
+      empty_root =
+          build_file_name_index({}, rs, g.index_record_size, static_cast<uint32_t>(cluster_size))
+              .root_value;
     }
     const Bytes& root = e.index.root_value.empty() ? empty_root : e.index.root_value;
     tail.push_back({kAttrIndexRoot, u"$I30", &root});
@@ -201,7 +204,8 @@ void detail::BuilderState::finalize() {
     }
     size_t fixed = RecordWriter::first_attribute_offset(rs) + 8 +
                    RecordWriter::resident_size(0, 0x48) + RecordWriter::resident_size(4, 0);
-    for (const Name& n : dir.names) fixed += RecordWriter::resident_size(0, 0x42 + 2 * n.text.size());
+    for (const Name& n : dir.names)
+      fixed += RecordWriter::resident_size(0, 0x42 + 2 * n.text.size());
     dir.index = build_file_name_index(keys, rs - fixed, g.index_record_size, cs);
     // A large index also needs $INDEX_ALLOCATION (one run) and $BITMAP beside the root.
     size_t bitmap_bytes = 8;
@@ -227,25 +231,25 @@ namespace {
 Bytes boot_sector(const NtfsGeometry& g, uint64_t cluster_size, uint64_t mft_lcn,
                   uint64_t mirror_lcn) {
   Bytes b(g.sector_size, 0);
-  b[0] = 0xEB, b[1] = 0x52, b[2] = 0x90;              // 0x00 jump
-  std::memcpy(&b[0x03], "NTFS    ", 8);                // 0x03 OEM id
+  b[0] = 0xEB, b[1] = 0x52, b[2] = 0x90;                  // 0x00 jump
+  std::memcpy(&b[0x03], "NTFS    ", 8);                   // 0x03 OEM id
   put16(&b[0x0B], static_cast<uint16_t>(g.sector_size));  // 0x0B bytes per sector
   // 0x0D sectors per cluster; above 128 stored as 256 - log2.
   b[0x0D] = g.sectors_per_cluster <= 128
                 ? static_cast<uint8_t>(g.sectors_per_cluster)
                 : static_cast<uint8_t>(256 - std::countr_zero(g.sectors_per_cluster));
-  b[0x15] = 0xF8;                                      // 0x15 media descriptor
-  put16(&b[0x18], 63);                                 // 0x18 sectors per track
-  put16(&b[0x1A], 255);                                // 0x1A heads
+  b[0x15] = 0xF8;                                                      // 0x15 media descriptor
+  put16(&b[0x18], 63);                                                 // 0x18 sectors per track
+  put16(&b[0x1A], 255);                                                // 0x1A heads
   put32(&b[0x1C], static_cast<uint32_t>(g.partition_offset_sectors));  // 0x1C hidden sectors
-  b[0x24] = 0x80;                                      // 0x24 drive number
-  b[0x26] = 0x80;                                      // 0x26 extended boot signature
-  put64(&b[0x28], g.total_sectors - 1);                // 0x28 sectors (backup excluded)
-  put64(&b[0x30], mft_lcn);                            // 0x30 $MFT cluster
-  put64(&b[0x38], mirror_lcn);                         // 0x38 $MFTMirr cluster
+  b[0x24] = 0x80;                                                      // 0x24 drive number
+  b[0x26] = 0x80;                                                // 0x26 extended boot signature
+  put64(&b[0x28], g.total_sectors - 1);                          // 0x28 sectors (backup excluded)
+  put64(&b[0x30], mft_lcn);                                      // 0x30 $MFT cluster
+  put64(&b[0x38], mirror_lcn);                                   // 0x38 $MFTMirr cluster
   b[0x40] = boot_size_field(g.mft_record_size, cluster_size);    // 0x40 record size
   b[0x44] = boot_size_field(g.index_record_size, cluster_size);  // 0x44 index block size
-  put64(&b[0x48], g.serial);                           // 0x48 serial number
+  put64(&b[0x48], g.serial);                                     // 0x48 serial number
   b[0x1FE] = 0x55, b[0x1FF] = 0xAA;
   return b;
 }

@@ -15,7 +15,9 @@ constexpr size_t kRootHeader = 0x20;  // 0x10 root fields + 0x10 index header
 size_t entry_size(const IndexKey& key, bool subnode) {
   return align8(0x10 + key.file_name.size()) + (subnode ? 8 : 0);
 }
-size_t end_entry_size(bool subnode) { return 0x10 + (subnode ? 8 : 0); }
+size_t end_entry_size(bool subnode) {
+  return 0x10 + (subnode ? 8 : 0);
+}
 
 // Index entry: 0x00 file reference, 0x08 entry length, 0x0A key length, 0x0C flags,
 // 0x10 key, sub-node VCN in the last 8 bytes.
@@ -47,8 +49,12 @@ Bytes node_entries(const std::vector<IndexKey>& keys, size_t first, size_t last,
   return out;
 }
 
-size_t usa_count(size_t size) { return size / kFixupStride + 1; }
-size_t block_entries_offset(uint32_t irs) { return align8(0x28 + 2 * usa_count(irs)); }
+size_t usa_count(size_t size) {
+  return size / kFixupStride + 1;
+}
+size_t block_entries_offset(uint32_t irs) {
+  return align8(0x28 + 2 * usa_count(irs));
+}
 
 // INDX block: 0x00 "INDX", 0x04 USA offset, 0x06 USA count, 0x08 LSN, 0x10 VCN of the block,
 // 0x18 index header (entry offset and sizes counted from 0x18), 0x28 USA.
@@ -98,8 +104,8 @@ Bytes empty_index_root(uint32_t indexed_type, uint32_t collation, uint32_t index
   return make_root(indexed_type, collation, end, false, index_record_size, cluster_size);
 }
 
-IndexLayout build_file_name_index(std::vector<IndexKey> keys, size_t root_space,
-                                  uint32_t irs, uint32_t cluster_size) {
+IndexLayout build_file_name_index(std::vector<IndexKey> keys, size_t root_space, uint32_t irs,
+                                  uint32_t cluster_size) {
   std::stable_sort(keys.begin(), keys.end(), [](const IndexKey& a, const IndexKey& b) {
     return collate_file_names(a.name, b.name) < 0;
   });
@@ -170,9 +176,9 @@ IndexLayout build_file_name_index(std::vector<IndexKey> keys, size_t root_space,
     separators = std::move(up_separators);
     children = std::move(up_children);
   }
-  layout.root_value = make_root(kAttrFileName, 1,
-                                node_entries(separators, 0, separators.size(), children), true,
-                                irs, cluster_size);
+  layout.root_value =
+      make_root(kAttrFileName, 1, node_entries(separators, 0, separators.size(), children), true,
+                irs, cluster_size);
   layout.bitmap.assign(align8((layout.blocks.size() + 7) / 8), 0);
   for (size_t b = 0; b < layout.blocks.size(); ++b) layout.bitmap[b / 8] |= 1u << (b % 8);
   return layout;

@@ -12,15 +12,15 @@
 namespace pyralis::test::ntfs {
 
 struct IndexKey {
-  std::u16string name;         // for ordering
+  std::u16string name;  // for ordering
   uint64_t file_reference = 0;
-  Bytes file_name;             // the $FILE_NAME value, which is the entry's key
+  Bytes file_name;  // the $FILE_NAME value, which is the entry's key
 };
 
 struct IndexLayout {
-  Bytes root_value;            // value of $INDEX_ROOT "$I30"
-  std::vector<Bytes> blocks;   // INDX blocks with fix-ups; block i starts at VCN i * vcns_per_block
-  Bytes bitmap;                // value of $BITMAP "$I30" (empty when there are no blocks)
+  Bytes root_value;           // value of $INDEX_ROOT "$I30"
+  std::vector<Bytes> blocks;  // INDX blocks with fix-ups; block i starts at VCN i * vcns_per_block
+  Bytes bitmap;               // value of $BITMAP "$I30" (empty when there are no blocks)
 };
 
 // Clusters per index block as the boot sector and $INDEX_ROOT store it (or 512-byte units
