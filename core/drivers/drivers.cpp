@@ -43,6 +43,12 @@ void log_drive_problem(char letter, const std::string& fallback) {
   Window().LogLine(line);
 }
 
+// Why a selected drive gave no geometry, when the raw disk layer has nothing to say.
+std::string unusable_reason(const TRawDiskAccessComponent& component) {
+  if (component.FileSystem().empty()) return "no FAT or NTFS volume found on it";
+  return "its " + component.FileSystem() + " volume reports no clusters";
+}
+
 bool drive_unusable(const TRawDiskAccessComponent& component) {
   return component.LogicalDrive() == 0 || component.TotalClusters() == 0 ||
          component.TotalDiskSpace() == 0;
@@ -109,7 +115,7 @@ void scan_drive(char letter) {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
     if (drive_unusable(component)) {
-      log_drive_problem(letter, "no FAT or NTFS volume found on it");
+      log_drive_problem(letter, unusable_reason(component));
       ScanActive = false;
       return;
     }
@@ -136,7 +142,7 @@ int undelete_found_file(char letter, int32_t index, const std::string& folder) {
     component.SetLogicalDrive(letter);
     const Volume kind = volume_kind(component);
     if (kind == Volume::kOther) {
-      if (drive_unusable(component)) log_drive_problem(letter, "no FAT or NTFS volume found on it");
+      if (drive_unusable(component)) log_drive_problem(letter, unusable_reason(component));
       return;
     }
     if (!prepare_engine(component, letter, kind)) return;
