@@ -65,7 +65,7 @@ bool read_gpt(const ReadAt& read, uint64_t disk_length, PartitionTable& table) {
     const std::span<const uint8_t> entry(entries.data() + size_t{i} * entry_size, entry_size);
     if (load_u64(entry, 0) == 0 && load_u64(entry, 8) == 0) continue;
     const uint64_t first = load_u64(entry, 0x20), last = load_u64(entry, 0x28);
-    if (last < first || first > UINT64_MAX / kSector) continue;
+    if (last < first || last >= UINT64_MAX / kSector) continue;
     add_partition(table, static_cast<int>(i) + 1, first, last - first + 1, disk_length);
   }
   return true;

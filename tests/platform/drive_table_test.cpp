@@ -234,5 +234,21 @@ TEST(OpenProblemText, NamesThePrivilegeOnlyForBlockDevices) {
   EXPECT_EQ(open_problem_text("/x.img", EACCES, false), "cannot open /x.img: Permission denied");
 }
 
+TEST_F(DriveTable, DamagedGptHeaderLeavesOnlyTheProtectiveEntry) {
+  TempDir dir;
+  const std::string disk = test::make_gpt_disk(dir);
+  if (disk.empty()) GTEST_SKIP() << "sfdisk or mkfs.fat missing";
+  // Entry size 7 at 0x54 of the header in sector 1.
+  {
+    std::fstream f(disk, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(512 + 0x54);
+    f.write("\x07\0\0\0", 4);
+  }
+  ASSERT_EQ(attach_sources({disk}), std::vector<char>{'C'});
+  EXPECT_NE(find_drive('C')->source.problem.find("MBR partition table with 1 partition"),
+            std::string::npos)
+      << find_drive('C')->source.problem;
+}
+
 }  // namespace
 }  // namespace pyralis::platform
