@@ -2,9 +2,13 @@
 // copies they take), and the one line a drive that cannot be read leaves in the log.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <new>
 #include <stdexcept>
@@ -132,6 +136,14 @@ TEST_F(Drivers, MissingImageReachesNoEngineAndSaysWhy) {
     return;
   }
   expect_unreadable_scan(letter, image);
+}
+
+TEST_F(Drivers, BlockDeviceThatRefusesToOpenSaysWhy) {
+  const std::string device = "/dev/vda";  // refuses even root in the build sandbox
+  const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+  if (fd >= 0 || errno == ENOENT) GTEST_SKIP() << device << " opens or is missing here";
+  expect_unreadable_scan(test::attach_only(device), device);
 }
 
 TEST_F(Drivers, LetterWithoutSourceSaysSo) {
