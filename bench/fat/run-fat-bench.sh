@@ -34,7 +34,8 @@ ours_peak=$(peak_kib "$bench" scan "$image")
 empty_peak=$(peak_kib "$bench" scan "$work/empty.img")
 
 mkdir -p "$work/ours" "$work/icat"
-rec=$("$bench" recover "$image" "$work/ours" "Big recovery" | sed -n 's/.*(\(.*\) MB\/s)/\1/p')
+rec=$("$bench" recover "$image" "$work/ours" "Big recovery" 2>"$work/recover.log" |
+  sed -n 's/.*(\(.*\) MB\/s)/\1/p')
 fls -r -d "$image" | sed -n 's/^r\/r \* \([0-9]*\):\tBig recovery.*/\1/p' >"$work/inodes"
 icat_start=$(date +%s.%N)
 while read -r inode; do icat "$image" "$inode" >"$work/icat/$inode"; done <"$work/inodes"
