@@ -383,3 +383,36 @@ TEST(TskAgreement, MmlsSeesTheNtfsPartition) {
 
 }  // namespace
 }  // namespace pyralis::test
+
+namespace pyralis::test {
+namespace {
+
+TEST(MakeNtfsImage, ManifestMatchesTheDeletedFilesFlsLists) {
+  if (!have_sleuthkit()) GTEST_SKIP() << "sleuthkit not installed";
+  const TempDir dir;
+  std::string out;
+  ASSERT_EQ(
+      run_command(shell_quote(PYRALIS_MAKE_NTFS_IMAGE) + " " + shell_quote(dir.file("bench.img")) +
+                      " --records 400 --deleted 100 --long-every 10 --long-clusters 40"
+                      " --files-per-dir 30 --manifest " +
+                      shell_quote(dir.file("bench.tsv")),
+                  &out),
+      0)
+      << out;
+  std::multiset<std::string> manifest;
+  std::istringstream lines(read_file(dir.file("bench.tsv")));
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t tab = line.find('\t');
+    manifest.insert(line.substr(0, tab) + " " +
+                    line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1));
+  }
+  EXPECT_EQ(manifest.size(), 100u);
+  ASSERT_EQ(run_command("fls -r -d -p " + shell_quote(dir.file("bench.img")), &out), 0) << out;
+  std::multiset<std::string> listed;
+  for (const Listed& l : parse_fls(out)) listed.insert(std::to_string(l.inode) + " " + l.path);
+  EXPECT_EQ(listed, manifest);
+}
+
+}  // namespace
+}  // namespace pyralis::test
