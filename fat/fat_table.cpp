@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "core/cluster_buffer.h"
+#include "core/engine_window.h"
+#include "rawdisk/raw_disk_access_component.h"
 
 namespace pyralis {
 
@@ -19,6 +21,7 @@ void FatTable::load_fat(TRawDiskAccessComponent& component) {
   image_.Clear();
   const uint64_t total = layout_.table_bytes();
   TBuffer table_window(20);
+  bool incomplete = false;
   for (uint64_t done = 0; done < total;) {
     const uint64_t piece = std::min(kLoadPiece, total - done);
     const int64_t before = image_.Size();
@@ -26,6 +29,13 @@ void FatTable::load_fat(TRawDiskAccessComponent& component) {
                               static_cast<uint32_t>(piece), image_);
     // A piece the volume could not deliver reads as zeros (free clusters).
     if (image_.Size() < before + static_cast<int64_t>(piece)) {
+      if (!incomplete)
+        Window().LogLine("Could not read all of the file allocation table of " +
+                         std::string(1, component.LogicalDrive()) +
+                         ": (from byte " +
+                         std::to_string(layout_.fat_offset + done + (image_.Size() - before)) +
+                         " on); the missing entries count as free.");
+      incomplete = true;
       image_.SetSize(before + static_cast<int64_t>(piece));
       image_.SetPosition(image_.Size());
     }

@@ -1,5 +1,6 @@
 #include "fat/fat_volume.h"
 
+#include "core/engine_window.h"
 #include "core/process_state.h"
 #include "rawdisk/raw_disk_access_component.h"
 
@@ -35,6 +36,11 @@ void FatVolume::Read(uint64_t offset, uint32_t count, TMemoryStream& dest) {
   const int64_t before = dest.Size();
   window_.ReadToStream(component_, static_cast<int64_t>(offset), count, dest);
   if (dest.Size() < before + count) {
+    if (!short_read_logged_)
+      Window().LogLine("Could not read " + std::string(1, component_.LogicalDrive()) +
+                       ": at byte " + std::to_string(offset + (dest.Size() - before)) +
+                       "; what could not be read counts as zeros.");
+    short_read_logged_ = true;
     dest.SetSize(before + count);
     dest.SetPosition(dest.Size());
   }

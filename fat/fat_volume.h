@@ -40,6 +40,7 @@ class FatVolume {
   FatLayout layout_;
   TBuffer window_{20};
   FatTable table_{layout_};
+  bool short_read_logged_ = false;  // one line per call for bytes the volume did not deliver
 };
 
 }  // namespace pyralis
