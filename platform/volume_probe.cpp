@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/byte_loads.h"
+#include "platform/ntfs_bitmap.h"
 
 namespace pyralis::platform {
 namespace {
@@ -295,6 +296,8 @@ VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length) {
     if (table.count_free(free)) details.free_clusters = free;
     details.label = root_directory_label(read, info, table);
     if (details.label.empty()) details.label = info.bpb_label;
+  } else if (info.kind == VolumeKind::kNtfs) {
+    details.free_clusters = count_ntfs_free_clusters(read, sector, info).value_or(0);
   }
   return details;
 }

@@ -63,7 +63,8 @@ struct VolumeDetails {
 
 // Reads the boot sector through `read` (offsets relative to the volume's first byte) and,
 // for FAT, the first table (free clusters: entries that are 0) and the root directory (the
-// volume-label entry). `volume_length` bounds every read (0: unknown, not bounded).
+// volume-label entry); for NTFS, the cluster bitmap (free clusters). `volume_length`
+// bounds every read (0: unknown, not bounded).
 VolumeDetails probe_volume(const ReadAt& read, uint64_t volume_length);
 
 }  // namespace pyralis::platform

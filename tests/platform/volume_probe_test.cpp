@@ -109,9 +109,42 @@ TEST(VolumeProbe, NtfsSampleInsideItsPartition) {
   EXPECT_EQ(d.serial, load_u32(bytes, 0x48));
   EXPECT_EQ(d.bytes_per_sector, 512u);
   EXPECT_EQ(d.total_clusters, load_u64(bytes, 0x28) / d.sectors_per_cluster);
-  EXPECT_EQ(d.free_clusters, 0u);
+  EXPECT_EQ(d.free_clusters, 0u);  // only the first MiB is here: the bitmap lies beyond
   // The whole disk starts with its partition table, not with a volume.
   EXPECT_EQ(probe_file(disk).file_system, "");
+}
+
+TEST(VolumeProbe, NtfsFreeClustersAgreeWithTheBitmapAnIndependentReaderGives) {
+  TempDir dir;
+  const std::string volume = test::gunzip_fixture("gpl3-samples/ntfs3.raw.gz", dir);
+  if (volume.empty() || !test::have_program("icat")) GTEST_SKIP() << "sample or icat missing";
+  const VolumeDetails d = probe_file(volume);
+  ASSERT_EQ(d.file_system, "NTFS");
+  std::string bitmap;
+  ASSERT_EQ(test::run_command("icat " + test::shell_quote(volume) + " 6 > " +
+                              test::shell_quote(dir.file("bitmap"))),
+            0);
+  bitmap = test::read_file(dir.file("bitmap"));
+  ASSERT_GE(bitmap.size() * 8, d.total_clusters);
+  uint64_t free = 0;
+  for (uint64_t n = 0; n < d.total_clusters; ++n) {
+    free += ((static_cast<uint8_t>(bitmap[n / 8]) >> (n % 8)) & 1) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(d.free_clusters, free);
+  EXPECT_GT(free, 0u);
+  EXPECT_LT(free, d.total_clusters);
+
+  // A torn $Bitmap record (update sequence number not at the end of its first stride):
+  // still NTFS, free clusters unknown.
+  const std::string boot = test::file_bytes(volume, 0, 512);
+  const auto b = std::span(reinterpret_cast<const uint8_t*>(boot.data()), boot.size());
+  const uint64_t cluster = 512ull * d.sectors_per_cluster;
+  const uint64_t record = load_u64(b, 0x30) * cluster + 6 * 1024;  // 1 KiB records
+  ASSERT_EQ(static_cast<int8_t>(load_u8(b, 0x40)), -10);
+  patch(volume, record + 510, "\xAB\xCD");
+  const VolumeDetails torn = probe_file(volume);
+  EXPECT_EQ(torn.file_system, "NTFS");
+  EXPECT_EQ(torn.free_clusters, 0u);
 }
 
 TEST(VolumeProbe, NtfsLargeClusterByteIsANegativePowerOfTwo) {

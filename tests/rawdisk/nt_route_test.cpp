@@ -90,7 +90,7 @@ TEST_F(NtRoute, PartitionSourcesAreDescribedWithTheirPartition) {
   const TDiskGeometry g = GetDiskGeometry('C');
   EXPECT_EQ(GetMediaIdentifier('C').FileSystem, "NTFS");
   EXPECT_EQ(g.ClusterSize, g.SectorSize * g.SectorsPerCluster);
-  EXPECT_EQ(g.FreeClusters, 0);
+  EXPECT_EQ(g.FreeClusters, 0);  // the cluster bitmap lies beyond the first MiB kept here
   std::string boot(512, '\0');
   ASSERT_TRUE(ReadSectorsNT(3, 0, 1, boot.data()));
   EXPECT_EQ(boot, test::file_bytes(disk, 65536, 512));
