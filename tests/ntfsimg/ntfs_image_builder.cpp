@@ -462,6 +462,7 @@ uint64_t NtfsImageBuilder::add_file(const FileSpec& spec) {
   e.in_mft_bitmap = !spec.deleted;
   e.info.record = record;
   e.info.sequence = spec.sequence;
+  e.info.sequence_bumped = spec.deleted && spec.sequence_bumped;
   e.info.parent = spec.parent;
   e.info.name = spec.name;
   e.info.dos_name = spec.dos_name;

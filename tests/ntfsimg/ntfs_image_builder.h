@@ -122,6 +122,9 @@ struct FileSpec {
   bool directory = false;         // a directory (no $DATA, $INDEX_ROOT for its children)
   bool deleted = false;
   uint16_t sequence = 1;  // sequence number of the record (parent references use it)
+  // Deleted records only: the record header holds sequence + 1, as Windows leaves a freed
+  // record, while references to it (children's parents, index entries) keep `sequence`.
+  bool sequence_bumped = false;
   NameSpace name_space = NameSpace::kWin32;  // of the only name (ignored with dos_name)
 
   // Optional DOS 8.3 alias: a second $FILE_NAME in namespace DOS; the long name then uses
@@ -173,7 +176,8 @@ struct FileSpec {
 // What the builder placed for one record (system files included).
 struct BuiltFile {
   uint64_t record = 0;
-  uint16_t sequence = 1;
+  uint16_t sequence = 1;  // as referenced; the header holds one more when sequence_bumped
+  bool sequence_bumped = false;
   uint64_t parent = kRootRecord;
   std::string name;  // long name, UTF-8 (the alias is FileSpec::dos_name)
   std::string dos_name;

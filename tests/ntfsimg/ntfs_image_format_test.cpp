@@ -78,6 +78,8 @@ TEST_P(Geometries, BootSectorRecordsAndBitmapsAgreeWithThePlacement) {
   gone.deleted = true;
   gone.pattern_size = 9 * b.cluster_size();
   gone.reuse = {{2, 3, true}};
+  gone.sequence = 7;
+  gone.sequence_bumped = true;
   const uint64_t gone_record = b.add_file(gone);
   const std::vector<uint8_t> image = b.build();
   ASSERT_EQ(image.size(), b.image_size());
@@ -124,6 +126,7 @@ TEST_P(Geometries, BootSectorRecordsAndBitmapsAgreeWithThePlacement) {
     }
     if (r == gone_record) {
       EXPECT_EQ(le16(&rec[0x16]) & 1, 0) << "deleted: in-use flag clear";
+      EXPECT_EQ(le16(&rec[0x10]), 8) << "sequence number raised by the deletion";
     }
   }
 

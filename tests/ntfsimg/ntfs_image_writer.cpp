@@ -109,7 +109,9 @@ Bytes detail::BuilderState::build_record(uint64_t record) const {
   if (e.info.directory) flags |= kRecordDirectory;
   uint16_t links = 0;
   for (const Name& n : e.names) links += n.name_space == NameSpace::kDos ? 0 : 1;
-  RecordWriter w(rs, record, e.info.sequence, flags, std::max<uint16_t>(links, 1));
+  const auto header_sequence =
+      static_cast<uint16_t>(e.info.sequence + (e.info.sequence_bumped ? 1 : 0));
+  RecordWriter w(rs, record, header_sequence, flags, std::max<uint16_t>(links, 1));
   w.add_resident(kAttrStandardInformation, {}, standard_information(e.times, e.file_attributes));
   for (const Name& n : e.names) w.add_resident(kAttrFileName, {}, file_name_value(e, n), 0, true);
 
