@@ -23,15 +23,21 @@ inline uint64_t load_le(Bytes bytes, size_t offset, size_t width) {
   return value;
 }
 
-inline uint8_t le8(Bytes b, size_t offset) { return static_cast<uint8_t>(load_le(b, offset, 1)); }
+inline uint8_t le8(Bytes b, size_t offset) {
+  return static_cast<uint8_t>(load_le(b, offset, 1));
+}
 inline uint16_t le16(Bytes b, size_t offset) {
   return static_cast<uint16_t>(load_le(b, offset, 2));
 }
 inline uint32_t le32(Bytes b, size_t offset) {
   return static_cast<uint32_t>(load_le(b, offset, 4));
 }
-inline uint64_t le64(Bytes b, size_t offset) { return load_le(b, offset, 8); }
-inline int64_t le64s(Bytes b, size_t offset) { return static_cast<int64_t>(le64(b, offset)); }
+inline uint64_t le64(Bytes b, size_t offset) {
+  return load_le(b, offset, 8);
+}
+inline int64_t le64s(Bytes b, size_t offset) {
+  return static_cast<int64_t>(le64(b, offset));
+}
 
 // A signed little-endian field of 1 to 8 bytes, its top byte sign-extended.
 inline int64_t load_signed(const uint8_t* p, unsigned width) {

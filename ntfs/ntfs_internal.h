@@ -148,8 +148,7 @@ std::optional<BootGeometry> parse_boot_sector(Bytes sector, std::string* problem
 // 0-based position of the lowest set bit (its base-2 logarithm for a power of two).
 uint8_t lowest_bit(uint64_t value);
 
-std::unique_ptr<NtfsVolume> mount_volume(TRawDiskAccessComponent* component,
-                                         bool abort_if_dirty);
+std::unique_ptr<NtfsVolume> mount_volume(TRawDiskAccessComponent* component, bool abort_if_dirty);
 void umount_volume(std::unique_ptr<NtfsVolume>& volume);
 
 // ---------------------------------------------------------------------------------------
@@ -184,8 +183,12 @@ std::optional<Bytes> next_attribute(uint32_t type, SearchContext& context);
 std::optional<Bytes> lookup_attribute(uint32_t type, Bytes record);
 
 // Views of one attribute record.
-inline bool attribute_non_resident(Bytes attribute) { return le8(attribute, 0x08) != 0; }
-inline uint16_t attribute_flags(Bytes attribute) { return le16(attribute, 0x0C); }
+inline bool attribute_non_resident(Bytes attribute) {
+  return le8(attribute, 0x08) != 0;
+}
+inline uint16_t attribute_flags(Bytes attribute) {
+  return le16(attribute, 0x0C);
+}
 // The resident value, or none when its range leaves the attribute.
 std::optional<Bytes> resident_value(Bytes attribute);
 // The attribute's name (UTF-16), empty when unnamed or out of range.
@@ -205,8 +208,8 @@ std::optional<size_t> find_vcn(NtfsAttribute* attribute, int64_t vcn);
 // Reads `count` bytes of the attribute's value from `position` into `dest`. Returns the
 // bytes delivered (holes and bytes past the initialized size count and read as zeros),
 // 0 for a count of 0 or a position at or past the end, -1 on failure.
-int64_t read_attribute(NtfsAttribute* attribute, uint8_t* dest, int selector,
-                       int64_t* sector_out, int64_t count, int64_t position);
+int64_t read_attribute(NtfsAttribute* attribute, uint8_t* dest, int selector, int64_t* sector_out,
+                       int64_t count, int64_t position);
 
 enum class RecordRead { kOk, kUnreadable, kNoSignature, kDamaged };
 // Reads MFT record `number` whole through `$MFT`'s $DATA, checks the "FILE" signature,
@@ -227,7 +230,7 @@ struct DataStream {
   int64_t data_size = 0;
   std::optional<Runlist> runlist;  // non-resident; none when decoding failed
   int quality = 0;
-  size_t value = 0;  // resident: offset of the value in the record
+  size_t value = 0;     // resident: offset of the value in the record
   std::u16string name;  // stream name; empty for the file's main content
 };
 

@@ -27,7 +27,9 @@ constexpr size_t kBootSectorSize = 512;
 constexpr std::array<uint32_t, 4> kBufferSectors = {128, 2, 4, 4};
 std::array<std::unique_ptr<TBuffer>, 4> g_buffers;
 
-void log(const std::string& line) { Window().LogLine(line); }
+void log(const std::string& line) {
+  Window().LogLine(line);
+}
 
 // 1 on success, -1 on failure (the caller logs the two summary lines).
 int load_mft(NtfsVolume& volume) {
@@ -36,9 +38,8 @@ int load_mft(NtfsVolume& volume) {
   inode->record.assign(volume.mft_record_size, 0);
   TBuffer* buffer = engine_buffer(kRecordBuffer);
   const int64_t position = volume.mft_lcn << volume.cluster_size_bits;
-  if (buffer == nullptr ||
-      buffer->ReadBytes(*volume.component, position, volume.mft_record_size,
-                        inode->record.data()) != volume.mft_record_size) {
+  if (buffer == nullptr || buffer->ReadBytes(*volume.component, position, volume.mft_record_size,
+                                             inode->record.data()) != volume.mft_record_size) {
     return -1;
   }
   if (!apply_fixups(inode->record) || !record_is_sound(inode->record)) return -1;
@@ -81,9 +82,9 @@ std::unique_ptr<NtfsVolume> startup_volume(TRawDiskAccessComponent& component) {
   component.DiskBufferStream().SetPosition(0);
   const int64_t got = component.DiskBufferStream().Read(sector, kBootSectorSize);
   std::string problem;
-  const auto geometry =
-      got == static_cast<int64_t>(kBootSectorSize) ? parse_boot_sector(sector, &problem)
-                                                   : std::nullopt;
+  const auto geometry = got == static_cast<int64_t>(kBootSectorSize)
+                            ? parse_boot_sector(sector, &problem)
+                            : std::nullopt;
   if (!geometry) {
     log(problem.empty() ? "The boot sector could not be read" : problem);
     return nullptr;
@@ -94,7 +95,8 @@ std::unique_ptr<NtfsVolume> startup_volume(TRawDiskAccessComponent& component) {
   volume->mft_record_size = geometry->mft_record_size;
   volume->mft_record_size_bits = lowest_bit(geometry->mft_record_size);
   volume->mft_lcn = geometry->mft_lcn;
-  volume->total_clusters = geometry->total_sectors / (geometry->cluster_size / geometry->sector_size);
+  volume->total_clusters =
+      geometry->total_sectors / (geometry->cluster_size / geometry->sector_size);
 
   if (load_mft(*volume) != 1) {
     log("Failed to load $MFT");
@@ -139,8 +141,7 @@ std::optional<BootGeometry> parse_boot_sector(Bytes sector, std::string* problem
   if (sector.size() < kBootSectorSize) return refuse("shorter than 512 bytes");
   BootGeometry g;
   const uint16_t bytes_per_sector = le16(sector, kBytesPerSector);
-  if (!std::has_single_bit(bytes_per_sector) || bytes_per_sector < 512 ||
-      bytes_per_sector > 4096) {
+  if (!std::has_single_bit(bytes_per_sector) || bytes_per_sector < 512 || bytes_per_sector > 4096) {
     return refuse("bytes per sector " + std::to_string(bytes_per_sector) + " not supported");
   }
   g.sector_size = bytes_per_sector;
@@ -180,8 +181,7 @@ std::optional<BootGeometry> parse_boot_sector(Bytes sector, std::string* problem
   return g;
 }
 
-std::unique_ptr<NtfsVolume> mount_volume(TRawDiskAccessComponent* component,
-                                         bool abort_if_dirty) {
+std::unique_ptr<NtfsVolume> mount_volume(TRawDiskAccessComponent* component, bool abort_if_dirty) {
   if (component == nullptr) return nullptr;
   auto volume = startup_volume(*component);
   if (volume == nullptr) {

@@ -21,7 +21,9 @@ struct ClusterBitmapCache {
 };
 ClusterBitmapCache g_cache;
 
-void log(const std::string& line) { Window().LogLine(line); }
+void log(const std::string& line) {
+  Window().LogLine(line);
+}
 
 // Fills the window with the block of `first`. Bytes that cannot be read stay 0xFF, so
 // their clusters count as allocated; a failed block is kept too, so the failure is logged
@@ -102,7 +104,8 @@ int calc_percentage(FileRecordInfo* info, NtfsVolume* volume) {
       // run of billions of clusters costs nothing.
       const int64_t end = run.lcn + run.length;  // no overflow: decode_runlist checked it
       const int64_t inside_end = std::min(end, volume->total_clusters);
-      if (end > inside_end) lost = std::min(lost + (end - std::max(inside_end, run.lcn)), INT64_MAX / 200);
+      if (end > inside_end)
+        lost = std::min(lost + (end - std::max(inside_end, run.lcn)), INT64_MAX / 200);
       for (int64_t cluster = run.lcn; cluster < inside_end; ++cluster) {
         window.ProcessMessages();
         if (cluster_in_use(volume, cluster) != 0) {

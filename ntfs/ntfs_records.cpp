@@ -9,11 +9,11 @@ namespace pyralis::ntfs {
 namespace {
 
 // MFT record header
-constexpr size_t kUsaOffset = 0x04;        // 16-bit offset of the update sequence array
-constexpr size_t kUsaCount = 0x06;         // 16-bit entries (1 + protected stretches)
-constexpr size_t kFirstAttribute = 0x14;   // 16-bit
-constexpr size_t kRecordFlags = 0x16;      // 16-bit, bit 0 in use
-constexpr size_t kBytesAllocated = 0x1C;   // 32-bit
+constexpr size_t kUsaOffset = 0x04;       // 16-bit offset of the update sequence array
+constexpr size_t kUsaCount = 0x06;        // 16-bit entries (1 + protected stretches)
+constexpr size_t kFirstAttribute = 0x14;  // 16-bit
+constexpr size_t kRecordFlags = 0x16;     // 16-bit, bit 0 in use
+constexpr size_t kBytesAllocated = 0x1C;  // 32-bit
 constexpr size_t kRecordHeaderSize = 0x30;
 constexpr size_t kFixupStride = 512;
 
@@ -21,7 +21,9 @@ constexpr size_t kFixupStride = 512;
 constexpr uint32_t kMinAttributeLength = 0x18;
 constexpr uint32_t kNonResidentHeader = 0x40;
 
-bool is_end_marker(uint32_t type) { return (type & 0xFFFF) == 0xFFFF; }
+bool is_end_marker(uint32_t type) {
+  return (type & 0xFFFF) == 0xFFFF;
+}
 
 // One attribute header at `offset` checked against the walk's end.
 bool attribute_is_sound(Bytes record, uint32_t offset, uint32_t limit) {
@@ -68,8 +70,7 @@ bool apply_fixups(std::span<uint8_t> record) {
 }
 
 uint32_t walk_limit(Bytes record) {
-  return static_cast<uint32_t>(
-      std::min<uint64_t>(le32(record, kBytesAllocated), record.size()));
+  return static_cast<uint32_t>(std::min<uint64_t>(le32(record, kBytesAllocated), record.size()));
 }
 
 bool record_is_sound(Bytes record) {
@@ -103,7 +104,8 @@ std::u16string attribute_name(Bytes attribute) {
   std::u16string name;
   if (length == 0 || !fits(attribute.size(), offset, length * 2u)) return name;
   name.reserve(length);
-  for (size_t i = 0; i < length; ++i) name.push_back(static_cast<char16_t>(le16(attribute, offset + 2 * i)));
+  for (size_t i = 0; i < length; ++i)
+    name.push_back(static_cast<char16_t>(le16(attribute, offset + 2 * i)));
   return name;
 }
 

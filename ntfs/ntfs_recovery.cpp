@@ -21,7 +21,9 @@ constexpr uint32_t kRecordFlags = 0x16;
 // Clusters are read in pieces of up to this many bytes (whole clusters, at least one).
 constexpr int64_t kReadPiece = 1 << 20;
 
-void log(const std::string& line) { Window().LogLine(line); }
+void log(const std::string& line) {
+  Window().LogLine(line);
+}
 
 struct StreamResult {
   bool ok = true;

@@ -96,8 +96,8 @@ std::optional<size_t> find_vcn(NtfsAttribute* attribute, int64_t vcn) {
                                           [](int64_t v, const RunElement& e) { return v < e.vcn; });
       size_t i = static_cast<size_t>(after - rl.begin()) - 1;
       // The walk ends at the first element of length 0 (the closing element).
-      const auto closing = std::find_if(rl.begin(), rl.end(),
-                                        [](const RunElement& e) { return e.length <= 0; });
+      const auto closing =
+          std::find_if(rl.begin(), rl.end(), [](const RunElement& e) { return e.length <= 0; });
       const size_t stop = static_cast<size_t>(closing - rl.begin());
       if (i >= stop) i = std::min(stop, rl.size() - 1);
       if (i < stop && rl[i].lcn >= kLcnHole) return i;
@@ -108,8 +108,8 @@ std::optional<size_t> find_vcn(NtfsAttribute* attribute, int64_t vcn) {
   return std::nullopt;
 }
 
-int64_t read_attribute(NtfsAttribute* attribute, uint8_t* dest, int selector,
-                       int64_t* sector_out, int64_t count, int64_t position) {
+int64_t read_attribute(NtfsAttribute* attribute, uint8_t* dest, int selector, int64_t* sector_out,
+                       int64_t count, int64_t position) {
   if (attribute == nullptr || attribute->inode == nullptr || attribute->inode->volume == nullptr ||
       dest == nullptr || count < 0 || position < 0) {
     return -1;
@@ -178,8 +178,8 @@ int64_t read_attribute(NtfsAttribute* attribute, uint8_t* dest, int selector,
         const int64_t start = cluster_bytes(run.lcn, bits);
         if (start > INT64_MAX - offset - done) break;
         const int64_t byte = start + offset + done;
-        if (sector_out && volume.sector_size) *sector_out = static_cast<int64_t>(
-            static_cast<uint64_t>(byte) / volume.sector_size);
+        if (sector_out && volume.sector_size)
+          *sector_out = static_cast<int64_t>(static_cast<uint64_t>(byte) / volume.sector_size);
         if (buffer == nullptr || volume.component == nullptr ||
             buffer->ReadBytes(*volume.component, byte, static_cast<uint32_t>(piece),
                               dest + total + done) <= 0) {
@@ -226,8 +226,7 @@ int read_mft_records(NtfsVolume* volume, int64_t number, std::span<uint8_t> dest
   if (volume == nullptr || volume->mft_data == nullptr || number < 0) return -1;
   const int64_t records = volume->mft_data->initialized_size >> volume->mft_record_size_bits;
   if (number + 1 > records) return -1;
-  return read_mft_record(*volume, number, dest, kRecordBuffer, nullptr) == RecordRead::kOk ? 0
-                                                                                           : -1;
+  return read_mft_record(*volume, number, dest, kRecordBuffer, nullptr) == RecordRead::kOk ? 0 : -1;
 }
 
 }  // namespace pyralis::ntfs

@@ -23,7 +23,9 @@ constexpr int kMaxPathSteps = 20;
 constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;  // low 48 bits of a reference
 constexpr uint8_t kDosNamespace = 2;
 
-void log(const std::string& line) { Window().LogLine(line); }
+void log(const std::string& line) {
+  Window().LogLine(line);
+}
 
 // NameCache: entries in the order added, with a hash index on the record number.
 struct NameCache {
@@ -89,7 +91,9 @@ void name_cache_add(NameCacheEntry entry) {
   g_names.entries.push_back(std::move(entry));
 }
 
-size_t name_cache_size() { return g_names.entries.size(); }
+size_t name_cache_size() {
+  return g_names.entries.size();
+}
 
 int64_t ntfs_time_to_unix(int64_t ticks) {
   return (ticks - 116'444'736'000'000'000LL) / 10'000'000LL;
@@ -135,7 +139,8 @@ int get_data_streams(FileRecordInfo& info, NtfsVolume& volume) {
     } else {
       s.data_size = std::max<int64_t>(le64s(a, 0x30), 0);
       s.runlist = decode_runlist(a);
-      if (!s.runlist) log("ERROR: Couldn't decompress the data runs for " + std::to_string(info.number));
+      if (!s.runlist)
+        log("ERROR: Couldn't decompress the data runs for " + std::to_string(info.number));
     }
     if (s.name.empty() && !have_size) {
       info.size = s.data_size;

@@ -9,7 +9,9 @@ namespace {
 
 using namespace pyralis::ntfs;
 
-std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytes_of(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 TEST(NtfsFixups, RestoreTheBytesUnderEveryStretchEnd) {
   TestRecord r(1024);

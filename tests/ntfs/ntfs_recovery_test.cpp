@@ -18,8 +18,8 @@ namespace {
   if (got == want) return ::testing::AssertionSuccess();
   size_t at = 0;
   while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  return ::testing::AssertionFailure() << got.size() << " bytes vs " << want.size()
-                                       << " expected, first difference at " << at;
+  return ::testing::AssertionFailure()
+         << got.size() << " bytes vs " << want.size() << " expected, first difference at " << at;
 }
 
 class NtfsRecoveryTest : public ::testing::Test {
@@ -54,8 +54,8 @@ class NtfsRecoveryTest : public ::testing::Test {
 
 TEST_F(NtfsRecoveryTest, WritesFreeFilesByteForByte) {
   const NtfsImageBuilder& b = *volume_->builder;
-  for (const char* key : {"small", "onerun", "fragmented", "sparse", "dosfirst", "unicode",
-                          "deep", "empty"}) {
+  for (const char* key :
+       {"small", "onerun", "fragmented", "sparse", "dosfirst", "unicode", "deep", "empty"}) {
     Recover(key);
     const std::string name = FoundFiles[row_of_inode(static_cast<int64_t>(Rec(key)))].Name;
     EXPECT_TRUE(window_.Logged(Success(name))) << key << "\n" << window_.LogText();
@@ -142,12 +142,11 @@ TEST_F(NtfsRecoveryTest, RefusesFilesWithoutFreeClustersAndRecordsInUse) {
   const int64_t dir = static_cast<int64_t>(Rec("deldir"));
   FoundFiles[0].Inode = dir;
   undelete_found_file('c', 0, out_);
-  EXPECT_EQ(window_.log,
-            (std::vector<std::string>{"ERROR: Found a directory: not recoverable " +
-                                          std::to_string(dir),
-                                      "File has no recoverable data.",
-                                      "ERROR: Failed to undelete inode " + std::to_string(dir) +
-                                          " in handle_undelete()"}));
+  EXPECT_EQ(window_.log, (std::vector<std::string>{
+                             "ERROR: Found a directory: not recoverable " + std::to_string(dir),
+                             "File has no recoverable data.",
+                             "ERROR: Failed to undelete inode " + std::to_string(dir) +
+                                 " in handle_undelete()"}));
 
   // A record past the end of the MFT.
   window_.log.clear();
@@ -177,7 +176,8 @@ TEST_F(NtfsRecoveryTest, StopDoesNotInterruptTheWriting) {
   window_.on_pump = [] { RecoveryActive = false; };
   Recover("fragmented");
   Recover("onerun");
-  EXPECT_TRUE(same_bytes(Out("fragmented.bin"), volume_->builder->expected_content(Rec("fragmented"))));
+  EXPECT_TRUE(
+      same_bytes(Out("fragmented.bin"), volume_->builder->expected_content(Rec("fragmented"))));
   EXPECT_TRUE(window_.Logged(Success("onerun.bin")));
 }
 

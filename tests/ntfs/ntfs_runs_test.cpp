@@ -40,8 +40,7 @@ void expect_runs(const std::optional<Runlist>& rl, const std::vector<RunElement>
 }
 
 TEST(NtfsDecodeRunlist, DecodesRunsHolesAndBackwardOffsets) {
-  expect_runs(decode({0x21, 0x18, 0x34, 0x56, 0x00}),
-              {{0, 0x5634, 0x18}, {0x18, kLcnOutside, 0}});
+  expect_runs(decode({0x21, 0x18, 0x34, 0x56, 0x00}), {{0, 0x5634, 0x18}, {0x18, kLcnOutside, 0}});
   expect_runs(decode({0x31, 0x10, 0x00, 0x10, 0x00, 0x11, 0x08, 0xF0, 0x00}),
               {{0, 0x1000, 0x10}, {0x10, 0xFF0, 8}, {0x18, kLcnOutside, 0}});
   expect_runs(decode({0x01, 0x05, 0x21, 0x05, 0x00, 0x02, 0x00}),
@@ -54,20 +53,19 @@ TEST(NtfsDecodeRunlist, DecodesRunsHolesAndBackwardOffsets) {
 }
 
 TEST(NtfsDecodeRunlist, RefusesMalformedMappingPairs) {
-  EXPECT_FALSE(decode({0x21, 0x18, 0x34, 0x56}));         // no terminating 0 byte
-  EXPECT_FALSE(decode({0x20, 0x34, 0x56, 0x00}));         // length field of 0 bytes
-  EXPECT_FALSE(decode({0x11, 0xFF, 0x10, 0x00}));         // negative run length
-  EXPECT_FALSE(decode({0x11, 0x00, 0x10, 0x00}));         // zero run length
+  EXPECT_FALSE(decode({0x21, 0x18, 0x34, 0x56}));                    // no terminating 0 byte
+  EXPECT_FALSE(decode({0x20, 0x34, 0x56, 0x00}));                    // length field of 0 bytes
+  EXPECT_FALSE(decode({0x11, 0xFF, 0x10, 0x00}));                    // negative run length
+  EXPECT_FALSE(decode({0x11, 0x00, 0x10, 0x00}));                    // zero run length
   EXPECT_FALSE(decode({0x11, 0x04, 0x10, 0x11, 0x04, 0xE0, 0x00}));  // LCN below 0
-  EXPECT_FALSE(decode({0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}));      // length wider than 8
-  EXPECT_FALSE(decode({0x91, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}));   // offset wider than 8
-  EXPECT_FALSE(decode({0x21, 0x18, 0x34}));               // offset runs past the attribute
+  EXPECT_FALSE(decode({0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}));     // length wider than 8
+  EXPECT_FALSE(decode({0x91, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}));  // offset wider than 8
+  EXPECT_FALSE(decode({0x21, 0x18, 0x34}));  // offset runs past the attribute
   // VCN sum overflows: two runs of 2^62 and 2^62 + 2^62.
-  EXPECT_FALSE(decode({0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x40,
-                       0x00}));
+  EXPECT_FALSE(decode({0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x00}));
   // LCN + length overflows.
   EXPECT_FALSE(decode({0x81, 0x10, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00}));
-  EXPECT_FALSE(decode({0x11, 0x04, 0x10, 0x00}, -1));     // negative lowest VCN
+  EXPECT_FALSE(decode({0x11, 0x04, 0x10, 0x00}, -1));  // negative lowest VCN
   auto resident = attribute_with({0x11, 0x04, 0x10, 0x00});
   resident[0x08] = 0;
   EXPECT_FALSE(decode_runlist(resident));
@@ -134,14 +132,11 @@ TEST(NtfsReadAttribute, ResidentValuesAreClampedToTheirSize) {
   OneAttribute one(r);
   ASSERT_TRUE(one.attribute);
   std::vector<uint8_t> out(2048, 0xEE);
-  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 2048, 0),
-            700);
+  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 2048, 0), 700);
   EXPECT_TRUE(std::equal(value.begin(), value.end(), out.begin()));
   EXPECT_EQ(out[700], 0xEE);
-  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 10, 695),
-            5);
-  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 10, 700),
-            0);
+  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 10, 695), 5);
+  EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 10, 700), 0);
   EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, 0, 0), 0);
   EXPECT_EQ(read_attribute(one.attribute.get(), out.data(), kRecordBuffer, nullptr, -1, 0), -1);
 }

@@ -55,23 +55,22 @@ TEST_P(NtfsSampleTest, MountsAndListsNoUserFiles) {
   EXPECT_EQ(window.status_files, "Files: 0");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Windows, NtfsSampleTest,
-    ::testing::Values(Sample{"cc0-ntfs-samples/ntfs-lastaccess.raw.gz", 4096},
-                      Sample{"cc0-ntfs-samples/ntfs-ptrn.raw.gz", 4096},
-                      Sample{"cc0-ntfs-samples/ntfs-si-vs-fn.raw.gz", 4096},
-                      Sample{"cc0-ntfs-samples/ntfs-2m.raw.gz", 2u << 20},
-                      Sample{"gpl3-samples/ntfs3.raw.gz", 4096},
-                      Sample{"gpl3-samples/ntfs3_attrlist.raw.gz", 4096}),
-    [](const auto& info) {
-      std::string name = info.param.file;
-      name = name.substr(name.find('/') + 1);
-      name = name.substr(0, name.find('.'));
-      for (char& c : name) {
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Windows, NtfsSampleTest,
+                         ::testing::Values(Sample{"cc0-ntfs-samples/ntfs-lastaccess.raw.gz", 4096},
+                                           Sample{"cc0-ntfs-samples/ntfs-ptrn.raw.gz", 4096},
+                                           Sample{"cc0-ntfs-samples/ntfs-si-vs-fn.raw.gz", 4096},
+                                           Sample{"cc0-ntfs-samples/ntfs-2m.raw.gz", 2u << 20},
+                                           Sample{"gpl3-samples/ntfs3.raw.gz", 4096},
+                                           Sample{"gpl3-samples/ntfs3_attrlist.raw.gz", 4096}),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           name = name.substr(name.find('/') + 1);
+                           name = name.substr(0, name.find('.'));
+                           for (char& c : name) {
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace pyralis::test

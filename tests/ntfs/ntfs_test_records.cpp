@@ -11,7 +11,9 @@ namespace pyralis::test {
 namespace {
 constexpr size_t kUsaOffset = 0x30;
 
-size_t align8(size_t n) { return (n + 7) & ~size_t{7}; }
+size_t align8(size_t n) {
+  return (n + 7) & ~size_t{7};
+}
 }  // namespace
 
 void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
@@ -98,8 +100,8 @@ std::vector<uint8_t> TestRecord::Finish(bool protect, uint16_t usn) {
   return bytes_;
 }
 
-std::vector<uint8_t> standard_information(uint64_t created, uint64_t modified,
-                                          uint64_t mft_changed, uint32_t attributes) {
+std::vector<uint8_t> standard_information(uint64_t created, uint64_t modified, uint64_t mft_changed,
+                                          uint32_t attributes) {
   std::vector<uint8_t> v(0x48, 0);
   put64(v, 0x00, created);
   put64(v, 0x08, modified);

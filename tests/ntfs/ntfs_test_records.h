@@ -31,8 +31,8 @@ class TestRecord {
 };
 
 // Standard information value (0x48 bytes) with the three times and the file attributes.
-std::vector<uint8_t> standard_information(uint64_t created, uint64_t modified,
-                                          uint64_t mft_changed, uint32_t attributes = 0);
+std::vector<uint8_t> standard_information(uint64_t created, uint64_t modified, uint64_t mft_changed,
+                                          uint32_t attributes = 0);
 // File name value for `name` under `parent`.
 std::vector<uint8_t> file_name_value(uint64_t parent, const std::u16string& name,
                                      uint8_t name_space = 1);

@@ -87,7 +87,8 @@ class NtfsUntrustedTest : public ::testing::Test {
 };
 
 TEST_F(NtfsUntrustedTest, TornAndMalformedRecordsAreSkippedWithALine) {
-  EditRecord(Rec("onerun"), [](std::vector<uint8_t>& r) { r[0x200] ^= 1; }, false);
+  EditRecord(
+      Rec("onerun"), [](std::vector<uint8_t>& r) { r[0x200] ^= 1; }, false);
   EditRecord(Rec("fragmented"), [](std::vector<uint8_t>& r) {
     const size_t si = find_attribute_at(r, 0x10);
     r[si + 4] += 4;  // attribute length no longer a multiple of 8
@@ -99,7 +100,8 @@ TEST_F(NtfsUntrustedTest, TornAndMalformedRecordsAreSkippedWithALine) {
   for (const char* key : {"onerun", "fragmented", "dosfirst"}) {
     EXPECT_EQ(Row(key), nullptr) << key;
     EXPECT_TRUE(window_.Logged("ERROR: Couldnot read MFT Record " + std::to_string(Rec(key))))
-        << key << "\n" << window_.LogText();
+        << key << "\n"
+        << window_.LogText();
   }
   EXPECT_NE(Row("small"), nullptr);
   EXPECT_NE(Row("doslast"), nullptr);
@@ -112,8 +114,9 @@ TEST_F(NtfsUntrustedTest, ResidentDataOutsideItsAttributeIsNeverWritten) {
   Scan();
   ASSERT_NE(Row("small"), nullptr) << window_.LogText();
   EXPECT_EQ(Row("small")->RecoveryQuality, -1);
-  EXPECT_EQ(window_.LinesWith("ERROR: Resident data lies outside its attribute in record " +
-                              std::to_string(Rec("small")))
+  EXPECT_EQ(window_
+                .LinesWith("ERROR: Resident data lies outside its attribute in record " +
+                           std::to_string(Rec("small")))
                 .size(),
             1u);
   const std::string out = dir_.path() + "/out/";
@@ -151,7 +154,8 @@ TEST_F(NtfsUntrustedTest, UndecodableRunsAndStaleHugeRunsAreReportedNotWalked) {
 }
 
 TEST_F(NtfsUntrustedTest, UnfollowableParentsGiveAQuestionMarkFolder) {
-  EditRecord(volume_->docs, [](std::vector<uint8_t>& r) { r[0x300] ^= 1; }, false);
+  EditRecord(
+      volume_->docs, [](std::vector<uint8_t>& r) { r[0x300] ^= 1; }, false);
   Scan();
   ASSERT_NE(Row("onerun"), nullptr);
   EXPECT_EQ(Row("onerun")->Path, "C:\\?\\");
@@ -186,6 +190,31 @@ TEST_F(NtfsUntrustedTest, ARecoveryShorterThanTheSizeAddsAWarning) {
       << warnings[0];
 }
 
+TEST_F(NtfsUntrustedTest, NamesNeverLeadOutsideTheDestination) {
+  // "small.txt" becomes "small/txt", "deep.txt" becomes "..".
+  EditRecord(Rec("small"), [](std::vector<uint8_t>& r) {
+    r[find_attribute_at(r, 0x30) + 0x18 + 0x42 + 2 * 5] = '/';
+  });
+  EditRecord(Rec("deep"), [](std::vector<uint8_t>& r) {
+    const size_t value = find_attribute_at(r, 0x30) + 0x18;
+    r[value + 0x40] = 2;
+    put32(r, value + 0x42, '.' | '.' << 16);
+  });
+  Scan();
+  const std::string out = dir_.path() + "/out/";
+  std::filesystem::create_directory(out);
+  undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("small"))), out);
+  undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("deep"))), out);
+  size_t written = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) {
+    EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+    ++written;
+  }
+  EXPECT_EQ(written, 2u) << window_.LogText();
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/small"));
+  EXPECT_TRUE(window_.LinesWith("ERROR").empty()) << window_.LogText();
+}
+
 // Mount failures, each with its lines in order.
 class NtfsMountFailureTest : public NtfsUntrustedTest {
  protected:
@@ -203,20 +232,26 @@ class NtfsMountFailureTest : public NtfsUntrustedTest {
 
 TEST_F(NtfsMountFailureTest, ResidentMftData) {
   EditRecord(0, [](std::vector<uint8_t>& r) { r[find_attribute_at(r, 0x80) + 8] = 0; });
-  EXPECT_EQ(Mount(), (std::vector<std::string>{"MFT must be non-resident", "Failed to load $MFT",
-                                               "Failed to startup volume",
-                                               "Couldnot mount device"}));
+  EXPECT_EQ(Mount(),
+            (std::vector<std::string>{"MFT must be non-resident", "Failed to load $MFT",
+                                      "Failed to startup volume", "Couldnot mount device"}));
 }
 
 TEST_F(NtfsMountFailureTest, MissingMftBitmap) {
   EditRecord(0, [](std::vector<uint8_t>& r) { put32(r, find_attribute_at(r, 0xB0), 0xC0); });
-  EXPECT_EQ(Mount(), (std::vector<std::string>{"Can't open MFT Bitmap", "Failed to load $MFT",
-                                               "Failed to startup volume",
-                                               "Couldnot mount device"}));
+  EXPECT_EQ(Mount(),
+            (std::vector<std::string>{"Can't open MFT Bitmap", "Failed to load $MFT",
+                                      "Failed to startup volume", "Couldnot mount device"}));
 }
 
 TEST_F(NtfsMountFailureTest, TornRecordZero) {
-  EditRecord(0, [](std::vector<uint8_t>& r) { r[0x1FF] ^= 0xFF; r[0x1FE] ^= 0xFF; }, false);
+  EditRecord(
+      0,
+      [](std::vector<uint8_t>& r) {
+        r[0x1FF] ^= 0xFF;
+        r[0x1FE] ^= 0xFF;
+      },
+      false);
   EXPECT_EQ(Mount(), (std::vector<std::string>{"Failed to load $MFT", "Failed to startup volume",
                                                "Couldnot mount device"}));
 }

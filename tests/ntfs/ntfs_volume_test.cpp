@@ -86,8 +86,8 @@ TEST_P(NtfsScanTest, ListsEveryDeletedFileWithItsNameFolderSizeDatesAndEstimate)
   EXPECT_EQ(FoundFiles.Count(), listed) << window.LogText();
   EXPECT_EQ(window.status_files, "Files: " + std::to_string(listed));
   EXPECT_EQ(window.files_found, std::to_string(listed));
-  EXPECT_TRUE(window.Logged("Files with potentially recoverable content: " +
-                            std::to_string(listed)));
+  EXPECT_TRUE(
+      window.Logged("Files with potentially recoverable content: " + std::to_string(listed)));
   EXPECT_EQ(window.LinesWith("File is compressed, recovery not yet implemented ").size(), 1u);
   EXPECT_EQ(window.LinesWith("File is encrypted, recovery is impossible ").size(), 1u);
   EXPECT_TRUE(window.LinesWith("ERROR").empty()) << window.LogText();
@@ -128,8 +128,7 @@ TEST_P(NtfsScanTest, AgreesWithFlsOnNamesAndFolders) {
     EXPECT_TRUE(ours.count(entry)) << "fls lists " << entry << ", the scan does not";
   }
   for (const std::string& entry : ours) {
-    EXPECT_TRUE(theirs.count(entry)) << "the scan lists " << entry << ", fls does not\n"
-                                     << listing;
+    EXPECT_TRUE(theirs.count(entry)) << "the scan lists " << entry << ", fls does not\n" << listing;
   }
 }
 

@@ -161,10 +161,10 @@ TEST_P(NtfsWindowsDeleteTest, DeletedFileIsListedAndRecovered) {
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, NtfsWindowsDeleteTest,
-    ::testing::Values(
-        Deletion{"cc0-ntfs-samples/ntfs-lastaccess.raw.gz", 128 * 512, 43, "1.txt",
-                 "C:\\test\\", 143, "test test 123 456"},
-        Deletion{"gpl3-samples/ntfs3.raw.gz", 0, 28, "1.txt", "C:\\test\\", 286671, ""}),
+    ::testing::Values(Deletion{"cc0-ntfs-samples/ntfs-lastaccess.raw.gz", 128 * 512, 43, "1.txt",
+                               "C:\\test\\", 143, "test test 123 456"},
+                      Deletion{"gpl3-samples/ntfs3.raw.gz", 0, 28, "1.txt", "C:\\test\\", 286671,
+                               ""}),
     [](const auto& info) { return std::string(info.param.volume ? "resident" : "nonresident"); });
 
 }  // namespace
