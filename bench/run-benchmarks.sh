@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Benchmarks pyralis-cli against The Sleuth Kit on large FAT32 and NTFS volumes.
+#   bench/run-benchmarks.sh [fat32] [ntfs]        (default: both)
+# For each volume it prints:
+#   - scan: median wall time of `pyralis-cli scan IMG --format tsv` and of `fls -r -d IMG`
+#     over PYRALIS_BENCH_RUNS runs (default 5), and their ratio (pyralis / fls);
+#   - recovery: MB/s of `pyralis-cli recover IMG --all` (bytes written / wall time, the scan
+#     included) beside `icat -r` of the same deleted files, one icat per file as it is used
+#     (over the first PYRALIS_BENCH_ICAT_FILES files fls lists, default 1000);
+#   - peak memory (maximum resident set size, /usr/bin/time -v) of the scan, the recovery and fls.
+# The volumes are built once into PYRALIS_BENCH_DIR (default build/bench/volumes) and reused:
+# FAT32 with bench/fat/make-bench-volume.sh, NTFS with bench/ntfs/make-bench-volume.sh.
+# Builds Release into build/bench.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${PYRALIS_BUILD_DIR:-build/bench}
+volumes=${PYRALIS_BENCH_DIR:-$build/volumes}
+runs=${PYRALIS_BENCH_RUNS:-5}
+icat_files=${PYRALIS_BENCH_ICAT_FILES:-1000}
+jobs=${PYRALIS_JOBS:-2}
+which=("$@")
+((${#which[@]})) || which=(fat32 ntfs)
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYRALIS_GUI=OFF >/dev/null
+cmake --build "$build" --target pyralis-cli -j "$jobs" >/dev/null
+cli=$(pwd)/$build/cli/pyralis-cli
+mkdir -p "$volumes"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+now() { date +%s.%N; }
+# Median of the numbers on standard input.
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Wall seconds of one run of the command (output thrown away).
+timed() {
+  local start end
+  start=$(now)
+  "$@" >/dev/null 2>&1 || true
+  end=$(now)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
+# Peak resident memory of the command, in MiB.
+peak_mib() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }'
+}
+
+volume_path() {  # kind
+  case $1 in
+    fat32)
+      local image=$volumes/fat32-bench.img
+      if [ ! -f "$image" ]; then
+        PYRALIS_BUILD_DIR=$build bench/fat/make-bench-volume.sh "$image" >&2
+      fi
+      echo "$image" ;;
+    ntfs)
+      local image=$volumes/ntfs-bench.img
+      [ -f "$image" ] || PYRALIS_BUILD_DIR=$build bench/ntfs/make-bench-volume.sh "$image" >&2
+      echo "$image" ;;
+  esac
+}
+
+bench_volume() {  # kind
+  local kind=$1 image
+  image=$(volume_path "$kind")
+  local found
+  found=$("$cli" scan "$image" --format tsv 2>/dev/null | tail -n +2 | wc -l)
+  # Warm the page cache so both readers see the same cached image.
+  cat "$image" >/dev/null
+  local ours theirs
+  ours=$(for _ in $(seq "$runs"); do timed "$cli" scan "$image" --format tsv; done | median)
+  theirs=$(for _ in $(seq "$runs"); do timed fls -r -d "$image"; done | median)
+
+  rm -rf "$work/out"
+  local recover_time recovered_bytes
+  recover_time=$(timed "$cli" recover "$image" --all --to "$work/out")
+  recovered_bytes=$(find "$work/out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  local recover_mib
+  rm -rf "$work/out"
+  recover_mib=$(peak_mib "$cli" recover "$image" --all --to "$work/out")
+  rm -rf "$work/out"
+
+  # icat of the same deleted files, one process per file.
+  fls -r -d -p "$image" | awk -F'\t' '$1 ~ /^r\/r \*/ { split($1, a, " "); sub(":", "", a[3]); print a[3] }' |
+    head -n "$icat_files" >"$work/inodes" || true  # head stops reading early
+  local icat_count icat_start icat_end icat_bytes
+  icat_count=$(wc -l <"$work/inodes")
+  local fls_files
+  fls_files=$(fls -r -d -p "$image" | grep -c '^r/r \*' || true)
+  icat_start=$(now)
+  icat_bytes=$(while read -r inode; do icat -r "$image" "$inode" 2>/dev/null | wc -c; done <"$work/inodes" |
+    awk '{ s += $1 } END { print s + 0 }')
+  icat_end=$(now)
+
+  printf '\n== %s: %s (%s MiB): pyralis-cli lists %d deleted files, fls -r -d %d deleted files\n' \
+    "$kind" "$image" "$(($(stat -c %s "$image") / 1048576))" "$found" "$fls_files"
+  awk -v o="$ours" -v t="$theirs" -v r="$runs" 'BEGIN {
+    printf "scan      pyralis-cli %.3f s   fls -r -d %.3f s   ratio %.2f   (median of %d)\n", o, t, (t > 0 ? o / t : 0), r }'
+  awk -v b="$recovered_bytes" -v s="$recover_time" -v ib="$icat_bytes" -v n="$icat_count" \
+    -v is="$icat_start" -v ie="$icat_end" 'BEGIN {
+    it = ie - is
+    printf "recover   pyralis-cli %.1f MB/s (%.1f MB in %.2f s, --all)   icat -r %.1f MB/s (%d files, %.1f MB in %.2f s)\n",
+      (s > 0 ? b / 1e6 / s : 0), b / 1e6, s, (it > 0 ? ib / 1e6 / it : 0), n, ib / 1e6, it }'
+  printf 'memory    pyralis-cli scan %s MiB   recover %s MiB   fls -r -d %s MiB\n' \
+    "$(peak_mib "$cli" scan "$image" --format tsv)" "$recover_mib" "$(peak_mib fls -r -d "$image")"
+}
+
+for kind in "${which[@]}"; do bench_volume "$kind"; done
