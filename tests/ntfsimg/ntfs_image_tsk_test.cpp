@@ -387,6 +387,34 @@ TEST(TskAgreement, MmlsSeesTheNtfsPartition) {
 namespace pyralis::test {
 namespace {
 
+TEST(TskAgreement, DeepIndexTreesListEveryName) {
+  if (!have_sleuthkit()) GTEST_SKIP() << "sleuthkit not installed";
+  // 600 names of about 195 characters: 8 per INDX block and one moved up per leaf, so 67
+  // leaves, 8 inner blocks, one block above those, and a root holding only its end entry.
+  NtfsImageBuilder b({.total_sectors = 32768, .mft_capacity = 1024});
+  const uint64_t folder = b.add_directory("wide");
+  std::set<std::string> names;
+  for (int i = 0; i < 600; ++i) {
+    FileSpec f;
+    f.name = std::to_string((i * 7919) % 600) + std::string(190, 'n') + ".txt";
+    f.parent = folder;
+    f.content = "x";
+    b.add_file(f);
+    names.insert("wide/" + f.name);
+  }
+  const TskVolume volume(b);
+  std::set<std::string> listed;
+  for (const Listed& l : parse_fls(volume.run("fls", "-r -p"))) {
+    if (l.path.rfind("wide/", 0) == 0) listed.insert(l.path);
+  }
+  EXPECT_EQ(listed, names);
+  const std::string istat = volume.run("istat", std::to_string(folder));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(istat, m, std::regex(R"(\$INDEX_ALLOCATION.*size: (\d+))")))
+      << istat;
+  EXPECT_EQ(std::stoull(m[1]), 76u * 4096) << "67 leaves, 8 inner blocks, 1 block above them";
+}
+
 TEST(MakeNtfsImage, ManifestMatchesTheDeletedFilesFlsLists) {
   if (!have_sleuthkit()) GTEST_SKIP() << "sleuthkit not installed";
   const TempDir dir;
