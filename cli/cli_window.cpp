@@ -20,7 +20,10 @@ CliWindow::~CliWindow() {
 }
 
 void CliWindow::ProcessMessages() {
-  // Ctrl-C reaches ScanActive through the signal handler, so there is nothing to pump.
+  if (interrupt_ != nullptr && *interrupt_) {
+    ScanActive = false;
+    RecoveryActive = false;
+  }
   // Every few thousand calls, refresh the elapsed time of a scan that finds nothing.
   if (!progress_ || (++pumps_ & 0xFFF) != 0) return;
   if (ScanActive) elapsed_ = elapsed_text();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -28,6 +29,10 @@ class CliWindow : public EngineWindow {
   void SetStatusFilesText(const std::string& text) override;
   void LogLine(const std::string& line) override;
 
+  // A flag set by the Ctrl-C handler. While it is set, every pump clears ScanActive and
+  // RecoveryActive again, so that a Ctrl-C that came before the driver set ScanActive still
+  // stops the engine at its first test.
+  void watch_interrupt(const volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
   // Where log lines go from now on (not owned).
   void set_log_stream(std::FILE* stream) { log_stream_ = stream; }
   // Called with every log line after it is printed (the recovery watches for its outcome).
@@ -45,6 +50,7 @@ class CliWindow : public EngineWindow {
   void wipe();
 
   bool progress_;
+  const volatile std::sig_atomic_t* interrupt_ = nullptr;
   bool drawn_ = false;
   std::FILE* log_stream_ = stderr;
   std::function<void(const std::string&)> observer_;

@@ -134,6 +134,7 @@ int run_scan(const Options& options) {
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
+  window.watch_interrupt(&g_interrupted);
   const bool ok = scan(window, letter);
   write_found_files(std::cout, options.format, FoundFiles);
   std::cout.flush();
@@ -239,6 +240,7 @@ int run_recover(const Options& options) {
   if (!letter) return kExitBadArguments;
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
+  window.watch_interrupt(&g_interrupted);
   const bool scanned = scan(window, letter);
   if (!holds_engine_volume(letter)) {
     error_line(DescribeDriveSource(letter) + " holds no FAT or NTFS volume");
