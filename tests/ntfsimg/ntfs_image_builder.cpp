@@ -403,7 +403,6 @@ void place_stream(detail::BuilderState& s, Stream& st, const FileSpec& spec, boo
   } else {
     const auto segments = data_segments(needed, spec.holes);
     const uint32_t pieces = segments.size() == 1 ? std::max<uint32_t>(1, spec.fragments) : 1;
-    std::vector<ClusterRun> placed;  // in VCN order, before reversing
     uint64_t vcn = 0;
     for (const auto& [start, length] : segments) {
       if (start > vcn) st.runs.push_back({start - vcn, std::nullopt});
