@@ -6,7 +6,8 @@
 #     over PYRALIS_BENCH_RUNS runs (default 5), and their ratio (pyralis / fls);
 #   - recovery: MB/s of `pyralis-cli recover IMG --all` (bytes written / wall time, the scan
 #     included) beside `icat -r` of the same deleted files, one icat per file as it is used
-#     (over the first PYRALIS_BENCH_ICAT_FILES files fls lists, default 1000);
+#     (over the first PYRALIS_BENCH_ICAT_FILES files fls lists, default 200: icat reads the
+#     file system again for every file, which is what a script recovering many files pays);
 #   - peak memory (maximum resident set size, /usr/bin/time -v) of the scan, the recovery and fls.
 # The volumes are built once into PYRALIS_BENCH_DIR (default build/bench/volumes) and reused:
 # FAT32 with bench/fat/make-bench-volume.sh, NTFS with bench/ntfs/make-bench-volume.sh.
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 build=${PYRALIS_BUILD_DIR:-build/bench}
 volumes=${PYRALIS_BENCH_DIR:-$build/volumes}
 runs=${PYRALIS_BENCH_RUNS:-5}
-icat_files=${PYRALIS_BENCH_ICAT_FILES:-1000}
+icat_files=${PYRALIS_BENCH_ICAT_FILES:-200}
 jobs=${PYRALIS_JOBS:-2}
 which=("$@")
 ((${#which[@]})) || which=(fat32 ntfs)
@@ -74,7 +75,8 @@ bench_volume() {  # kind
   local recover_time recovered_bytes
   recover_time=$(timed "$cli" recover "$image" --all --to "$work/out")
   recovered_bytes=$(find "$work/out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-  local recover_mib
+  local recovered_files recover_mib
+  recovered_files=$(find "$work/out" -type f | wc -l)
   rm -rf "$work/out"
   recover_mib=$(peak_mib "$cli" recover "$image" --all --to "$work/out")
   rm -rf "$work/out"
@@ -95,11 +97,13 @@ bench_volume() {  # kind
     "$kind" "$image" "$(($(stat -c %s "$image") / 1048576))" "$found" "$fls_files"
   awk -v o="$ours" -v t="$theirs" -v r="$runs" 'BEGIN {
     printf "scan      pyralis-cli %.3f s   fls -r -d %.3f s   ratio %.2f   (median of %d)\n", o, t, (t > 0 ? o / t : 0), r }'
-  awk -v b="$recovered_bytes" -v s="$recover_time" -v ib="$icat_bytes" -v n="$icat_count" \
+  awk -v b="$recovered_bytes" -v f="$recovered_files" -v s="$recover_time" -v ib="$icat_bytes" -v n="$icat_count" \
     -v is="$icat_start" -v ie="$icat_end" 'BEGIN {
     it = ie - is
-    printf "recover   pyralis-cli %.1f MB/s (%.1f MB in %.2f s, --all)   icat -r %.1f MB/s (%d files, %.1f MB in %.2f s)\n",
-      (s > 0 ? b / 1e6 / s : 0), b / 1e6, s, (it > 0 ? ib / 1e6 / it : 0), n, ib / 1e6, it }'
+    printf "recover   pyralis-cli %.1f MB/s, %.0f files/s (%d files, %.1f MB in %.2f s, --all)\n",
+      (s > 0 ? b / 1e6 / s : 0), (s > 0 ? f / s : 0), f, b / 1e6, s
+    printf "          icat -r     %.1f MB/s, %.1f files/s (%d files, %.1f MB in %.2f s)\n",
+      (it > 0 ? ib / 1e6 / it : 0), (it > 0 ? n / it : 0), n, ib / 1e6, it }'
   printf 'memory    pyralis-cli scan %s MiB   recover %s MiB   fls -r -d %s MiB\n' \
     "$(peak_mib "$cli" scan "$image" --format tsv)" "$recover_mib" "$(peak_mib fls -r -d "$image")"
 }
