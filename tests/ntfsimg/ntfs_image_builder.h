@@ -161,7 +161,8 @@ struct FileSpec {
 
   // Attribute flags on $DATA and the matching $STANDARD_INFORMATION file attributes. The
   // data stays raw: compressed streams get a compression unit of 16 clusters and every unit
-  // is fully allocated, which NTFS reads as stored-uncompressed units.
+  // is fully allocated, which NTFS reads as stored-uncompressed units. (A unit with holes
+  // would read as compressed data, so leave `holes` empty on compressed files.)
   bool compressed = false;
   bool encrypted = false;
   bool read_only = false;
