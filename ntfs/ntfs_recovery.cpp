@@ -87,8 +87,19 @@ bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
   EngineWindow& window = Window();
   int64_t written = 0;
   uint64_t unread = 0;
+  bool outside = false;  // a run left the volume: nothing more of the stream can be read
   for (const RunElement& run : *s.runlist) {
-    if (run.length <= 0 || written >= s.data_size) break;
+    if (run.length <= 0 || written >= s.data_size || outside) break;
+    if (run.lcn < 0) {
+      // A hole or a run that is not mapped: zeros, as one gap (a damaged record may give a
+      // hole of 2^40 clusters; it is never walked cluster by cluster).
+      const int64_t left_bytes = s.data_size - written;
+      const int64_t wanted = run.length > left_bytes / cluster ? left_bytes : run.length * cluster;
+      window.ProcessMessages();
+      if (!out.WriteZeros(static_cast<uint64_t>(wanted))) return false;
+      written += wanted;
+      continue;
+    }
     int64_t left = run.length;  // clusters of this run still to copy
     int64_t next = run.lcn;
     while (left > 0 && written < s.data_size) {
@@ -98,7 +109,13 @@ bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
       if (run.lcn >= 0) {
         std::memset(data.data(), 0, static_cast<size_t>(bytes));
         const bool inside = next < volume.total_clusters && count <= volume.total_clusters - next;
-        if (!inside || buffer == nullptr ||
+        // Clusters beyond the volume end the stream here (the file stays short and the
+        // warning gives the byte counts) instead of filling the destination with zeros.
+        if (!inside) {
+          outside = true;
+          break;
+        }
+        if (buffer == nullptr ||
             buffer->ReadBytes(*volume.component, next * cluster, static_cast<uint32_t>(bytes),
                               data.data()) <= 0) {
           std::memset(data.data(), 0, static_cast<size_t>(bytes));
