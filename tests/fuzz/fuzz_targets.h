@@ -1,0 +1,40 @@
+// The bodies of the fuzz targets. Each takes one input of any length and drives one part of
+// the engines with it; none may crash, hang, read or write outside a buffer, or write outside
+// its own temporary folder. The libFuzzer programs call them, and a normal test replays the
+// kept inputs (corpus seeds and regressions) through them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pyralis::fuzz {
+
+// The input is a small FAT volume: attached as a drive, scanned through the scan driver,
+// scanned again by the FAT engine with the input's sector 0, and its first rows recovered.
+int fat_walk(const uint8_t* data, size_t size);
+// Bytes 0..7: the attribute's lowest VCN (little-endian); the rest: mapping pairs. Decodes
+// the runlist, checks its shape and maps VCNs through vcn_to_lcn and find_vcn.
+int runlist(const uint8_t* data, size_t size);
+// The input is one 1024-byte MFT record: walked by find_attribute on its own, then placed as
+// a deleted file's record of a synthetic volume and read by read_record, its path built,
+// and recovered.
+int ntfs_record(const uint8_t* data, size_t size);
+// The first 512 bytes replace the boot sector and the next 1024 record 0 ($MFT) of a
+// synthetic volume, which is then scanned and its first rows recovered.
+int ntfs_mount(const uint8_t* data, size_t size);
+// Numbers from the input through size_to_text, quality_to_text and the date conversions.
+int texts(const uint8_t* data, size_t size);
+
+struct Target {
+  const char* name;
+  int (*run)(const uint8_t*, size_t);
+};
+// Every target, by the folder name of its corpus and regressions.
+const std::vector<Target>& targets();
+
+// Seed inputs made from generated volumes (for the corpus folders).
+std::vector<std::string> seeds(const std::string& target);
+
+}  // namespace pyralis::fuzz
