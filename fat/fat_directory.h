@@ -35,7 +35,7 @@ class DirectoryStream {
   uint64_t region_end_ = 0;
   uint32_t cluster_ = 0;  // cluster held in piece_ (chain mode); 0 before the first
   uint32_t first_cluster_ = 0;
-  uint64_t clusters_left_ = 0;  // bound on the clusters still to read
+  uint64_t clusters_left_ = 0;          // bound on the clusters still to read
   std::unordered_set<uint32_t> chain_;  // clusters read so far: a chain that comes back ends
 };
 

@@ -31,8 +31,7 @@ void FatTable::load_fat(TRawDiskAccessComponent& component) {
     if (image_.Size() < before + static_cast<int64_t>(piece)) {
       if (!incomplete)
         Window().LogLine("Could not read all of the file allocation table of " +
-                         std::string(1, component.LogicalDrive()) +
-                         ": (from byte " +
+                         std::string(1, component.LogicalDrive()) + ": (from byte " +
                          std::to_string(layout_.fat_offset + done + (image_.Size() - before)) +
                          " on); the missing entries count as free.");
       incomplete = true;

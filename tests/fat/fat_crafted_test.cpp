@@ -71,16 +71,19 @@ TEST_F(FatCraftedTest, DatesSizesAndSkippedEntries) {
 }
 
 TEST_F(FatCraftedTest, DirectoryLoopsEnd) {
-  // DIR (cluster 2) holds a file, a link back to the root (cluster 0), a link to itself,
-  // and a deleted directory pointing at DIR again.
-  v.SetFat16(2, 0xFFFF);
+  // DIR (clusters 2 and 3, whose chain comes back to 2) holds a file in each cluster, a link
+  // back to the root (cluster 0), a link to itself, and a deleted directory pointing at DIR.
+  v.SetFat16(2, 3);
+  v.SetFat16(3, 2);
+  v.WriteCluster(3, short_entry(kDel + "ECOND  TXT", 0x20, 0, 3));
   v.WriteCluster(
       2, short_entry(".          ", 0x10, 2, 0) + short_entry("..         ", 0x10, 0, 0) +
              short_entry(kDel + "NSIDE  TXT", 0x20, 0, 3) + short_entry("ROOT       ", 0x10, 0, 0) +
              short_entry("SELF       ", 0x10, 2, 0) + short_entry(kDel + "GAIN      ", 0x10, 2, 0));
   Scan({short_entry("DIR        ", 0x10, 2, 0), short_entry(kDel + "IRCOPY    ", 0x10, 2, 0)});
-  ASSERT_EQ(FoundFiles.Count(), 1);
+  ASSERT_EQ(FoundFiles.Count(), 2);
   EXPECT_EQ(FoundFiles[0].Path, "C:\\DIR");
+  EXPECT_EQ(FoundFiles[1].Name, "xECOND.TXT");
 }
 
 TEST_F(FatCraftedTest, SignaturesRaiseTheEstimate) {
