@@ -1,6 +1,8 @@
 // Running the NTFS engine over an image file attached as a drive, for tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "core/process_state.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
+#include "rawdisk/raw_disk_access.h"
 #include "tests/support/test_files.h"
 
 namespace pyralis::test {
@@ -23,6 +26,11 @@ inline char attach_image(const std::string& image) {
 // The Scan command's part: empty catalogue and name cache, then the scan driver.
 inline void scan_image(const std::string& image) {
   const char letter = attach_image(image);
+  if (letter == 0) {
+    ADD_FAILURE() << "no drive for " << image;
+  } else if (const std::string fs = GetMediaIdentifier(letter).FileSystem; fs != "NTFS") {
+    ADD_FAILURE() << image << " is seen as \"" << fs << "\": " << DescribeDriveProblem(letter);
+  }
   FoundFiles.clear();
   ntfs_clear_name_cache();
   ScanStartTime = std::chrono::steady_clock::now();
