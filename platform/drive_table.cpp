@@ -118,6 +118,13 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     return;
   }
   base.length = file.length();
+  std::error_code ec;
+  if (!base.block_device && !std::filesystem::is_regular_file(path, ec)) {
+    if (only_volumes) return;
+    base.problem = path + " is neither an image file nor a block device";
+    add_entry(base, std::nullopt, letters);
+    return;
+  }
   VolumeDetails whole = probe_source_volume(file, path, 0, base.length);
   if (!whole.file_system.empty()) {
     add_entry(base, whole, letters);

@@ -87,8 +87,10 @@ TEST_F(DriveTable, UnusableSourcesKeepTheirLetterWithAReason) {
   const std::string tiny = dir.file("tiny.img");
   ASSERT_TRUE(test::write_file(tiny, "abc"));
   const std::string missing = dir.file("missing.img");
-  const auto letters = attach_sources({zeros, missing, tiny});
-  ASSERT_EQ(letters, (std::vector<char>{'C', 'D', 'E'}));
+  const auto letters = attach_sources({zeros, missing, tiny, dir.path()});
+  ASSERT_EQ(letters, (std::vector<char>{'C', 'D', 'E', 'F'}));
+  EXPECT_NE(find_drive('F')->source.problem.find("neither an image file nor a block device"),
+            std::string::npos);
   EXPECT_NE(find_drive('C')->source.problem.find("no FAT or NTFS"), std::string::npos)
       << find_drive('C')->source.problem;
   EXPECT_NE(find_drive('D')->source.problem.find("No such file or directory"), std::string::npos)
