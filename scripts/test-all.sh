@@ -22,7 +22,12 @@ build_and_test() {  # dir cmake-options...
 stage_setup() { scripts/setup-debian.sh; }
 stage_tests() { build_and_test "${PYRALIS_BUILD_DIR:-build/test}"; }
 
-stages=(stage_setup stage_tests)
+stage_sanitize() { scripts/test-sanitize.sh; }
+stage_fuzz() {  # skipped without clang (fuzz-smoke.sh also skips without libFuzzer)
+  if command -v clang++ >/dev/null; then scripts/fuzz-smoke.sh; else echo "fuzz: no clang, skipped" >&2; fi
+}
+
+stages=(stage_setup stage_tests stage_sanitize stage_fuzz)
 for stage in "${stages[@]}"; do
   echo "== ${stage#stage_}" >&2
   "$stage"

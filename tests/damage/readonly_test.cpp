@@ -48,7 +48,7 @@ std::string traced_cli(const TempDir& dir, const std::string& arguments) {
   const std::string trace = dir.file("trace.txt");
   std::string output;
   const int status = run_command(
-      "strace -f -y -o " + shell_quote(trace) +
+      "ASAN_OPTIONS=detect_leaks=0 strace -f -y -o " + shell_quote(trace) +
           " -e trace=open,openat,openat2,creat,truncate,write,pwrite64,writev,pwritev,pwritev2,"
           "ftruncate,fallocate " +
           shell_quote(PYRALIS_CLI) + " " + arguments,
