@@ -161,5 +161,37 @@ TEST(NtfsAttributeSearch, AttributeNamesAreRead) {
   EXPECT_EQ(attribute_name(*second), u"Zone.Identifier");
 }
 
+// Random damage to a sound record: every reader stays inside the record and ends.
+TEST(NtfsDamagedRecords, RandomByteFlipsNeverLeadOutsideTheRecord) {
+  TestRecord r;
+  r.AddResident(kStandardInformation, standard_information(1, 2, 3));
+  r.AddResident(kFileName, file_name_value(5, u"name.txt"));
+  r.AddNonResident(kData, {0x21, 0x18, 0x34, 0x56, 0x01, 0x04, 0x11, 0x02, 0xF0}, 0x20000);
+  r.AddResident(kData, bytes_of("stream"), u"s");
+  const std::vector<uint8_t> sound = r.Finish();
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> record = sound;
+    for (int flips = 1 + next() % 4; flips > 0; --flips) {
+      record[(next() >> 8) % 0x180] = static_cast<uint8_t>(next() >> 16);
+    }
+    if (!apply_fixups(record) || !record_is_sound(record)) continue;
+    SearchContext context = new_search_context(Bytes(record));
+    int attributes = 0;
+    while (const auto a = next_attribute(0, context)) {
+      ASSERT_GE(a->data(), record.data());
+      ASSERT_LE(a->data() + a->size(), record.data() + record.size());
+      if (attribute_non_resident(*a)) {
+        if (const auto rl = decode_runlist(*a)) EXPECT_EQ(rl->back().length, 0);
+      } else {
+        resident_value(*a);
+      }
+      attribute_name(*a);
+      ASSERT_LT(++attributes, 64);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pyralis::test
