@@ -71,23 +71,22 @@ bench_volume() {  # kind
   ours=$(for _ in $(seq "$runs"); do timed "$cli" scan "$image" --format tsv; done | median)
   theirs=$(for _ in $(seq "$runs"); do timed fls -r -d "$image"; done | median)
 
+  # One recovery, timed and measured at once (it may write gigabytes).
   rm -rf "$work/out"
-  local recover_time recovered_bytes
-  recover_time=$(timed "$cli" recover "$image" --all --to "$work/out")
+  local recover_time recover_mib recovered_bytes recovered_files
+  read -r recover_time recover_mib < <(/usr/bin/time -f '%e %M' "$cli" recover "$image" --all \
+    --to "$work/out" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%s %.1f\n", $1, $2 / 1024 }')
   recovered_bytes=$(find "$work/out" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-  local recovered_files recover_mib
   recovered_files=$(find "$work/out" -type f | wc -l)
-  rm -rf "$work/out"
-  recover_mib=$(peak_mib "$cli" recover "$image" --all --to "$work/out")
   rm -rf "$work/out"
 
   # icat of the same deleted files, one process per file.
-  fls -r -d -p "$image" | awk -F'\t' '$1 ~ /^r\/r \*/ { split($1, a, " "); sub(":", "", a[3]); print a[3] }' |
+  fls -r -d -p "$image" | awk -F'\t' '$1 ~ /^[-r]\/r \*/ { split($1, a, " "); sub(":", "", a[3]); print a[3] }' |
     head -n "$icat_files" >"$work/inodes" || true  # head stops reading early
   local icat_count icat_start icat_end icat_bytes
   icat_count=$(wc -l <"$work/inodes")
   local fls_files
-  fls_files=$(fls -r -d -p "$image" | grep -c '^r/r \*' || true)
+  fls_files=$(fls -r -d -p "$image" | grep -c '^[-r]/r \*' || true)
   icat_start=$(now)
   icat_bytes=$(while read -r inode; do icat -r "$image" "$inode" 2>/dev/null | wc -c; done <"$work/inodes" |
     awk '{ s += $1 } END { print s + 0 }')
