@@ -100,36 +100,30 @@ bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
       written += wanted;
       continue;
     }
-    int64_t left = run.length;  // clusters of this run still to copy
+    // Clusters beyond the volume end the stream (the file stays short and the warning gives
+    // the byte counts) instead of filling the destination with zeros.
+    const int64_t inside =
+        std::max<int64_t>(0, std::min(run.length, volume.total_clusters - run.lcn));
+    outside = inside < run.length;
     int64_t next = run.lcn;
-    while (left > 0 && written < s.data_size) {
+    for (int64_t left = inside; left > 0 && written < s.data_size;) {
       const int64_t count = std::min(left, piece_clusters);
       const int64_t bytes = count * cluster;
       const int64_t wanted = std::min(bytes, s.data_size - written);
-      if (run.lcn >= 0) {
+      std::memset(data.data(), 0, static_cast<size_t>(bytes));
+      const bool read =
+          buffer != nullptr && buffer->ReadBytes(*volume.component, next * cluster,
+                                                 static_cast<uint32_t>(bytes), data.data()) > 0;
+      if (!read) {
         std::memset(data.data(), 0, static_cast<size_t>(bytes));
-        const bool inside = next < volume.total_clusters && count <= volume.total_clusters - next;
-        // Clusters beyond the volume end the stream here (the file stays short and the
-        // warning gives the byte counts) instead of filling the destination with zeros.
-        if (!inside) {
-          outside = true;
-          break;
-        }
-        if (buffer == nullptr ||
-            buffer->ReadBytes(*volume.component, next * cluster, static_cast<uint32_t>(bytes),
-                              data.data()) <= 0) {
-          std::memset(data.data(), 0, static_cast<size_t>(bytes));
-          unread += static_cast<uint64_t>(wanted);
-        }
+        unread += static_cast<uint64_t>(wanted);
       }
       // One pump per cluster, as before every cluster written.
       for (int64_t c = 0; c < count; ++c) window.ProcessMessages();
-      const bool ok = run.lcn >= 0 ? out.Write(data.data(), static_cast<uint64_t>(wanted))
-                                   : out.WriteZeros(static_cast<uint64_t>(wanted));
-      if (!ok) return false;
+      if (!out.Write(data.data(), static_cast<uint64_t>(wanted))) return false;
       written += wanted;
       left -= count;
-      if (run.lcn >= 0) next += count;
+      next += count;
     }
   }
   return out.Commit(s.data_size, unread);

@@ -215,6 +215,30 @@ TEST_F(NtfsUntrustedTest, NamesNeverLeadOutsideTheDestination) {
   EXPECT_TRUE(window_.LinesWith("ERROR").empty()) << window_.LogText();
 }
 
+TEST_F(NtfsUntrustedTest, ARunLeavingTheVolumeEndsTheFileThere) {
+  const NtfsImageBuilder& b = *volume_->builder;
+  const uint64_t lcn = *b.file(Rec("onerun")).runs.at(0).lcn;
+  const uint64_t claimed = 0x100000;  // clusters, far more than the volume has
+  const int64_t cluster = static_cast<int64_t>(b.cluster_size());
+  EditRecord(Rec("onerun"), [&](std::vector<uint8_t>& r) {
+    const size_t data = find_attribute_at(r, 0x80);
+    const size_t pairs = data + (r[data + 0x20] | r[data + 0x21] << 8);
+    const uint8_t run[] = {
+        0x23, 0x00, 0x00, 0x10, static_cast<uint8_t>(lcn), static_cast<uint8_t>(lcn >> 8), 0x00};
+    std::copy(std::begin(run), std::end(run), r.begin() + static_cast<long>(pairs));
+    put64(r, data + 0x30, claimed * static_cast<uint64_t>(cluster));
+  });
+  Scan();
+  const std::string out = dir_.path() + "/out/";
+  std::filesystem::create_directory(out);
+  undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("onerun"))), out);
+  const std::string content = read_file(out + "onerun.bin");
+  EXPECT_EQ(content.size(), (b.total_clusters() - lcn) * cluster);
+  const std::string original = b.expected_content(Rec("onerun"));
+  EXPECT_EQ(content.substr(0, original.size()), original);
+  EXPECT_EQ(window_.LinesWith("Warning: ").size(), 1u) << window_.LogText();
+}
+
 // Mount failures, each with its lines in order.
 class NtfsMountFailureTest : public NtfsUntrustedTest {
  protected:
