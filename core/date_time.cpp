@@ -67,6 +67,9 @@ TDateTime unix_to_local_date_time(int64_t seconds) {
 }
 
 DateTimeParts decode_date_time(TDateTime value) {
+  // Values no calendar date stands for (NaN, infinities, beyond the years 1 to 9999) read as
+  // the missing date instead of overflowing the integer conversions below.
+  if (!std::isfinite(value) || value < -693594.0 || value > 2958466.0) value = 0.0;
   // Whole milliseconds, rounded, so 0.5 s steps of DOS times never show as :59.
   const double day_part = std::floor(value);
   double frac = std::fabs(value - day_part);
