@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/byte_loads.h"
+#include "platform/partition_table.h"
 #include "platform/source_file.h"
 #include "tests/platform/test_images.h"
 
@@ -212,6 +213,40 @@ TEST(VolumeProbe, LoopedFat32RootChainEnds) {
   const VolumeDetails d = probe_file(image);
   EXPECT_EQ(d.file_system, "FAT32");
   EXPECT_EQ(d.label, "");
+}
+
+}  // namespace
+}  // namespace pyralis::platform
+
+namespace pyralis::platform {
+namespace {
+
+// Boot sectors and partition tables with random fields over an in-memory disk: every probe
+// ends, and reads stay inside the disk.
+TEST(VolumeProbe, RandomFieldsEndInOrder) {
+  test::TempDir dir;
+  const std::string image = test::make_fat_image(dir, "r32", 32, 140000, "-s 1");
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat not available";
+  const std::string original = test::file_bytes(image, 0, 256 << 10);
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string disk = original;
+    // Scramble a few bytes of the boot record, the start of the table and the partition area.
+    for (int i = 0; i < 6; ++i) disk[next() % 0x60] = static_cast<char>(next());
+    for (int i = 0; i < 4; ++i) disk[0x1BE + next() % 64] = static_cast<char>(next());
+    const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
+      if (at > disk.size() || size > disk.size() - at) return false;
+      std::memcpy(buffer, disk.data() + at, size);
+      return true;
+    };
+    const VolumeDetails d = probe_volume(read, 0);
+    EXPECT_TRUE(d.file_system.empty() || d.bytes_per_sector != 0);
+    read_partition_table(read, disk.size());
+  }
 }
 
 }  // namespace
