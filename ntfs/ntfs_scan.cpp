@@ -96,7 +96,11 @@ size_t name_cache_size() {
 }
 
 int64_t ntfs_time_to_unix(int64_t ticks) {
-  return (ticks - 116'444'736'000'000'000LL) / 10'000'000LL;
+  // A damaged record may hold any 64-bit time: the difference must not overflow.
+  int64_t since_1970 = 0;
+  if (__builtin_sub_overflow(ticks, 116'444'736'000'000'000LL, &since_1970))
+    return INT64_MIN / 10'000'000LL;
+  return since_1970 / 10'000'000LL;
 }
 
 int get_filenames(FileRecordInfo& info) {
