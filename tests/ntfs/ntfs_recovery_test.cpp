@@ -183,3 +183,38 @@ TEST_F(NtfsRecoveryTest, StopDoesNotInterruptTheWriting) {
 
 }  // namespace
 }  // namespace pyralis::test
+
+namespace pyralis::test {
+namespace {
+
+// Clusters of 2 MiB (sectors per cluster stored as 0xF4) are read whole.
+TEST(NtfsLargeClusters, FilesOfTwoMebibyteClustersAreListedAndRecovered) {
+  NtfsGeometry g;
+  g.sectors_per_cluster = 4096;
+  g.total_sectors = 1 << 21;  // 1 GiB, 512 clusters (written sparsely)
+  g.mft_capacity = 64;
+  NtfsImageBuilder b(g);
+  FileSpec f;
+  f.deleted = true;
+  f.name = "big.bin";
+  f.content = test_content(5 * (1 << 20) + 123, 11);
+  f.fragments = 2;
+  f.backwards = true;
+  const uint64_t rec = b.add_file(f);
+  TempDir dir;
+  const std::string image = dir.file("ntfs.img");
+  b.write(image);
+  RecordingWindow window;
+  ScanActive = true;
+  scan_image(image);
+  const int32_t row = row_of_inode(static_cast<int64_t>(rec));
+  ASSERT_GE(row, 0) << window.LogText();
+  EXPECT_EQ(FoundFiles[row].RecoveryQuality, 100);
+  const std::string out = dir.path() + "/out/";
+  std::filesystem::create_directory(out);
+  undelete_found_file('c', row, out);
+  EXPECT_TRUE(read_file(out + "big.bin") == b.expected_content(rec)) << window.LogText();
+}
+
+}  // namespace
+}  // namespace pyralis::test
