@@ -14,12 +14,12 @@ std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, s
   const auto layout = make_fat_layout(std::span<const uint8_t, 512>(FatBootSector),
                                       component.FileSystem(), volume_bytes, error);
   if (!layout) return nullptr;
-  // The sector window counts in 512-byte sectors and hands those numbers to the component,
-  // which counts in the drive's own sectors: other sizes would read the wrong places.
+  // The sector window counts in 512-byte sectors, and so must the component: the layout
+  // itself works in bytes from the boot sector's own bytes per sector.
   if (component.SectorSize() > 0 && component.SectorSize() != 512) {
     if (error)
-      *error = "its sectors hold " + std::to_string(component.SectorSize()) +
-               " bytes, and only volumes with 512-byte sectors can be read";
+      *error = "its transfer sectors hold " + std::to_string(component.SectorSize()) +
+               " bytes, and only 512-byte transfer sectors can be read";
     return nullptr;
   }
   auto volume = std::make_unique<FatVolume>(component, *layout);

@@ -90,6 +90,9 @@ void append_utf8(std::string& out, uint32_t code) {
 
 }  // namespace
 
+// Bytes of one transfer sector (see GetDiskGeometry).
+constexpr int32_t kIoSectorSize = 512;
+
 TMediaIdentifier GetMediaIdentifier(char letter) {
   TMediaIdentifier media;
   const auto details = platform::volume_details(letter);
@@ -105,8 +108,12 @@ TDiskGeometry GetDiskGeometry(char letter) {
   const auto details = platform::volume_details(letter);
   if (!details || details->file_system.empty()) return g;
   const uint64_t cluster_bytes = uint64_t{details->bytes_per_sector} * details->sectors_per_cluster;
-  g.SectorSize = static_cast<int32_t>(details->bytes_per_sector);
-  g.SectorsPerCluster = static_cast<int32_t>(details->sectors_per_cluster);
+  // Sectors are the unit of this platform's transfers, not the file system's: image files
+  // and Linux block devices are read at any 512-byte boundary, so volumes whose file system
+  // counts in 2048- or 4096-byte sectors are addressed in 512-byte sectors like all others
+  // (the sector window of the engines counts in those). The cluster size is unchanged.
+  g.SectorSize = kIoSectorSize;
+  g.SectorsPerCluster = static_cast<int32_t>(cluster_bytes / kIoSectorSize);
   g.TotalClusters = static_cast<int64_t>(details->total_clusters);
   g.FreeClusters = static_cast<int64_t>(details->free_clusters);
   g.TotalDiskSpace = static_cast<int64_t>(details->total_clusters * cluster_bytes);
@@ -122,7 +129,7 @@ int64_t GetVolumeSectorCount(char letter) {
   const platform::Drive* drive = platform::find_drive(letter);
   const auto details = platform::volume_details(letter);
   if (!drive || !details || details->bytes_per_sector == 0) return 0;
-  return static_cast<int64_t>(drive->source.length / details->bytes_per_sector);
+  return static_cast<int64_t>(drive->source.length / kIoSectorSize);
 }
 
 std::string DescribeDriveSource(char letter) {
