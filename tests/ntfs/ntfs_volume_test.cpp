@@ -19,6 +19,7 @@ struct Shape {
   uint32_t sectors_per_cluster;
   uint32_t record_size;
   uint32_t mft_fragments;
+  uint32_t sector_size = 512;  // 4096 for volumes of 4Kn disks
 };
 
 class NtfsScanTest : public ::testing::TestWithParam<Shape> {
@@ -28,6 +29,7 @@ class NtfsScanTest : public ::testing::TestWithParam<Shape> {
     g.sectors_per_cluster = GetParam().sectors_per_cluster;
     g.mft_record_size = GetParam().record_size;
     g.mft_fragments = GetParam().mft_fragments;
+    g.sector_size = GetParam().sector_size;
     g.total_sectors = 65536;
     return g;
   }
@@ -153,7 +155,8 @@ TEST_P(NtfsScanTest, StopKeepsWhatWasFoundAndWritesTheSummary) {
 INSTANTIATE_TEST_SUITE_P(Shapes, NtfsScanTest,
                          ::testing::Values(Shape{"records1k_clusters4k", 8, 1024, 1},
                                            Shape{"records4k_clusters512", 1, 4096, 1},
-                                           Shape{"fragmented_mft", 8, 1024, 3}),
+                                           Shape{"fragmented_mft", 8, 1024, 3},
+                                           Shape{"sectors4k", 1, 4096, 1, 4096}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
