@@ -38,7 +38,8 @@ namespace {
 // Where a target's volume file and recovered files live: one folder per process, removed
 // at exit.
 const std::string& scratch() {
-  static const std::string dir = [] {
+  // Never destroyed: the exit handler that removes the folder runs after static destructors.
+  static const std::string* dir = [] {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/pyralis-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
@@ -46,9 +47,9 @@ const std::string& scratch() {
       std::error_code ec;
       fs::remove_all(scratch(), ec);
     });
-    return pattern;
+    return new std::string(pattern);
   }();
-  return dir;
+  return *dir;
 }
 
 // Installs a window that drops everything for the length of one input.
