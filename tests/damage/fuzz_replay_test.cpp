@@ -8,6 +8,11 @@
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/support/test_files.h"
 
+namespace pyralis::fuzz {
+// Test names show the target's name.
+void PrintTo(const Target& target, std::ostream* out) { *out << target.name; }
+}  // namespace pyralis::fuzz
+
 namespace pyralis::test {
 namespace {
 
