@@ -246,9 +246,17 @@ int scan_disk(NtfsVolume* volume) {
     return -1;
   }
   EngineWindow& window = Window();
-  const int64_t bitmap_bytes = std::max<int64_t>(bitmap->initialized_size, 0);
+  // A damaged $MFT may claim petabytes: no more records than the volume can hold are walked.
+  const int64_t volume_records = volume->total_clusters >
+                                         (INT64_MAX >> volume->cluster_size_bits)
+                                     ? INT64_MAX
+                                     : (volume->total_clusters << volume->cluster_size_bits) >>
+                                           volume->mft_record_size_bits;
+  const int64_t records = std::min(
+      volume->mft_data->initialized_size >> volume->mft_record_size_bits, volume_records);
+  const int64_t bitmap_bytes =
+      std::min(std::max<int64_t>(bitmap->initialized_size, 0), records / 8 + 1);
   std::vector<uint8_t> chunk(kChunkBytes);
-  const int64_t records = volume->mft_data->initialized_size >> volume->mft_record_size_bits;
   window.SetGaugeMaxValue(records);
   int found = 0;
   bool done = false;
