@@ -133,8 +133,9 @@ int64_t date_time_to_unix(TDateTime value) {
   local.tm_min = p.minute;
   local.tm_sec = p.second;
   local.tm_isdst = -1;  // let the zone's rules say whether summer time applied then
+  local.tm_wday = -1;   // set by a successful conversion: -1 is also a valid instant
   const std::time_t t = std::mktime(&local);
-  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(t);
+  return local.tm_wday < 0 ? 0 : static_cast<int64_t>(t);
 }
 
 std::string bodyfile_name(const FoundFileRecord& record) {

@@ -51,8 +51,9 @@ std::optional<TDateTime> try_encode_date_time(int year, int month, int day, int 
   const double days = static_cast<double>(days_from_civil(year, month, day) + kEpochOffsetDays);
   const double time = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) /
                       86400000.0;
-  // Before the epoch the time of day counts away from it (the date-time type's convention).
-  return days < 0 ? days - time : days + time;
+  // The value runs on in one direction: before the epoch too, the day is the whole number
+  // below the value and the time of day the fraction above it (-0.75 is 1899-12-29 06:00).
+  return days + time;
 }
 
 TDateTime unix_to_date_time(int64_t seconds) {
@@ -70,14 +71,16 @@ DateTimeParts decode_date_time(TDateTime value) {
   // Values no calendar date stands for (NaN, infinities, beyond the years 1 to 9999) read as
   // the missing date instead of overflowing the integer conversions below.
   if (!std::isfinite(value) || value < -693594.0 || value > 2958466.0) value = 0.0;
-  // Whole milliseconds, rounded, so 0.5 s steps of DOS times never show as :59.
+  // The day is the whole number at or below the value, the time of day what lies above it,
+  // before the epoch as after it. Whole milliseconds, rounded, so 0.5 s steps of DOS times
+  // never show as :59.
   const double day_part = std::floor(value);
-  double frac = std::fabs(value - day_part);
-  if (value < 0 && frac != 0) frac = 1.0 - frac;  // negative values carry the time as a fraction away from 0
-  int64_t ms = std::llround(frac * 86400000.0);
+  int64_t ms = std::llround((value - day_part) * 86400000.0);
   int64_t days = static_cast<int64_t>(day_part);
-  if (value < 0 && value != day_part) days = static_cast<int64_t>(std::ceil(value));
-  if (ms >= 86400000) { ms -= 86400000; ++days; }
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    ++days;
+  }
   DateTimeParts p{};
   civil_from_days(days - kEpochOffsetDays, p.year, p.month, p.day);
   const int64_t secs = ms / 1000;

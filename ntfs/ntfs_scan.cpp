@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/date_time.h"
 #include "core/engine_window.h"
@@ -19,7 +20,7 @@ namespace pyralis::ntfs {
 namespace {
 
 constexpr size_t kChunkBytes = 2048;
-constexpr int kMaxPathSteps = 20;
+constexpr int kMaxPathSteps = 255;  // folder levels followed towards the root
 constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;  // low 48 bits of a reference
 constexpr uint8_t kDosNamespace = 2;
 
@@ -100,7 +101,9 @@ int64_t ntfs_time_to_unix(int64_t ticks) {
   int64_t since_1970 = 0;
   if (__builtin_sub_overflow(ticks, 116'444'736'000'000'000LL, &since_1970))
     return INT64_MIN / 10'000'000LL;
-  return since_1970 / 10'000'000LL;
+  // Whole seconds down, so that a time before 1970 keeps its second (and its day).
+  const int64_t seconds = since_1970 / 10'000'000LL;
+  return since_1970 % 10'000'000LL < 0 ? seconds - 1 : seconds;
 }
 
 int get_filenames(FileRecordInfo& info) {
@@ -127,7 +130,7 @@ int get_data_streams(FileRecordInfo& info, NtfsVolume& volume) {
     const Bytes a = *attribute;
     DataStream s;
     s.resident = !attribute_non_resident(a);
-    s.compressed = (attribute_flags(a) & kAttrCompressionMask) != 0;
+    s.compressed = (attribute_flags(a) & kAttrCompressed) != 0;
     s.encrypted = (attribute_flags(a) & kAttrEncrypted) != 0;
     s.name = attribute_name(a);
     if (s.resident) {
@@ -159,26 +162,31 @@ int get_data_streams(FileRecordInfo& info, NtfsVolume& volume) {
 std::string get_path(NtfsVolume& volume, int64_t start) {
   const std::string root = drive_root(volume);
   if (start == kRootDirectory) return root;
+  // A path that cannot be followed to the root (an unreadable or nameless parent, a loop, or
+  // more levels than the bound) starts with "?\" after the drive: never as if complete.
+  const std::string unknown = root + "?\\";
   std::string acc;
   int64_t cur = start;
   std::vector<uint8_t> record;
+  std::unordered_set<int64_t> visited;
   for (int step = 0; step < kMaxPathSteps; ++step) {
+    if (!visited.insert(cur).second) return unknown + acc;  // the parents run in a loop
     const NameCacheEntry* entry = name_cache_find(cur);
     if (entry == nullptr) {
       if (record.empty()) record.assign(volume.mft_record_size, 0);
       if (read_mft_record(volume, cur, record, kPathBuffer, nullptr) != RecordRead::kOk) {
-        return root + "?\\" + acc;  // the chain cannot be followed
+        return unknown + acc;
       }
       ChosenName chosen = choose_file_name(record);
       name_cache_add({cur, chosen.parent, std::move(chosen.name), chosen.found});
       entry = name_cache_find(cur);
     }
-    if (!entry->has_name) return root + "?\\" + acc;  // a parent without a name ends it
+    if (!entry->has_name) return unknown + acc;
     acc = entry->name + "\\" + acc;
     cur = entry->parent;
     if (cur == kRootDirectory) return root + acc;
   }
-  return root + acc;  // the outermost directories are left out
+  return unknown + acc;  // deeper than the bound
 }
 
 void add_found_file(const FileRecordInfo& info) {

@@ -120,8 +120,11 @@ class CliBodyfile : public testing::Test {
 TEST_F(CliBodyfile, LocalDateTimesGoBackToTheSameInstant) {
   for (const char* tz : {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0"}) {
     zone(tz);
-    // Summer and winter instants: the date-time is the local wall clock of that instant.
-    for (int64_t t : {int64_t{1720000000}, int64_t{1705000000}, int64_t{946684800}}) {
+    // Summer and winter instants: the date-time is the local wall clock of that instant;
+    // before 1970 and 1899-12-30 too (1601-01-01 06:00 is the NTFS calendar's first morning,
+    // and -1 is a second like any other).
+    for (int64_t t : {int64_t{1720000000}, int64_t{1705000000}, int64_t{946684800},
+                      int64_t{-11644452000}, int64_t{-1}}) {
       EXPECT_EQ(date_time_to_unix(unix_to_local_date_time(t)), t) << tz << " " << t;
     }
   }
