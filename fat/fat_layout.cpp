@@ -52,6 +52,10 @@ FatBootFields parse_boot_fields(std::span<const uint8_t, 512> s) {
   return f;
 }
 
+bool has_fat32_layout(const FatBootFields& f) {
+  return f.fat_sectors16 == 0 && f.fat_sectors32 != 0;
+}
+
 uint32_t FatLayout::end_of_chain() const {
   switch (kind) {
     case FatKind::kFat12:
@@ -81,11 +85,13 @@ std::optional<FatLayout> make_fat_layout(std::span<const uint8_t, 512> sector,
                                          const std::string& file_system, uint64_t volume_bytes,
                                          std::string* error) {
   if (contains_exfat(file_system)) return fail(error, "exFAT volumes are not supported");
-  const bool fat32 = file_system == "FAT32";
-  if (!fat32 && file_system != "FAT")
+  if (file_system != "FAT32" && file_system != "FAT")
     return fail(error, "the file system \"" + file_system + "\" is neither FAT nor FAT32");
 
   const FatBootFields f = parse_boot_fields(sector);
+  // A 16-bit sectors-per-FAT field of 0 beside a 32-bit one that is not 0 is the FAT32
+  // layout, whatever the cluster count (small volumes formatted as FAT32).
+  const bool fat32 = file_system == "FAT32" || has_fat32_layout(f);
   const std::string bad = "the boot sector gives ";
   if (f.bytes_per_sector < 512 || f.bytes_per_sector > 4096 || !power_of_two(f.bytes_per_sector))
     return fail(error, bad + std::to_string(f.bytes_per_sector) +

@@ -28,6 +28,9 @@ struct FatBootFields {
 
 // Reads the fields from the first 512 bytes of sector 0.
 FatBootFields parse_boot_fields(std::span<const uint8_t, 512> sector);
+// The FAT32 layout (root directory in clusters, 32-bit table): the 16-bit sectors-per-FAT
+// field is 0 and the 32-bit one is not, whatever the cluster count.
+bool has_fat32_layout(const FatBootFields& f);
 
 struct FatLayout {
   FatKind kind = FatKind::kFat16;
@@ -55,7 +58,8 @@ struct FatLayout {
 };
 
 // Checks sector 0 and derives the layout. `file_system` is the volume's file-system name
-// ("FAT" for FAT12/16, "FAT32"); `volume_bytes` is the volume's length (0 when unknown).
+// ("FAT" for FAT12/16, "FAT32"; a boot sector with the FAT32 layout is read as FAT32 under
+// either name); `volume_bytes` is the volume's length (0 when unknown).
 // On failure returns none and puts one sentence naming the bad value into *error.
 std::optional<FatLayout> make_fat_layout(std::span<const uint8_t, 512> sector,
                                          const std::string& file_system, uint64_t volume_bytes,

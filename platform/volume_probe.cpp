@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/byte_loads.h"
+#include "platform/code_page_437.h"
 #include "platform/ntfs_bitmap.h"
 
 namespace pyralis::platform {
@@ -23,16 +24,20 @@ bool has_text(std::span<const uint8_t> s, size_t offset, const char* text) {
   return span_has(s, offset, n) && std::memcmp(s.data() + offset, text, n) == 0;
 }
 
-// An 11-byte directory or BPB name: trailing blanks cut, bytes outside ASCII shown as "?".
+// An 11-byte directory or BPB label: code page 437 like the short names, trailing blanks cut,
+// control bytes shown as "?".
 std::string short_label(std::span<const uint8_t> s, size_t offset) {
-  std::string text;
+  std::string bytes;
   for (size_t i = 0; i < 11 && offset + i < s.size(); ++i) {
     uint8_t c = s[offset + i];
     if (i == 0 && c == 0x05) c = 0xE5;  // 0x05 stands for a leading 0xE5 byte
-    text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    bytes += static_cast<char>(c);
   }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-  return text;
+  while (!bytes.empty() && (bytes.back() == ' ' || bytes.back() == '\0')) bytes.pop_back();
+  for (char& c : bytes) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return cp437_to_utf8(bytes);
 }
 
 BootSectorInfo parse_ntfs(std::span<const uint8_t> s) {
@@ -83,7 +88,8 @@ BootSectorInfo parse_fat(std::span<const uint8_t> s) {
   const uint8_t media = load_u8(s, 0x15);
   const uint32_t total16 = load_u16(s, 0x13), fat16 = load_u16(s, 0x16);
   info.total_sectors = total16 != 0 ? total16 : load_u32(s, 0x20);
-  info.sectors_per_fat = fat16 != 0 ? fat16 : load_u32(s, 0x24);
+  const uint32_t fat32 = load_u32(s, 0x24);
+  info.sectors_per_fat = fat16 != 0 ? fat16 : fat32;
   const uint8_t jump = load_u8(s, 0);
   const bool signature = load_u16(s, 0x1FE) == 0xAA55;
   if (!(jump == 0xEB || jump == 0xE9 || signature)) {
@@ -112,8 +118,12 @@ BootSectorInfo parse_fat(std::span<const uint8_t> s) {
                                                uint64_t{info.fat_count} * info.sectors_per_fat);
   info.first_data_sector = static_cast<uint32_t>(meta);
   info.total_clusters = (info.total_sectors - meta) / info.sectors_per_cluster;
-  // The FAT type follows from the cluster count alone.
-  if (info.total_clusters < 4085)
+  // A 16-bit sectors-per-FAT field of 0 beside a 32-bit one is the FAT32 layout, whatever
+  // the cluster count (as Linux reads it: mkfs.fat -F 32 on small media). Otherwise the
+  // cluster count decides.
+  if (fat16 == 0 && fat32 != 0)
+    info.kind = VolumeKind::kFat32;
+  else if (info.total_clusters < 4085)
     info.kind = VolumeKind::kFat12;
   else if (info.total_clusters < 65525)
     info.kind = VolumeKind::kFat16;

@@ -98,6 +98,29 @@ TEST(VolumeProbe, RootDirectoryLabelWinsOverTheBootSectorLabel) {
   EXPECT_EQ(probe_file(image).label, "BPBLABEL");
 }
 
+TEST(VolumeProbe, SmallFat32AndCodePage437Labels) {
+  TempDir dir;
+  // mkfs.fat -F 32 on 64 MiB with 2 KiB clusters: 32,000 clusters, fewer than FAT16's
+  // limit, yet the FAT32 layout (16-bit sectors-per-FAT field 0), as Linux reads it.
+  const std::string image =
+      test::make_fat_image(dir, "small32", 32, 131072, "-s 4 -n MUNCHEN -i 0BADCAFE");
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat not available";
+  // "MÜNCHEN" in code page 437 (Ü is 0x9A): the boot sector's label and the root's entry.
+  const std::string bytes = test::read_file(image);
+  for (size_t at = bytes.find("MUNCHEN"); at != std::string::npos && at < 4 << 20;
+       at = bytes.find("MUNCHEN", at + 1))
+    patch(image, at + 1, "\x9A");
+  const VolumeDetails d = probe_file(image);
+  EXPECT_EQ(d.file_system, "FAT32");
+  EXPECT_LT(d.total_clusters, 65525u);
+  EXPECT_EQ(d.serial, 0x0BADCAFEu);
+  EXPECT_EQ(d.label, "MÜNCHEN");
+  std::vector<uint8_t> boot(512);
+  const SourceFile file(image, false);
+  ASSERT_TRUE(file.read_at(0, boot.data(), boot.size()));
+  EXPECT_EQ(parse_boot_sector(boot).bpb_label, "MÜNCHEN");
+}
+
 TEST(VolumeProbe, NtfsSampleInsideItsPartition) {
   TempDir dir;
   const std::string disk =
