@@ -4,28 +4,61 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <unordered_set>
+#include <vector>
 
 #include "core/memory_stream.h"
 
 namespace pyralis {
 
 class FatVolume;
+struct FatLayout;
+
+// Where a directory may go on past the end of its chain: right after the clusters a file
+// or a subdirectory took (`clusters` of them from `first`; a deleted file's clusters are
+// rebuilt as the recovery does, a live one's follow the table). Folders grow while files are
+// written into them, so a folder's next cluster usually follows the data written just before.
+struct DirectoryLead {
+  uint32_t first = 0;
+  uint64_t clusters = 1;
+  bool deleted = false;
+};
+
+// What the walk knows, over all its directories, of the clusters past the chains' ends.
+struct PastChainClusters {
+  std::unordered_set<uint32_t> taken;     // read as a directory's start or continuation
+  std::unordered_set<uint32_t> rejected;  // free clusters that hold no directory entries
+};
 
 class DirectoryStream {
  public:
-  // First cluster 0 is the root directory. A directory follows its chain in the table (a
-  // deleted directory's chain is gone, so it yields its first cluster), for at most the
-  // 65536 entries a FAT directory can hold, so that a looping chain ends.
-  DirectoryStream(FatVolume& volume, uint32_t first_cluster);
+  // First cluster 0 is the root directory. A directory follows its chain in the table, for
+  // at most the 65536 entries a FAT directory can hold, so that a looping chain ends. Where
+  // the chain ends (a deleted directory's chain is gone after its first cluster) and the last
+  // cluster read holds no end marker, the directory goes on into the nearest free cluster
+  // that holds plausible directory entries: among the kSearchClusters clusters that follow
+  // the last one, or right after a lead. Without `past`, nothing past the chain is read.
+  DirectoryStream(FatVolume& volume, uint32_t first_cluster, PastChainClusters* past = nullptr);
 
   // Reads the next 32-byte entry; false when no whole entry remains.
   bool Next(std::array<uint8_t, 32>& entry);
 
+  // A place where this directory may go on (see DirectoryLead).
+  void AddLead(const DirectoryLead& lead);
+  // The lead that reaches furthest: the highest of this directory's clusters and its leads
+  // (handed on to the parent, which a subdirectory's content went before).
+  DirectoryLead Reach() const { return reach_; }
+
   static constexpr uint64_t kMaxDirectoryBytes = 65536 * 32;
+  static constexpr uint32_t kSearchClusters = 16384;
 
  private:
   bool Refill();
+  uint32_t FindContinuation();
+  bool TryContinuation(uint32_t x);  // reads x into piece_ when it may continue the directory
+  uint32_t LeadEnd(const DirectoryLead& lead) const;
+  void NoteReach(const DirectoryLead& lead);
 
   FatVolume& volume_;
   TMemoryStream piece_;
@@ -37,6 +70,18 @@ class DirectoryStream {
   uint32_t first_cluster_ = 0;
   uint64_t clusters_left_ = 0;          // bound on the clusters still to read
   std::unordered_set<uint32_t> chain_;  // clusters read so far: a chain that comes back ends
+  PastChainClusters* past_ = nullptr;
+  std::vector<DirectoryLead> leads_;  // not yet looked at
+  std::vector<uint32_t> lead_ends_;   // clusters right after the leads looked at
+  DirectoryLead reach_;
+  bool past_chain_ = false;  // the clusters now come from past the chain's end
+  bool ended_ = false;  // the last cluster read holds an end marker
 };
+
+// True when a cluster that no chain holds looks like the continuation of a directory: every
+// entry a long-name piece or a short entry with a valid name, attributes, dates, times and
+// first cluster, no "." or ".." entry, and after an end marker nothing but zeros. A cluster
+// that starts with the end marker yields nothing and does not count.
+bool plausible_directory_cluster(std::span<const uint8_t> bytes, const FatLayout& layout);
 
 }  // namespace pyralis

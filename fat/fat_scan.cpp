@@ -53,13 +53,14 @@ class Scan {
   int64_t found() const { return found_; }
 
  private:
-  void scan_directory(uint32_t first_cluster, const std::string& path, int depth);
+  DirectoryLead scan_directory(uint32_t first_cluster, const std::string& path, int depth);
   std::string read_long_name(Entry& entry, DirectoryStream& stream);
-  void enter(uint32_t first_cluster, const std::string& path, int depth);
+  DirectoryLead enter(uint32_t first_cluster, const std::string& path, int depth);
   void append_record(const Entry& entry, const std::string& name, const std::string& path);
 
   FatVolume& volume_;
   std::unordered_set<uint32_t> visited_;
+  PastChainClusters past_chain_;
   int64_t found_ = 0;
   int64_t gauge_ = 0;
   int64_t gauge_max_ = 0;
@@ -77,24 +78,29 @@ void Scan::Run(const std::string& root_path) {
   scan_directory(0, root_path, 0);
 }
 
-void Scan::enter(uint32_t first_cluster, const std::string& path, int depth) {
+DirectoryLead Scan::enter(uint32_t first_cluster, const std::string& path, int depth) {
+  const DirectoryLead itself{first_cluster, 1, false};
   // A cluster that reads as negative (signed 32-bit) means the root, like 0.
-  if (static_cast<int32_t>(first_cluster) <= 0) return;
-  if (!visited_.insert(first_cluster).second) return;  // a loop, or walked already
+  if (static_cast<int32_t>(first_cluster) <= 0) return itself;
+  // A loop, or walked already (as a directory's start or as the continuation of one).
+  if (past_chain_.taken.count(first_cluster) != 0 || !visited_.insert(first_cluster).second)
+    return itself;
+  past_chain_.taken.insert(first_cluster);
   if (depth > kMaxDirectoryDepth) {
     if (!depth_reported_)
       Window().LogLine("Directories deeper than " + std::to_string(kMaxDirectoryDepth) +
                        " levels were not scanned (first at " + path + ").");
     depth_reported_ = true;
-    return;
+    return itself;
   }
-  scan_directory(first_cluster, path, depth);
+  return scan_directory(first_cluster, path, depth);
 }
 
-void Scan::scan_directory(uint32_t first_cluster, const std::string& path, int depth) {
+DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& path, int depth) {
   gauge_ = std::min(gauge_ + 1, gauge_max_);
   Window().SetGaugeProgress(gauge_);
-  DirectoryStream stream(volume_, first_cluster);
+  DirectoryStream stream(volume_, first_cluster, &past_chain_);
+  const uint64_t cluster_size = volume_.layout().cluster_size;
   Entry entry;
   do {
     Window().ProcessMessages();
@@ -107,13 +113,18 @@ void Scan::scan_directory(uint32_t first_cluster, const std::string& path, int d
     if (has_forbidden_name_character(name) || (attr & 0xC0) != 0) break;
     const uint8_t first = entry[FatDirEntry::kName];
     if (first == '.') continue;
+    const uint32_t cluster = entry_first_cluster(entry);
+    const uint32_t size = entry32(entry, FatDirEntry::kSize);
     if ((attr & FatDirEntry::kDirectory) && !(attr & FatDirEntry::kLabel)) {
-      enter(entry_first_cluster(entry), path + "\\" + name, depth + 1);
-    } else if (!(attr & (FatDirEntry::kDirectory | FatDirEntry::kLabel)) && !name.empty() &&
-               first == FatDirEntry::kDeleted && entry32(entry, FatDirEntry::kSize) != 0) {
-      append_record(entry, name, path);
+      // The subdirectory's content was written before whatever this directory holds next.
+      stream.AddLead(enter(cluster, path + "\\" + name, depth + 1));
+    } else if (!(attr & (FatDirEntry::kDirectory | FatDirEntry::kLabel))) {
+      const bool deleted = first == FatDirEntry::kDeleted;
+      if (size != 0) stream.AddLead({cluster, (size + cluster_size - 1) / cluster_size, deleted});
+      if (!name.empty() && deleted && size != 0) append_record(entry, name, path);
     }
   } while (ScanActive);
+  return stream.Reach();
 }
 
 std::string Scan::read_long_name(Entry& entry, DirectoryStream& stream) {
