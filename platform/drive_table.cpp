@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +110,16 @@ void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<
   letters.push_back(letter);
 }
 
+// A block device's size from sysfs (in 512-byte units there), readable without opening it;
+// 0 when unknown.
+uint64_t sysfs_size(const std::string& device) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+  const std::string folder = sysfs_block_folder(st.st_rdev);
+  const std::string sectors = folder.empty() ? "" : read_text_file(folder + "/size");
+  return sectors.empty() ? 0 : std::strtoull(sectors.c_str(), nullptr, 10) * 512;
+}
+
 // Whether a machine device that cannot be opened should still be listed: udev's record of
 // it (readable by anyone) says it holds FAT, exFAT or NTFS, or there is no record to tell by.
 // A whole disk with a partition table is left to its partitions.
@@ -143,6 +154,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   base.block_device = file.is_block_device();
   if (!file.is_open()) {
     if (only_volumes && !may_hold_volume(path, skip_partitioned)) return;
+    base.length = sysfs_size(path);
     base.problem = open_problem_text(path, file.open_errno(), file.is_block_device());
     add_entry(base, std::nullopt, letters);
     return;
@@ -252,7 +264,7 @@ bool attach_source_fd(char letter, int fd) {
   s.block_device = file.is_block_device();
   struct stat st {};
   if (::fstat(file.fd(), &st) == 0) e->type = source_type(st);
-  if (s.offset == 0 && (s.length == 0 || s.length > file.length())) s.length = file.length();
+  if (s.offset == 0 && file.length() > 0) s.length = file.length();
   e->details = probe_source_volume(file, s.offset, s.length);
   return true;
 }

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/drive_sources.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -170,9 +173,13 @@ void DriveSources::OpenImageOrDevice() {
 bool DriveSources::OpenForScan(char letter) {
   const platform::Drive* drive = platform::find_drive(letter);
   const auto it = udisks_drives().find(upper(letter));
-  if (!drive || it == udisks_drives().end() || drive->source.descriptor ||
-      drive->source.problem.empty())
+  if (!drive || it == udisks_drives().end() || drive->source.descriptor) return true;
+  // The daemon is asked only when the program cannot open the device itself.
+  const int own = ::open(drive->source.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (own >= 0) {
+    ::close(own);
     return true;
+  }
   if (opening_) return false;  // a password dialog is already up
   opening_ = true;
   QDBusUnixFileDescriptor fd;
