@@ -164,6 +164,7 @@ void DriveSources::OpenImageOrDevice() {
   QFileDialog dialog(&form_, QStringLiteral("Open image or device"), QDir::homePath());
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setFilter(dialog.filter() | QDir::System);  // device files show when browsing /dev
   dialog.setNameFilters({QStringLiteral("All files (*)"),
                          QStringLiteral("Disk images (*.img *.ima *.dd *.raw *.bin *.iso)")});
   dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Image or device:"));
