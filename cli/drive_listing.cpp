@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/drive_table.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -31,7 +32,8 @@ Grid drives_grid(bool human) {
   grid.columns = {{"Drive"},      {"Type"},
                   {"FileSystem"}, {"Label"},
                   {"Serial"},     {"Size", ColumnKind::Number, true},
-                  {"Source"},     {"Offset", ColumnKind::Number, true}};
+                  {"Source"},     {"Offset", ColumnKind::Number, true},
+                  {"Problem"}};
   for (const platform::Drive& drive : platform::drives()) {
     const TMediaIdentifier media = GetMediaIdentifier(drive.letter);
     char serial[16] = "";
@@ -43,7 +45,8 @@ Grid drives_grid(bool human) {
                          drive_type_name(GetDriveTypeCode(drive.letter)), media.FileSystem,
                          media.VolumeName, serial,
                          human ? size_to_text(length) : std::to_string(length), drive.source.path,
-                         std::to_string(drive.source.offset)});
+                         std::to_string(drive.source.offset),
+                         platform::drive_problem(drive.letter)});
   }
   return grid;
 }

@@ -5,7 +5,8 @@
 
 namespace pyralis::cli {
 
-// Columns: Drive, Type, FileSystem, Label, Serial, Size, Source, Offset. `human` shows the
+// Columns: Drive, Type, FileSystem, Label, Serial, Size, Source, Offset, Problem (why the
+// drive cannot be read, empty when nothing is known to be wrong). `human` shows the
 // size as size_to_text, otherwise as a byte count.
 Grid drives_grid(bool human);
 

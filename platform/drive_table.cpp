@@ -3,9 +3,11 @@
 #include <blkid.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +25,7 @@ struct Entry {
   uint32_t type = 0;
   std::optional<VolumeDetails> details;  // probed once, then kept
   std::string last_error;                // reason of the last failed transfer
+  bool removed = false;                  // detached: kept only so its letter stays taken
 };
 
 // A deque keeps the addresses handed out by find_drive valid while drives are added.
@@ -51,19 +54,20 @@ std::string read_text_file(const std::string& path) {
   return text;
 }
 
-uint32_t source_type(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return 0;
+uint32_t source_type(const struct stat& st) {
   if (S_ISREG(st.st_mode)) return 3;
   if (S_ISBLK(st.st_mode)) return drive_type_from_sysfs(sysfs_block_folder(st.st_rdev));
   return 0;
 }
 
+uint32_t source_type(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? source_type(st) : 0;
+}
+
 // NTFS keeps its label in a file of its own; libblkid knows where to find it.
-std::string blkid_label(const std::string& path, uint64_t offset, uint64_t length) {
+std::string blkid_label(int fd, uint64_t offset, uint64_t length) {
   std::string label;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return label;
   if (blkid_probe probe = blkid_new_probe()) {
     if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset),
                                static_cast<blkid_loff_t>(length)) == 0) {
@@ -77,18 +81,21 @@ std::string blkid_label(const std::string& path, uint64_t offset, uint64_t lengt
     }
     blkid_free_probe(probe);
   }
-  ::close(fd);
   return label;
 }
 
-VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path, uint64_t offset,
-                                  uint64_t length) {
+VolumeDetails probe_source_volume(const SourceFile& file, uint64_t offset, uint64_t length) {
   const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
     return file.read_at(offset + at, buffer, size);
   };
   VolumeDetails details = probe_volume(read, length);
-  if (details.file_system == "NTFS") details.label = blkid_label(path, offset, length);
+  if (details.file_system == "NTFS") details.label = blkid_label(file.fd(), offset, length);
   return details;
+}
+
+// Opens the source for one transfer or probe: a duplicate of its descriptor when it has one.
+SourceFile open_source(const Source& s, bool write) {
+  return s.descriptor ? SourceFile(*s.descriptor) : SourceFile(s.path, write);
 }
 
 void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters) {
@@ -103,6 +110,40 @@ void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<
   letters.push_back(letter);
 }
 
+// A block device's size from sysfs (in 512-byte units there), readable without opening it;
+// 0 when unknown.
+uint64_t sysfs_size(const std::string& device) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+  const std::string folder = sysfs_block_folder(st.st_rdev);
+  const std::string sectors = folder.empty() ? "" : read_text_file(folder + "/size");
+  return sectors.empty() ? 0 : std::strtoull(sectors.c_str(), nullptr, 10) * 512;
+}
+
+// Whether a machine device that cannot be opened should still be listed: udev's record of
+// it (readable by anyone) says it holds FAT, exFAT or NTFS, or there is no record to tell by.
+// A whole disk with a partition table is left to its partitions.
+bool may_hold_volume(const std::string& device, bool whole_disk) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  std::ifstream record("/run/udev/data/b" + std::to_string(major(st.st_rdev)) + ":" +
+                       std::to_string(minor(st.st_rdev)));
+  if (record.is_open()) {
+    for (std::string line; std::getline(record, line);) {
+      if (line == "E:ID_FS_TYPE=vfat" || line == "E:ID_FS_TYPE=exfat" ||
+          line == "E:ID_FS_TYPE=ntfs")
+        return true;
+    }
+    return false;
+  }
+  if (!whole_disk) return true;
+  const std::string name = std::filesystem::path(device).filename().string();
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator("/sys/class/block/" + name, ec))
+    if (std::filesystem::exists(item.path() / "partition")) return false;
+  return true;
+}
+
 // Adds the drives of one path: its partitions holding FAT/NTFS, or the bare volume, or a
 // drive with a problem text. With `only_volumes`, adds nothing unless a volume was found.
 void attach_path(const std::string& path, bool only_volumes, bool skip_partitioned,
@@ -112,7 +153,8 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   const SourceFile file(path, false);
   base.block_device = file.is_block_device();
   if (!file.is_open()) {
-    if (only_volumes) return;
+    if (only_volumes && !may_hold_volume(path, skip_partitioned)) return;
+    base.length = sysfs_size(path);
     base.problem = open_problem_text(path, file.open_errno(), file.is_block_device());
     add_entry(base, std::nullopt, letters);
     return;
@@ -125,7 +167,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     add_entry(base, std::nullopt, letters);
     return;
   }
-  VolumeDetails whole = probe_source_volume(file, path, 0, base.length);
+  VolumeDetails whole = probe_source_volume(file, 0, base.length);
   if (!whole.file_system.empty()) {
     add_entry(base, whole, letters);
     return;
@@ -136,7 +178,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   if (skip_partitioned && !partitions.partitions.empty()) return;
   bool found = false;
   for (const PartitionEntry& p : partitions.partitions) {
-    VolumeDetails details = probe_source_volume(file, path, p.offset, p.length);
+    VolumeDetails details = probe_source_volume(file, p.offset, p.length);
     if (details.file_system.empty()) continue;
     Source source = base;
     source.offset = p.offset;
@@ -161,8 +203,9 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
 
 bool already_attached(const std::string& path) {
   struct stat wanted {};
-  if (::stat(path.c_str(), &wanted) != 0) return false;
+  if (::stat(path.c_str(), &wanted) != 0) wanted.st_mode = 0;
   for (const Entry& e : table) {
+    if (e.removed) continue;
     struct stat st {};
     if (e.drive.source.path == path) return true;
     if (S_ISBLK(wanted.st_mode) && ::stat(e.drive.source.path.c_str(), &st) == 0 &&
@@ -208,16 +251,49 @@ void reset_drive_table() {
   table.clear();
 }
 
+bool attach_source_fd(char letter, int fd) {
+  SharedDescriptor descriptor = share_descriptor(fd);
+  const std::lock_guard lock(table_mutex);
+  Entry* e = entry_for(letter);
+  if (!e || e->removed || !descriptor) return false;
+  Source& s = e->drive.source;
+  s.descriptor = std::move(descriptor);
+  s.problem.clear();
+  e->last_error.clear();
+  const SourceFile file(*s.descriptor);
+  s.block_device = file.is_block_device();
+  struct stat st {};
+  if (::fstat(file.fd(), &st) == 0) e->type = source_type(st);
+  if (s.offset == 0 && file.length() > 0) s.length = file.length();
+  e->details = probe_source_volume(file, s.offset, s.length);
+  return true;
+}
+
+void detach_drive(char letter) {
+  const std::lock_guard lock(table_mutex);
+  if (Entry* e = entry_for(letter)) {
+    e->removed = true;
+    e->drive.source.descriptor.reset();
+    e->drive.source.problem = e->drive.source.path + " was removed";
+  }
+}
+
+bool is_attached(const std::string& path) {
+  const std::lock_guard lock(table_mutex);
+  return already_attached(path);
+}
+
 const Drive* find_drive(char letter) {
   const std::lock_guard lock(table_mutex);
   const Entry* e = entry_for(letter);
-  return e ? &e->drive : nullptr;
+  return e && !e->removed ? &e->drive : nullptr;
 }
 
 std::vector<Drive> drives() {
   const std::lock_guard lock(table_mutex);
   std::vector<Drive> list;
-  for (const Entry& e : table) list.push_back(e.drive);
+  for (const Entry& e : table)
+    if (!e.removed) list.push_back(e.drive);
   return list;
 }
 
@@ -227,9 +303,9 @@ std::optional<VolumeDetails> volume_details(char letter) {
   if (!e) return std::nullopt;
   if (!e->details) {
     const Source& s = e->drive.source;
-    const SourceFile file(s.path, false);
+    const SourceFile file = open_source(s, false);
     if (file.is_open()) {
-      e->details = probe_source_volume(file, s.path, s.offset, s.length);
+      e->details = probe_source_volume(file, s.offset, s.length);
     } else {
       e->details = VolumeDetails{};
       e->details->problem = open_problem_text(s.path, file.open_errno(), file.is_block_device());
@@ -247,7 +323,8 @@ uint32_t drive_type(char letter) {
 uint32_t logical_drives_mask() {
   const std::lock_guard lock(table_mutex);
   uint32_t mask = 0;
-  for (const Entry& e : table) mask |= 1u << (e.drive.letter - 'A');
+  for (const Entry& e : table)
+    if (!e.removed) mask |= 1u << (e.drive.letter - 'A');
   return mask;
 }
 
@@ -258,8 +335,12 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
   Source source;
   {
     const std::lock_guard lock(table_mutex);
-    const Entry* e = entry_for(letter);
+    Entry* e = entry_for(letter);
     if (!e) return false;
+    if (e->removed) {
+      e->last_error = e->drive.source.problem;
+      return false;
+    }
     source = e->drive.source;
   }
   // Requests past the volume's end fail without being a fault of the drive; only open and
@@ -268,7 +349,7 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
   bool ok = false;
   if (offset <= source.length) {
     const size_t inside = static_cast<size_t>(std::min<uint64_t>(size, source.length - offset));
-    const SourceFile file(source.path, write);
+    const SourceFile file = open_source(source, write);
     int err = 0;
     if (!file.is_open()) {
       error = open_problem_text(source.path, file.open_errno(), file.is_block_device());

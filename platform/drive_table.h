@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/source_file.h"
+
 namespace pyralis::platform {
 
 struct Source {
@@ -21,6 +23,9 @@ struct Source {
   bool block_device = false;
   int partition = 0;         // 1-based partition number, 0 for a bare volume
   std::string problem;       // why the source cannot be read (missing, permission...), or empty
+  // Set when the source is read through a descriptor handed over by someone else (a daemon
+  // that opened the device for a user who may not); `path` then only names it.
+  SharedDescriptor descriptor;
 };
 
 struct Drive {
@@ -31,8 +36,19 @@ struct Drive {
 // Attaches the given image files / block devices; returns the upper-case letters given out,
 // in order. A path that cannot be opened still gets a letter, with Source::problem set.
 std::vector<char> attach_sources(const std::vector<std::string>& paths);
-// Attaches the machine's block devices that hold FAT or NTFS (after the given paths).
+// Attaches the machine's block devices that hold FAT or NTFS (after the given paths). A
+// device that cannot be opened is attached with its reason when udev's record says it holds
+// FAT, exFAT or NTFS, or when there is no record to tell.
 std::vector<char> attach_machine_volumes();
+// Makes an already open descriptor the source of the drive behind `letter`: transfers read
+// through a duplicate of it from then on, and the volume is probed again through it. The
+// caller keeps `fd`. False when the letter has no drive or `fd` cannot be duplicated.
+bool attach_source_fd(char letter, int fd);
+// The device behind `letter` went away: the letter leaves the listing (it is not given out
+// again) and every later transfer on it fails with the reason "<path> was removed".
+void detach_drive(char letter);
+// True when `path` (or the same block device under another name) already has a drive.
+bool is_attached(const std::string& path);
 // Forgets every attached drive (tests).
 void reset_drive_table();
 // The drive behind `letter` (either case), or nullptr.

@@ -19,6 +19,19 @@ SourceFile::SourceFile(const std::string& path, bool writable) {
     block_device_ = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
     return;
   }
+  learn_length();
+}
+
+SourceFile::SourceFile(int fd) {
+  fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) {
+    open_errno_ = errno;
+    return;
+  }
+  learn_length();
+}
+
+void SourceFile::learn_length() {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return;
   if (S_ISBLK(st.st_mode)) {
@@ -72,6 +85,15 @@ bool SourceFile::write_at(uint64_t offset, const void* buffer, size_t size, size
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   return transfer_all(fd_, offset, size, done, error, [&](size_t moved, off_t at) {
     return ::pwrite(fd_, bytes + moved, size - moved, at);
+  });
+}
+
+SharedDescriptor share_descriptor(int fd) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return nullptr;
+  return SharedDescriptor(new int(copy), [](const int* held) {
+    ::close(*held);
+    delete held;
   });
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace pyralis::platform {
@@ -17,6 +18,9 @@ using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
 class SourceFile {
  public:
   SourceFile(const std::string& path, bool writable);
+  // Reads through a duplicate of `fd`, a descriptor someone else opened (the caller keeps
+  // its own); writing through it is whatever `fd` allows.
+  explicit SourceFile(int fd);
   ~SourceFile();
   SourceFile(const SourceFile&) = delete;
   SourceFile& operator=(const SourceFile&) = delete;
@@ -26,6 +30,7 @@ class SourceFile {
   bool is_block_device() const { return block_device_; }
   // Length in bytes: the file size, or the device size for a block device; 0 when unknown.
   uint64_t length() const { return length_; }
+  int fd() const { return fd_; }
 
   // Transfers exactly `size` bytes at `offset` (retrying short transfers and EINTR); on
   // failure returns false with the bytes moved so far in *done and errno in *error (0 when
@@ -36,11 +41,18 @@ class SourceFile {
                 int* error = nullptr) const;
 
  private:
+  void learn_length();
+
   int fd_ = -1;
   int open_errno_ = 0;
   bool block_device_ = false;
   uint64_t length_ = 0;
 };
+
+// A descriptor shared by every copy of a source; closed when the last copy goes.
+using SharedDescriptor = std::shared_ptr<const int>;
+// Takes a duplicate of `fd` (close-on-exec); null when it cannot be duplicated.
+SharedDescriptor share_descriptor(int fd);
 
 // The system's text for `error` (strerror), e.g. "Permission denied".
 std::string error_text(int error);

@@ -18,6 +18,7 @@
 #include "rawdisk/raw_disk_access.h"
 #include "ui/about_box.h"
 #include "ui/browse_for_folder.h"
+#include "ui/drive_sources.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -359,6 +360,17 @@ void TMainForm::FillDriveTree() {
     node->setIcon(0, images[image]);
     node->setToolTip(0, node->text(0));
     node->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<int>(lower)));
+    describe_drive_node(*node, drive);
+  }
+}
+
+void TMainForm::RefreshDriveTree() {
+  const QSignalBlocker hold(DriveTreeView);
+  FillDriveTree();
+  SelectDriveNode(SelectedDrive);
+  if (DriveTreeView->currentItem() == nullptr && !busy_) {
+    SelectedDrive = 0;
+    Scan1->setText(QStringLiteral("&Scan"));
   }
 }
 
@@ -448,6 +460,7 @@ TProgramWindows create_program_windows() {
   windows.SearchForm = new TSearchForm(main);
   windows.WaitForm = new TWaitForm(main);
   main->AttachDialogs(windows.AboutBox, windows.SearchForm, windows.WaitForm);
+  new DriveSources(*main);
   return windows;
 }
 

@@ -54,6 +54,11 @@ class TMainForm : public QMainWindow {
   // Yes/No question asked then.
   std::function<bool(const std::string& folder, char letter)> SameDriveCheck;
   std::function<QMessageBox::StandardButton(const QString& question)> AskYesNo;
+  // Run by Scan before it starts; false stops it (a drive that could not be opened).
+  std::function<bool(char letter)> BeforeScan;
+  // Fills the tree again from the drive table, keeping the chosen drive when it is still there.
+  void RefreshDriveTree();
+  void SelectDriveNode(char letter);
 
   QToolBar* MainToolBar;
   QToolButton* ToolButton1;
@@ -120,7 +125,6 @@ class TMainForm : public QMainWindow {
   // Column 0 takes the width the other columns leave, less 15 pixels per scan, and never
   // less than 100 pixels.
   void FitFileColumn();
-  void SelectDriveNode(char letter);
 
   TVersionInfoReader* version_reader_;
   FoundFilesModel* model_;

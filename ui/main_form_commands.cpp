@@ -60,6 +60,7 @@ void TMainForm::Scan1Click() {
     Log(kChooseDrive);
     return;
   }
+  if (BeforeScan && !BeforeScan(SelectedDrive)) return;
   BusyScope busy(*this);
   const char letter = SelectedDrive;
   scanned_drive_ = letter;

@@ -241,7 +241,7 @@ TEST_F(CliOnFat16, DriveTableNamesTheImages) {
   ASSERT_EQ(run.status, 0) << run.err;
   const auto lines = run.out_lines();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Drive\tType\tFileSystem\tLabel\tSerial\tSize\tSource\tOffset");
+  EXPECT_EQ(lines[0], "Drive\tType\tFileSystem\tLabel\tSerial\tSize\tSource\tOffset\tProblem");
   const auto c = split(lines[1], '\t'), d = split(lines[2], '\t');
   EXPECT_EQ(c[0], "C:");
   EXPECT_EQ(c[2], "FAT");

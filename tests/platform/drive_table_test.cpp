@@ -231,6 +231,31 @@ TEST_F(DriveTable, BlockDeviceThatCannotBeOpenedNamesTheReason) {
   EXPECT_FALSE(read_volume('C', 0, &byte, 1));
 }
 
+// A device the user may not open, read through a descriptor a daemon handed over; pulled
+// later, its reads fail and its letter is not given out again.
+TEST_F(DriveTable, DescriptorSourceReadsUntilTheDriveIsDetached) {
+  TempDir dir;
+  const std::string image = test::make_fat_image(dir, "stick.img", 16, 40960, "-n HANDED");
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat missing";
+  ASSERT_EQ(attach_sources({dir.file("no-such-device")}), std::vector<char>{'C'});
+  EXPECT_FALSE(attach_source_fd('D', 0));
+  const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(attach_source_fd('C', fd));
+  ::close(fd);  // the drive keeps its own duplicate
+  EXPECT_EQ(drive_problem('C'), "");
+  EXPECT_EQ(volume_details('C')->label, "HANDED");
+  EXPECT_EQ(drive_type('C'), 3u);
+  EXPECT_EQ(read_drive('C', 40960 * 512 - 4096, 4096), test::file_bytes(image, 40960 * 512 - 4096, 4096));
+
+  detach_drive('C');
+  EXPECT_EQ(read_drive('C', 0, 512), "");
+  EXPECT_NE(drive_problem('C').find("was removed"), std::string::npos) << drive_problem('C');
+  EXPECT_EQ(find_drive('C'), nullptr);
+  EXPECT_TRUE(drives().empty());
+  EXPECT_EQ(attach_sources({image}), std::vector<char>{'D'});
+}
+
 TEST(OpenProblemText, NamesThePrivilegeOnlyForBlockDevices) {
   EXPECT_NE(open_problem_text("/dev/sdz", EACCES, true).find("'disk' group"), std::string::npos);
   EXPECT_EQ(open_problem_text("/x.img", EACCES, false), "cannot open /x.img: Permission denied");
