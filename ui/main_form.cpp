@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -113,7 +114,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   top_layout->setContentsMargins(0, 0, 0, 0);
   top_layout->setSpacing(0);
   top_layout->addWidget(BuildAdvPanel());
-  top_layout->addWidget(BuildListView(), 1);
+  top_layout->addWidget(BuildFindBar());
+  top_layout->addWidget(BuildListArea(), 1);
   right_layout->addWidget(top_panel, 1);
   right_layout->addWidget(BuildBottomPanel());
   Splitter->addWidget(RightPanel);
@@ -123,6 +125,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(main_panel);
 
   FormCreate();
+  RestoreSettings();
 }
 
 TMainForm::~TMainForm() {
@@ -144,6 +147,7 @@ void TMainForm::BuildMenus() {
   Unerase1 = file->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
   file->addSeparator();
   Exit1 = file->addAction(svg_icon(QStringLiteral("exit")), QStringLiteral("&Exit"));
+  BuildViewMenu();
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   ContensIndex1 =
       help->addAction(svg_icon(QStringLiteral("help")), QStringLiteral("Contens and index"));
@@ -201,7 +205,7 @@ void TMainForm::BuildStatusBar() {
   const QString texts[2] = {QStringLiteral("Version"), QStringLiteral("Files: 0")};
   for (int i = 0; i < 2; ++i) {
     StatusPanels[i] = new QLabel(texts[i], bar);
-    StatusPanels[i]->setFixedWidth(100);
+    StatusPanels[i]->setMinimumWidth(100);
     StatusPanels[i]->setFrameShape(QFrame::Panel);
     StatusPanels[i]->setFrameShadow(QFrame::Sunken);
     bar->addWidget(StatusPanels[i]);
@@ -273,7 +277,9 @@ QWidget* TMainForm::BuildAdvPanel() {
 QWidget* TMainForm::BuildListView() {
   ListView = new QTreeView;
   ListView->setObjectName(QStringLiteral("ListView"));
-  ListView->setModel(model_);
+  filter_ = new FoundFilesFilter(this);
+  filter_->setSourceModel(model_);
+  ListView->setModel(filter_);
   ListView->setRootIsDecorated(false);
   ListView->setItemsExpandable(false);
   ListView->setUniformRowHeights(true);
@@ -292,11 +298,19 @@ QWidget* TMainForm::BuildListView() {
   // The date columns are never narrower than a whole date in the desktop's font.
   const int date_width =
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
+  const int status_width =
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Overwritten")) + 18;
   for (int c = 1; c < kListColumns; ++c) {
     int width = FoundFilesModel::DefaultWidth(c);
     if (c == 4 || c == 5) width = std::max(width, date_width);
+    if (c == 2) width = std::max(width, status_width);
     header->resizeSection(c, width);
   }
+  // Sector and Inode are hidden until the header's menu shows them.
+  header->setSectionHidden(6, true);
+  header->setSectionHidden(7, true);
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, &TMainForm::ShowColumnsMenu);
   ListView->viewport()->installEventFilter(this);
   connect(header, &QHeaderView::sectionClicked, this, &TMainForm::ListViewColumnClick);
   connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -327,6 +341,7 @@ QWidget* TMainForm::BuildBottomPanel() {
   LogMemo = new QPlainTextEdit(BottomPanel);
   LogMemo->setObjectName(QStringLiteral("LogMemo"));
   LogMemo->setReadOnly(true);
+  AddUneraseOptions(row);
   layout->addLayout(row);
   layout->addWidget(LogMemo, 1);
   connect(BrowseBitBtn, &QPushButton::clicked, this, &TMainForm::BrowseBitBtnClick);
@@ -386,7 +401,9 @@ void TMainForm::DriveTreeViewChange(QTreeWidgetItem* node) {
 }
 
 void TMainForm::BrowseBitBtnClick() {
-  const QString initial = QString::fromStdString(platform::documents_folder());
+  const QString initial = QDir(SaveEdit->text()).exists()
+                              ? SaveEdit->text()
+                              : QString::fromStdString(platform::documents_folder());
   QString chosen;
   if (browse_for_folder(QStringLiteral("Select a folder"), initial, chosen))
     SaveEdit->setText(destination_text(chosen));
@@ -402,8 +419,10 @@ void TMainForm::FitFileColumn() {
   QHeaderView* header = ListView->header();
   int others = 0;
   for (int c = 1; c < kListColumns; ++c) others += header->sectionSize(c);
-  const int width = ListView->viewport()->width() - others - file_column_narrowing_;
-  header->resizeSection(0, std::max(100, width));
+  const int rest = ListView->viewport()->width() - others;
+  const int content = std::min(static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0),
+                               2 * ListView->viewport()->width() / 3);
+  header->resizeSection(0, std::max({100, rest, content}));
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {

@@ -98,8 +98,8 @@ void TMainForm::Scan1Click() {
     Log(ScanActive ? QStringLiteral("End scan") : QStringLiteral("Process interrupted"));
 
   model_->SetRowCount(FoundFiles.Count());
-  file_column_narrowing_ += 15;
   FitFileColumn();
+  ShowFilesCount();
 
   ListView->setUpdatesEnabled(true);
   search_form_->hide();
@@ -129,13 +129,16 @@ void TMainForm::Unerase1Click() {
   QModelIndexList selected = ListView->selectionModel()->selectedRows();
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  RestoreDates = RestoreDatesCheck->isChecked();
   for (const QModelIndex& row : selected) {
     int result = 0;
+    const std::string row_folder = RowFolder(filter_->RecordRow(row), folder);
+    if (row_folder.empty()) continue;
     try {
-      result = undelete_found_file(letter, row.row(), folder);
+      result = undelete_found_file(letter, filter_->RecordRow(row), row_folder);
     } catch (...) {
       Log(QStringLiteral("Could not recover %1: %2")
-              .arg(QString::fromStdString(FoundFiles[row.row()].Name),
+              .arg(QString::fromStdString(FoundFiles[filter_->RecordRow(row)].Name),
                    error_text(std::current_exception())));
     }
     if (result > 0)
@@ -145,6 +148,7 @@ void TMainForm::Unerase1Click() {
 
   RecoveryActive = false;
   wait_form_->hide();
+  if (!selected.isEmpty()) OfferOpenFolder(QString::fromStdString(folder));
 }
 
 void TMainForm::ListViewSelectItem() {
@@ -154,7 +158,8 @@ void TMainForm::ListViewSelectItem() {
 
 void TMainForm::ListViewColumnClick(int column) {
   if (busy_) return;
-  model_->SortByColumn(column);
+  // The catalogue itself is re-ordered; a filter then picks its rows again.
+  if (model_->SortByColumn(column) && filter_->Filter().Active()) filter_->invalidate();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -167,6 +172,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
   if (search_form_) search_form_->hide();
   if (wait_form_) wait_form_->hide();
+  SaveSettings();
   event->accept();
 }
 

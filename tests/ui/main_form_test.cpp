@@ -72,12 +72,14 @@ class MainFormTest : public QObject {
   }
   void select_rows(int first, int last) {
     auto* selection = form().ListView->selectionModel();
-    selection->select(QItemSelection(form().Model().index(first, 0), form().Model().index(last, 7)),
+    const QAbstractItemModel* rows = form().ListView->model();
+    selection->select(QItemSelection(rows->index(first, 0), rows->index(last, 7)),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
 
  private slots:
   void initTestCase() {
+    QStandardPaths::setTestModeEnabled(true);  // remembered settings stay out of the user's
     if (!test::have_program("mkfs.fat") || !test::have_program("mcopy"))
       QSKIP("mkfs.fat / mtools missing");
     dir_ = std::make_unique<TempDir>();
@@ -152,7 +154,8 @@ class MainFormTest : public QObject {
     QCOMPARE(form().ScannedDrive(), 'c');
     QVERIFY(!windows_.SearchForm->isVisible());
     QVERIFY(!form().Busy());
-    QCOMPARE(form().ListView->header()->sectionSize(0), std::max(100, file_width - 15));
+    // The File column never narrows from scan to scan.
+    QVERIFY(form().ListView->header()->sectionSize(0) >= std::max(100, file_width));
     // Unerase stays off until the user touches the selection.
     QVERIFY(!form().ToolButton2->isEnabled());
     select_rows(0, 0);
