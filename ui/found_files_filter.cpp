@@ -28,13 +28,6 @@ constexpr std::string_view kKindExtensions[kFileKinds - 1] = {
 constexpr const char* kKindCaptions[kFileKinds] = {"Pictures", "Documents", "Audio",
                                                    "Video",    "Archives",  "Other"};
 
-// Lower-case ASCII letters; other bytes as they are.
-std::string lower_ascii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
 bool is_ascii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -42,10 +35,60 @@ bool is_ascii(const std::string& text) {
 
 // Whether `needle` (lower-case ASCII) stands in `text`, ASCII letters of any case.
 bool contains_ascii_no_case(std::string_view text, std::string_view needle) {
-  return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
-                     [](char a, char b) {
-                       return std::tolower(static_cast<unsigned char>(a)) == b;
-                     }) != text.end();
+  if (needle.size() > text.size()) return false;
+  const char first = needle[0];
+  const char first_upper = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+  for (size_t at = 0; at + needle.size() <= text.size(); ++at) {
+    if (text[at] != first && text[at] != first_upper) continue;
+    size_t i = 1;
+    while (i < needle.size() &&
+           std::tolower(static_cast<unsigned char>(text[at + i])) == needle[i])
+      ++i;
+    if (i == needle.size()) return true;
+  }
+  return false;
+}
+
+// Whether `text` as a whole matches the lower-case ASCII `pattern`: "*" any run, "?" one
+// character (a whole UTF-8 sequence), ASCII letters of any case. The last "*" is retried
+// on a mismatch, which is enough for a glob: no deeper backtracking is ever needed.
+bool glob_ascii_no_case(std::string_view text, std::string_view pattern) {
+  size_t t = 0, p = 0, star = std::string_view::npos, resume = 0;
+  auto next_char = [&text](size_t at) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    return at;
+  };
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' ||
+                std::tolower(static_cast<unsigned char>(text[t])) == pattern[p])) {
+      t = pattern[p] == '?' ? next_char(t) : t + 1;
+      ++p;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = resume = next_char(resume);
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// The glob against each "\"-separated folder of `path`.
+bool any_folder_matches(std::string_view path, std::string_view pattern) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start && glob_ascii_no_case(path.substr(start, end - start), pattern)) return true;
+    start = end + 1;
+  }
+  return false;
 }
 
 // "*" any run, "?" one character, everything else literal.
@@ -68,7 +111,14 @@ FileKind kind_of_name(const std::string& name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos || dot + 1 == name.size() || name.size() - dot > 8)
     return FileKind::kOther;
-  const std::string key = " " + lower_ascii(std::string_view(name).substr(dot + 1)) + " ";
+  // " ext " in lower case, on the stack: this runs for every row while the user types.
+  char buffer[12];
+  size_t n = 0;
+  buffer[n++] = ' ';
+  for (size_t i = dot + 1; i < name.size(); ++i)
+    buffer[n++] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+  buffer[n++] = ' ';
+  const std::string_view key(buffer, n);
   for (int k = 0; k < kFileKinds - 1; ++k)
     if (kKindExtensions[k].find(key) != std::string_view::npos) return static_cast<FileKind>(k);
   return FileKind::kOther;
@@ -102,6 +152,8 @@ void FoundFilesFilter::SetFilter(const FileFilter& filter) {
     plain_ = text.toLower();
   }
   folder_ = filter.folder.toStdString();
+  const std::string lower = text.toLower().toStdString();
+  ascii_ = is_ascii(lower) ? lower : std::string();
   invalidateFilter();
 }
 
@@ -121,13 +173,14 @@ bool FoundFilesFilter::Accepts(const FoundFileRecord& record) const {
       !filter_.kinds[static_cast<size_t>(kind_of_name(record.Name))])
     return false;
   if (!plain_.isEmpty()) {
-    const std::string needle = plain_.toStdString();
-    if (is_ascii(needle))
-      return contains_ascii_no_case(record.Name, needle) ||
-             contains_ascii_no_case(record.Path, needle);
+    if (!ascii_.empty())
+      return contains_ascii_no_case(record.Name, ascii_) ||
+             contains_ascii_no_case(record.Path, ascii_);
     return QString::fromStdString(record.Name).contains(plain_, Qt::CaseInsensitive) ||
            QString::fromStdString(record.Path).contains(plain_, Qt::CaseInsensitive);
   }
+  if (!ascii_.empty())
+    return glob_ascii_no_case(record.Name, ascii_) || any_folder_matches(record.Path, ascii_);
   if (pattern_.isValid() && !pattern_.pattern().isEmpty()) {
     // The name whole, or any folder of the path whole.
     if (pattern_.match(QString::fromStdString(record.Name)).hasMatch()) return true;

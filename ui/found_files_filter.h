@@ -65,6 +65,8 @@ class FoundFilesFilter : public QSortFilterProxyModel {
   QRegularExpression pattern_;
   QString plain_;  // the text when it holds no wildcard
   std::string folder_;
+  // The text in lower case when it is all ASCII (matched on the UTF-8 bytes), else empty.
+  std::string ascii_;
 };
 
 class FilterBar : public QWidget {
