@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QPalette>
 #include <QLabel>
+#include <QMenu>
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -229,19 +230,32 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   FindEdit->setObjectName(QStringLiteral("FindEdit"));
   FindEdit->setPlaceholderText(QStringLiteral("Find: name or folder, * and ? allowed"));
   FindEdit->setClearButtonEnabled(true);
+  FindEdit->setMinimumWidth(120);
   layout->addWidget(FindEdit, 2);
+  KindButton = new QToolButton(this);
+  KindButton->setObjectName(QStringLiteral("KindButton"));
+  KindButton->setText(QStringLiteral("All types"));
+  KindButton->setPopupMode(QToolButton::InstantPopup);
+  KindButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  auto* kinds = new QMenu(KindButton);
   for (int k = 0; k < kFileKinds; ++k) {
-    auto* button = new QToolButton(this);
-    button->setText(kind_caption(static_cast<FileKind>(k)));
-    button->setCheckable(true);
-    button->setAutoRaise(true);
-    KindButtons[static_cast<size_t>(k)] = button;
-    layout->addWidget(button);
-    connect(button, &QToolButton::toggled, this, [this] { emit Changed(Current()); });
+    QAction* action = kinds->addAction(kind_caption(static_cast<FileKind>(k)));
+    action->setCheckable(true);
+    KindActions[static_cast<size_t>(k)] = action;
+    connect(action, &QAction::toggled, this, [this] {
+      QStringList chosen;
+      for (QAction* a : KindActions)
+        if (a->isChecked()) chosen << a->text();
+      KindButton->setText(chosen.isEmpty() ? QStringLiteral("All types")
+                                           : chosen.join(QStringLiteral(", ")));
+      emit Changed(Current());
+    });
   }
+  KindButton->setMenu(kinds);
+  layout->addWidget(KindButton);
   HideBadCheck = new QCheckBox(QStringLiteral("Hide Overwritten and Bad"), this);
   layout->addWidget(HideBadCheck);
-  layout->addWidget(new QLabel(QStringLiteral("Size (KB):"), this));
+  layout->addWidget(new QLabel(QStringLiteral("Size, Kb:"), this));
   auto spin = [this, layout](const QString& none) {
     auto* box = new QSpinBox(this);
     box->setRange(0, 2000000000);
@@ -262,7 +276,7 @@ FileFilter FilterBar::Current() const {
   FileFilter filter;
   filter.text = FindEdit->text();
   for (int k = 0; k < kFileKinds; ++k)
-    filter.kinds[static_cast<size_t>(k)] = KindButtons[static_cast<size_t>(k)]->isChecked();
+    filter.kinds[static_cast<size_t>(k)] = KindActions[static_cast<size_t>(k)]->isChecked();
   filter.hide_unrecoverable = HideBadCheck->isChecked();
   filter.min_size = int64_t{MinSizeSpin->value()} * 1024;
   filter.max_size = int64_t{MaxSizeSpin->value()} * 1024;

@@ -80,7 +80,9 @@ class FilterBar : public QWidget {
   void SetFolder(const QString& folder);
 
   QLineEdit* FindEdit;
-  std::array<QToolButton*, kFileKinds> KindButtons{};
+  // The type choice: a drop-down of checkable types; its caption names those chosen.
+  QToolButton* KindButton;
+  std::array<QAction*, kFileKinds> KindActions{};
   QCheckBox* HideBadCheck;
   QSpinBox* MinSizeSpin;  // KiB
   QSpinBox* MaxSizeSpin;  // KiB, 0 = no bound

@@ -19,6 +19,7 @@
 #include "rawdisk/raw_disk_access.h"
 #include "ui/about_box.h"
 #include "ui/browse_for_folder.h"
+#include "ui/desktop_integration.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -75,9 +76,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   init_resources();
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Pyralis"));
-  QFont form_font = QApplication::font();
-  form_font.setPointSize(8);
-  setFont(form_font);
+  setWindowIcon(window_icon());
   resize(869, 620);
   if (QScreen* screen = QApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -242,7 +241,8 @@ QWidget* TMainForm::BuildLeftPanel() {
 QWidget* TMainForm::BuildAdvPanel() {
   AdvPanel = new QWidget;
   AdvPanel->setObjectName(QStringLiteral("AdvPanel"));
-  AdvPanel->setFixedHeight(57);
+  AdvPanel->setMinimumHeight(57);
+  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* layout = new QVBoxLayout(AdvPanel);
   layout->setContentsMargins(8, 6, 8, 6);
   layout->setSpacing(4);
@@ -323,7 +323,8 @@ QWidget* TMainForm::BuildListView() {
 QWidget* TMainForm::BuildBottomPanel() {
   BottomPanel = new QWidget;
   BottomPanel->setObjectName(QStringLiteral("BottomPanel"));
-  BottomPanel->setFixedHeight(119);
+  BottomPanel->setMinimumHeight(119);
+  BottomPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* layout = new QVBoxLayout(BottomPanel);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
@@ -443,8 +444,12 @@ void TMainForm::About1Click() {
 }
 
 void TMainForm::ContensIndex1Click() {
-  const QString help = help_file_path();
-  if (QFileInfo::exists(help)) shell_open(QUrl::fromLocalFile(help));
+  const QUrl help = help_url();
+  if (help.isEmpty())
+    Log(QStringLiteral("No help is installed; looked for ") +
+        help_places().join(QStringLiteral(", ")));
+  else
+    shell_open(help);
 }
 
 void TMainForm::GotoQuorelsite1Click() {

@@ -130,8 +130,13 @@ void TMainForm::Unerase1Click() {
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   RestoreDates = RestoreDatesCheck->isChecked();
+  int64_t bytes_total = 0, bytes_done = 0;
+  for (const QModelIndex& row : selected) bytes_total += FoundFiles[filter_->RecordRow(row)].Size;
+  int done = 0;
   for (const QModelIndex& row : selected) {
     int result = 0;
+    wait_form_->SetFileProgress(++done, static_cast<int>(selected.size()), bytes_done, bytes_total);
+    bytes_done += FoundFiles[filter_->RecordRow(row)].Size;
     const std::string row_folder = RowFolder(filter_->RecordRow(row), folder);
     if (row_folder.empty()) continue;
     try {
