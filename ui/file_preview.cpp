@@ -175,7 +175,7 @@ void PreviewPane::Show(int row, const FilePreview& preview) {
                      .arg(name.toHtmlEscaped(),
                           QString::fromStdString(record.Path).toHtmlEscaped(),
                           QString::fromStdString(quality_to_text(record.RecoveryQuality)),
-                          size_text(record.Size));
+                          QString::fromStdString(size_to_text(record.Size)));
   if (!preview.problem.isEmpty()) info += QStringLiteral("<br><i>%1</i>").arg(preview.problem.toHtmlEscaped());
   InfoLabel->setText(info);
   if (preview.bytes.isEmpty()) {
