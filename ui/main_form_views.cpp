@@ -30,6 +30,8 @@ QWidget* TMainForm::BuildListArea() {
 
   connect(FolderTree1, &FolderTree::FolderChosen, this, &TMainForm::ChooseFolder);
   connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    // A new scan: the folder chosen in the last one may not be there any more.
+    if (!FindBar->Current().folder.isEmpty()) FindBar->SetFolder(QString());
     if (FolderTree1->isVisible()) FolderTree1->Fill();
     Preview1->Clear();
   });

@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
     form.GroupByFolder1->setChecked(false);
     form.ListView->header()->setSectionHidden(6, false);
     form.ListView->header()->setSectionHidden(7, false);
+    form.ListView->header()->resizeSection(0, 150);  // as the header menu's refit leaves it
     save(&form, QStringLiteral("main-all-columns"));
     form.ListView->header()->setSectionHidden(6, true);
     form.ListView->header()->setSectionHidden(7, true);
