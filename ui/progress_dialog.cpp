@@ -13,6 +13,10 @@ TProgressDialog::TProgressDialog(const QString& caption, QSize client_size, QWid
   setWindowTitle(caption);
   setFixedSize(client_size);
   setModal(false);
+  // The fields sit at fixed places, laid out for this size.
+  QFont dialog_font = font();
+  dialog_font.setPointSize(8);
+  setFont(dialog_font);
 }
 
 QPushButton* TProgressDialog::MakeStopButton(QRect geometry) {
