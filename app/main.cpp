@@ -11,6 +11,7 @@
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  application.setOrganizationName(QStringLiteral("pyralis"));
   application.setApplicationName(QStringLiteral("Pyralis"));
 
   std::vector<std::string> sources;

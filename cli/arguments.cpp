@@ -142,6 +142,8 @@ class Parser {
       numbers("--row", a, o.rows);
     } else if (a == "--with-paths") {
       o.with_paths = true;
+    } else if (a == "--no-dates") {
+      o.no_dates = true;
     } else {
       fail("unknown option '" + a + "'");
     }
@@ -157,8 +159,9 @@ class Parser {
       return void(fail("drives cannot be written as a bodyfile"));
     if (recover && format_given_) return void(fail("recover takes no --format"));
     const bool picks = o.all || !o.inodes.empty() || !o.rows.empty();
-    if (!recover && (picks || o.with_paths || !o.destination.empty()))
-      return void(fail("--to, --all, --inode, --row and --with-paths belong to recover"));
+    if (!recover && (picks || o.with_paths || o.no_dates || !o.destination.empty()))
+      return void(
+          fail("--to, --all, --inode, --row, --with-paths and --no-dates belong to recover"));
     if (!recover) return;
     if (o.destination.empty()) return void(fail("recover needs --to DIR"));
     const int choices = int(o.all) + int(!o.inodes.empty()) + int(!o.rows.empty());
@@ -199,7 +202,8 @@ Commands:
   scan [SOURCE...] [--drive X] [--format F]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR (--all | --inode N... | --row N...)
-          [--with-paths]        scan drive X, then write the chosen files into DIR
+          [--with-paths] [--no-dates]
+                                scan drive X, then write the chosen files into DIR
 
 SOURCE is a disk image or a block device. Given sources get letters from C: on, one per
 FAT or NTFS partition (or one for a bare volume); the machine's own FAT/NTFS volumes follow.
@@ -214,6 +218,8 @@ Options:
                    NTFS: MFT record number); numbers may also be comma-separated
   --row N...       recover these rows (0-based, in the order scan prints them)
   --with-paths     recreate each file's folder under DIR (drive letter dropped)
+  --no-dates       leave the written files the time of writing instead of the
+                   modification time the volume recorded
   -h, --help       show this text
   -V, --version    show the program's version
 

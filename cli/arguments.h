@@ -23,6 +23,7 @@ struct Options {
   std::vector<int64_t> inodes;
   std::vector<int32_t> rows;
   bool with_paths = false;
+  bool no_dates = false;
 };
 
 struct ParseResult {

@@ -255,6 +255,7 @@ int run_recover(const Options& options) {
   const std::vector<int32_t> rows = chosen_rows(options, failures);
   // The recovery's own lines are this command's output.
   window.set_log_stream(stdout);
+  RestoreDates = !options.no_dates;
   RecoveryActive = true;
   int written = 0;
   for (size_t i = 0; i < rows.size(); ++i) {

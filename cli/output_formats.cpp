@@ -123,19 +123,7 @@ std::string sector_text(int64_t sector) {
 }
 
 int64_t date_time_to_unix(TDateTime value) {
-  if (value == 0.0) return 0;
-  const DateTimeParts p = decode_date_time(value);
-  std::tm local{};
-  local.tm_year = p.year - 1900;
-  local.tm_mon = p.month - 1;
-  local.tm_mday = p.day;
-  local.tm_hour = p.hour;
-  local.tm_min = p.minute;
-  local.tm_sec = p.second;
-  local.tm_isdst = -1;  // let the zone's rules say whether summer time applied then
-  local.tm_wday = -1;   // set by a successful conversion: -1 is also a valid instant
-  const std::time_t t = std::mktime(&local);
-  return local.tm_wday < 0 ? 0 : static_cast<int64_t>(t);
+  return local_date_time_to_unix(value).value_or(0);
 }
 
 std::string bodyfile_name(const FoundFileRecord& record) {

@@ -67,6 +67,23 @@ TDateTime unix_to_local_date_time(int64_t seconds) {
   return unix_to_date_time(seconds + local.tm_gmtoff);
 }
 
+std::optional<int64_t> local_date_time_to_unix(TDateTime value) {
+  if (value == 0.0) return std::nullopt;
+  const DateTimeParts p = decode_date_time(value);
+  std::tm local{};
+  local.tm_year = p.year - 1900;
+  local.tm_mon = p.month - 1;
+  local.tm_mday = p.day;
+  local.tm_hour = p.hour;
+  local.tm_min = p.minute;
+  local.tm_sec = p.second;
+  local.tm_isdst = -1;  // let the zone's rules say whether summer time applied then
+  local.tm_wday = -1;   // set by a successful conversion: -1 is also a valid instant
+  const std::time_t t = std::mktime(&local);
+  if (local.tm_wday < 0) return std::nullopt;
+  return static_cast<int64_t>(t);
+}
+
 DateTimeParts decode_date_time(TDateTime value) {
   // Values no calendar date stands for (NaN, infinities, beyond the years 1 to 9999) read as
   // the missing date instead of overflowing the integer conversions below.

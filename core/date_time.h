@@ -17,6 +17,9 @@ std::optional<TDateTime> try_encode_date_time(int year, int month, int day, int 
 TDateTime unix_to_date_time(int64_t seconds);
 // The same instant as a date-time of the local time zone (TZ, /etc/localtime).
 TDateTime unix_to_local_date_time(int64_t seconds);
+// A date-time of the local time zone as seconds since 1970-01-01 00:00 UTC (the zone's rule
+// for that date decides summer time); none for 0.0 or when the system cannot place it.
+std::optional<int64_t> local_date_time_to_unix(TDateTime value);
 
 struct DateTimeParts {
   int year, month, day, hour, minute, second;

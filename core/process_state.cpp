@@ -13,6 +13,7 @@ std::array<uint8_t, 512> FatBootSector{};
 std::array<uint8_t, 512> NtfsBootSector{};
 char SelectedDrive = 0;
 std::array<bool, 6> SortToggle{};
+bool RestoreDates = true;
 
 std::string elapsed_text() {
   using namespace std::chrono;
@@ -33,6 +34,7 @@ void reset_process_state() {
   NtfsBootSector.fill(0);
   SelectedDrive = 0;
   SortToggle.fill(false);
+  RestoreDates = true;
 }
 
 }  // namespace pyralis

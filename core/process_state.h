@@ -22,6 +22,8 @@ extern std::array<uint8_t, 512> FatBootSector;
 extern std::array<uint8_t, 512> NtfsBootSector;
 // Lower-case letter of the drive chosen in the drive tree; 0 when none.
 extern char SelectedDrive;
+// True when a recovered file gets the modification time of its catalogue record.
+extern bool RestoreDates;
 // One flag per sortable list column: false = next click sorts in the first direction.
 extern std::array<bool, 6> SortToggle;
 

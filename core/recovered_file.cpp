@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <random>
 
+#include "core/date_time.h"
 #include "core/found_files.h"
 
 namespace pyralis {
@@ -107,7 +110,56 @@ std::string temp_name() {
   return text;
 }
 
+RecoveryTarget& target() {
+  static RecoveryTarget current;
+  return current;
+}
+
+// Whether a file of the current capture has taken the buffer.
+bool& capture_claimed() {
+  static bool claimed = false;
+  return claimed;
+}
+
+// Appends up to `size` bytes of `data` (zeros when null) to the capture buffer.
+bool capture_bytes(std::vector<uint8_t>* buffer, const uint8_t* data, uint64_t size,
+                   std::string* error) {
+  if (buffer == nullptr) return true;
+  const uint64_t limit = target().capture_limit;
+  const uint64_t room = limit > buffer->size() ? limit - buffer->size() : 0;
+  const uint64_t taken = std::min(room, size);
+  if (data)
+    buffer->insert(buffer->end(), data, data + taken);
+  else
+    buffer->resize(buffer->size() + taken, 0);
+  if (taken == size) return true;
+  if (error) *error = "only the first " + std::to_string(limit) + " bytes are read";
+  return false;
+}
+
 }  // namespace
+
+const RecoveryTarget& CurrentRecoveryTarget() {
+  return target();
+}
+
+RecoveryTargetScope::RecoveryTargetScope(const RecoveryTarget& next) : previous_(target()) {
+  target() = next;
+  capture_claimed() = false;
+}
+
+RecoveryTargetScope::~RecoveryTargetScope() {
+  target() = previous_;
+  capture_claimed() = false;
+}
+
+bool set_modified_time(const std::string& path, double modified) {
+  if (!(modified > 0.0) || modified > 2958465.0) return false;  // up to 9999-12-31
+  const std::optional<int64_t> seconds = local_date_time_to_unix(modified);
+  if (!seconds) return false;
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*seconds), 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 
 std::string safe_file_name(std::string_view name) {
   std::string safe(name);
@@ -129,6 +181,13 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
   folder_ = folder;
   name_ = safe_file_name(name);
   written_ = 0;
+  if (target().capture != nullptr) {
+    // The first file of a capture gets the buffer; the others (named streams) are dropped.
+    capturing_ = true;
+    capture_ = capture_claimed() ? nullptr : target().capture;
+    capture_claimed() = true;
+    return true;
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = folder_ + temp_name();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -147,6 +206,11 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
 }
 
 bool RecoveredFile::Write(const void* data, size_t size, std::string* error) {
+  if (capturing_) {
+    if (!capture_bytes(capture_, static_cast<const uint8_t*>(data), size, error)) return false;
+    written_ += size;
+    return true;
+  }
   if (fd_ < 0) {
     if (error) *error = reason(EBADF);
     return false;
@@ -157,6 +221,11 @@ bool RecoveredFile::Write(const void* data, size_t size, std::string* error) {
 }
 
 bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
+  if (capturing_) {
+    if (!capture_bytes(capture_, nullptr, size, error)) return false;
+    written_ += size;
+    return true;
+  }
   if (fd_ < 0) {
     if (error) *error = reason(EBADF);
     return false;
@@ -171,6 +240,11 @@ bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
 }
 
 bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
+  if (capturing_) {
+    capturing_ = false;
+    if (written_name) *written_name = name_;
+    return true;
+  }
   if (fd_ < 0) {
     if (error) *error = reason(EBADF);
     return false;
@@ -184,6 +258,7 @@ bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
     const int result = move_no_replace(temp_path_, folder_ + candidate);
     if (result == 0) {
       temp_path_.clear();
+      if (target().modified != 0.0) set_modified_time(folder_ + candidate, target().modified);
       if (written_name) *written_name = candidate;
       return true;
     }
@@ -196,6 +271,8 @@ bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
 }
 
 void RecoveredFile::Discard() {
+  capturing_ = false;
+  capture_ = nullptr;
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;

@@ -10,12 +10,42 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pyralis {
 
 // One path component made of `name`: "/" and NUL become "_", "", "." and ".." become "_",
 // cut to 255 bytes on a character boundary (keeping the extension where it can).
 std::string safe_file_name(std::string_view name);
+
+// How the files of the recovery now running are written. The recovery driver sets it
+// around one engine call (RecoveryTargetScope); the engines know nothing of it.
+struct RecoveryTarget {
+  // Given to each committed file as its modification time (days since 1899-12-30, local
+  // time); 0 leaves the time of writing.
+  double modified = 0.0;
+  // When set, nothing is written to disk: the bytes of the first file opened land here (at
+  // most capture_limit of them; a write beyond that fails), later files are dropped.
+  std::vector<uint8_t>* capture = nullptr;
+  uint64_t capture_limit = 0;
+};
+const RecoveryTarget& CurrentRecoveryTarget();
+
+// Installs a target for its lifetime and puts back the one before.
+class RecoveryTargetScope {
+ public:
+  explicit RecoveryTargetScope(const RecoveryTarget& target);
+  ~RecoveryTargetScope();
+  RecoveryTargetScope(const RecoveryTargetScope&) = delete;
+  RecoveryTargetScope& operator=(const RecoveryTargetScope&) = delete;
+
+ private:
+  RecoveryTarget previous_;
+};
+
+// Sets the modification time of `path` to `modified` (see RecoveryTarget); false when the
+// value is no valid date or the system refuses.
+bool set_modified_time(const std::string& path, double modified);
 
 class RecoveredFile {
  public:
@@ -43,6 +73,9 @@ class RecoveredFile {
   std::string name_;
   std::string temp_path_;
   uint64_t written_ = 0;
+  // Capture mode (see RecoveryTarget): the buffer of this file, or none when dropped.
+  bool capturing_ = false;
+  std::vector<uint8_t>* capture_ = nullptr;
 };
 
 }  // namespace pyralis

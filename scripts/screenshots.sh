@@ -20,6 +20,9 @@ export MTOOLS_SKIP_CHECK=1
 for n in 1 2 3 4 5 6; do
   head -c $((n * 7000)) /dev/urandom >"$work/f$n"
 done
+# A real picture and a real letter, for the preview.
+convert -size 320x200 gradient:orange-purple "$work/f2.jpg" && mv "$work/f2.jpg" "$work/f2"
+printf 'Dear Anna,\n\nthe photos from the holiday are on the stick.\nSee you soon!\n' >"$work/f4"
 mcopy -i "$image" "$work/f1" ::/REPORT.DOC
 mcopy -i "$image" "$work/f2" "::/Holiday photo.jpg"
 mcopy -i "$image" "$work/f3" ::/BUDGET.XLS
@@ -29,8 +32,17 @@ mcopy -i "$image" "$work/f5" ::/Letters/NOTES.TXT
 mcopy -i "$image" "$work/f6" ::/ARCHIVE.ZIP
 mdel -i "$image" "::/Holiday photo.jpg" ::/ARCHIVE.ZIP "::/Letters/Letter to Anna.txt" ::/REPORT.DOC
 
-# The tour drives the program's windows itself and saves them with Qt's grabs.
-xvfb-run -a -s "-screen 0 1280x900x24" "$build/tests/ui/pyralis_screenshot_tour" "$out" "$image"
+# The tour drives the program's windows itself and saves them with Qt's grabs: light and
+# dark, at 100 % and 200 % (a 2560x1800 screen for the latter).
+for theme in light dark; do
+  for scale in 1 2; do
+    dir=$out/$theme-$((scale * 100))
+    mkdir -p "$dir"
+    PYRALIS_TOUR_THEME=$theme QT_SCALE_FACTOR=$scale xvfb-run -a \
+      -s "-screen 0 $((1280 * scale))x$((900 * scale))x24" \
+      "$build/tests/ui/pyralis_screenshot_tour" "$dir" "$image"
+  done
+done
 
 # The real program on the same image, pictured from outside with ImageMagick.
 xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
@@ -44,4 +56,4 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
   sleep 3
   import -window root "$2/program-no-arguments.png"
   kill $pid' _ "$build/app/pyralis" "$out"
-ls -1 "$out"/*.png
+ls -1 "$out"/*.png "$out"/*/*.png

@@ -27,8 +27,11 @@ void xor_into(QImage& image, const QImage& other) {
   }
 }
 
-QImage black_image(QSize size) {
-  QImage image(size, QImage::Format_RGB32);
+// A logical `size` image of size x ratio pixels: painting on it is scaled by the ratio, so
+// the gauge is drawn sharp on a high-density screen.
+QImage black_image(QSize size, qreal ratio) {
+  QImage image(size * ratio, QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
   image.fill(Qt::black);
   return image;
 }
@@ -106,17 +109,17 @@ void TGauge::SetProgress(int32_t value) {
 // The paint area is kept as left/top/right/bottom with right and bottom exclusive; W and H
 // are right - left + 1 and bottom - top + 1, one more than the area's pixel size, and the
 // bar and text positions below are taken from those values.
-QImage TGauge::Render() const {
-  QImage image = black_image(size());
+QImage TGauge::Render(qreal ratio) const {
+  QImage image = black_image(size(), ratio);
   int left = 0, top = 0, right = width(), bottom = height();
   if (border_style_ == TGaugeBorderStyle::bsSingle) {
     ++left, ++top, --right, --bottom;
   }
-  QImage overlay = black_image(size());
+  QImage overlay = black_image(size(), ratio);
   DrawBar(overlay, left, top, right, bottom);
   xor_into(image, overlay);
   if (show_text_) {
-    QImage text = black_image(size());
+    QImage text = black_image(size(), ratio);
     DrawText(text, left, top, right, bottom);
     xor_into(image, text);
   }
@@ -194,7 +197,7 @@ void TGauge::DrawText(QImage& image, int left, int top, int right, int bottom) c
 
 void TGauge::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.drawImage(0, 0, Render());
+  painter.drawImage(0, 0, Render(devicePixelRatioF()));
 }
 
 }  // namespace pyralis::ui

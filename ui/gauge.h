@@ -54,7 +54,7 @@ class TGauge : public QWidget {
   void SetLoading(bool loading) { loading_ = loading; }
 
   // The control's picture as it is painted (exposed for tests and grabs).
-  QImage Render() const;
+  QImage Render(qreal ratio = 1.0) const;
   // How many repaints the setters asked for.
   int RepaintRequests() const { return repaint_requests_; }
 

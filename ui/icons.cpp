@@ -31,7 +31,14 @@ QPixmap svg_pixmap(const QString& name, QSize size) {
 
 QIcon svg_icon(const QString& name, QSize size) {
   QIcon icon;
-  for (QSize s : {QSize(16, 16), QSize(32, 32), size}) icon.addPixmap(svg_pixmap(name, s));
+  // Each size also at 1.5 and 2 device pixels per pixel, for high-density screens.
+  for (QSize s : {QSize(16, 16), QSize(32, 32), size}) {
+    for (const qreal ratio : {1.0, 1.5, 2.0}) {
+      QPixmap pixmap = svg_pixmap(name, s * ratio);
+      pixmap.setDevicePixelRatio(ratio);
+      icon.addPixmap(pixmap);
+    }
+  }
   return icon;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -19,6 +20,7 @@
 #include "ui/about_box.h"
 #include "ui/browse_for_folder.h"
 #include "ui/drive_sources.h"
+#include "ui/desktop_integration.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -75,9 +77,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   init_resources();
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Pyralis"));
-  QFont form_font = QApplication::font();
-  form_font.setPointSize(8);
-  setFont(form_font);
+  setWindowIcon(window_icon());
   resize(869, 620);
   if (QScreen* screen = QApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -114,7 +114,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   top_layout->setContentsMargins(0, 0, 0, 0);
   top_layout->setSpacing(0);
   top_layout->addWidget(BuildAdvPanel());
-  top_layout->addWidget(BuildListView(), 1);
+  top_layout->addWidget(BuildFindBar());
+  top_layout->addWidget(BuildListArea(), 1);
   right_layout->addWidget(top_panel, 1);
   right_layout->addWidget(BuildBottomPanel());
   Splitter->addWidget(RightPanel);
@@ -124,6 +125,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(main_panel);
 
   FormCreate();
+  RestoreSettings();
 }
 
 TMainForm::~TMainForm() {
@@ -145,6 +147,7 @@ void TMainForm::BuildMenus() {
   Unerase1 = file->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
   file->addSeparator();
   Exit1 = file->addAction(svg_icon(QStringLiteral("exit")), QStringLiteral("&Exit"));
+  BuildViewMenu();
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   ContensIndex1 =
       help->addAction(svg_icon(QStringLiteral("help")), QStringLiteral("Contens and index"));
@@ -202,7 +205,7 @@ void TMainForm::BuildStatusBar() {
   const QString texts[2] = {QStringLiteral("Version"), QStringLiteral("Files: 0")};
   for (int i = 0; i < 2; ++i) {
     StatusPanels[i] = new QLabel(texts[i], bar);
-    StatusPanels[i]->setFixedWidth(100);
+    StatusPanels[i]->setMinimumWidth(100);
     StatusPanels[i]->setFrameShape(QFrame::Panel);
     StatusPanels[i]->setFrameShadow(QFrame::Sunken);
     bar->addWidget(StatusPanels[i]);
@@ -239,7 +242,8 @@ QWidget* TMainForm::BuildLeftPanel() {
 QWidget* TMainForm::BuildAdvPanel() {
   AdvPanel = new QWidget;
   AdvPanel->setObjectName(QStringLiteral("AdvPanel"));
-  AdvPanel->setFixedHeight(57);
+  AdvPanel->setMinimumHeight(57);
+  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* layout = new QVBoxLayout(AdvPanel);
   layout->setContentsMargins(8, 6, 8, 6);
   layout->setSpacing(4);
@@ -274,7 +278,9 @@ QWidget* TMainForm::BuildAdvPanel() {
 QWidget* TMainForm::BuildListView() {
   ListView = new QTreeView;
   ListView->setObjectName(QStringLiteral("ListView"));
-  ListView->setModel(model_);
+  filter_ = new FoundFilesFilter(this);
+  filter_->setSourceModel(model_);
+  ListView->setModel(filter_);
   ListView->setRootIsDecorated(false);
   ListView->setItemsExpandable(false);
   ListView->setUniformRowHeights(true);
@@ -293,11 +299,19 @@ QWidget* TMainForm::BuildListView() {
   // The date columns are never narrower than a whole date in the desktop's font.
   const int date_width =
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
+  const int status_width =
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Overwritten")) + 18;
   for (int c = 1; c < kListColumns; ++c) {
     int width = FoundFilesModel::DefaultWidth(c);
     if (c == 4 || c == 5) width = std::max(width, date_width);
+    if (c == 2) width = std::max(width, status_width);
     header->resizeSection(c, width);
   }
+  // Sector and Inode are hidden until the header's menu shows them.
+  header->setSectionHidden(6, true);
+  header->setSectionHidden(7, true);
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, &TMainForm::ShowColumnsMenu);
   ListView->viewport()->installEventFilter(this);
   connect(header, &QHeaderView::sectionClicked, this, &TMainForm::ListViewColumnClick);
   connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -310,7 +324,8 @@ QWidget* TMainForm::BuildListView() {
 QWidget* TMainForm::BuildBottomPanel() {
   BottomPanel = new QWidget;
   BottomPanel->setObjectName(QStringLiteral("BottomPanel"));
-  BottomPanel->setFixedHeight(119);
+  BottomPanel->setMinimumHeight(119);
+  BottomPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* layout = new QVBoxLayout(BottomPanel);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
@@ -328,6 +343,7 @@ QWidget* TMainForm::BuildBottomPanel() {
   LogMemo = new QPlainTextEdit(BottomPanel);
   LogMemo->setObjectName(QStringLiteral("LogMemo"));
   LogMemo->setReadOnly(true);
+  AddUneraseOptions(row);
   layout->addLayout(row);
   layout->addWidget(LogMemo, 1);
   connect(BrowseBitBtn, &QPushButton::clicked, this, &TMainForm::BrowseBitBtnClick);
@@ -398,7 +414,9 @@ void TMainForm::DriveTreeViewChange(QTreeWidgetItem* node) {
 }
 
 void TMainForm::BrowseBitBtnClick() {
-  const QString initial = QString::fromStdString(platform::documents_folder());
+  const QString initial = QDir(SaveEdit->text()).exists()
+                              ? SaveEdit->text()
+                              : QString::fromStdString(platform::documents_folder());
   QString chosen;
   if (browse_for_folder(QStringLiteral("Select a folder"), initial, chosen))
     SaveEdit->setText(destination_text(chosen));
@@ -414,8 +432,10 @@ void TMainForm::FitFileColumn() {
   QHeaderView* header = ListView->header();
   int others = 0;
   for (int c = 1; c < kListColumns; ++c) others += header->sectionSize(c);
-  const int width = ListView->viewport()->width() - others - file_column_narrowing_;
-  header->resizeSection(0, std::max(100, width));
+  const int rest = ListView->viewport()->width() - others;
+  const int content = std::min(static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0),
+                               2 * ListView->viewport()->width() / 3);
+  header->resizeSection(0, std::max({100, rest, content}));
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -436,8 +456,12 @@ void TMainForm::About1Click() {
 }
 
 void TMainForm::ContensIndex1Click() {
-  const QString help = help_file_path();
-  if (QFileInfo::exists(help)) shell_open(QUrl::fromLocalFile(help));
+  const QUrl help = help_url();
+  if (help.isEmpty())
+    Log(QStringLiteral("No help is installed; looked for ") +
+        help_places().join(QStringLiteral(", ")));
+  else
+    shell_open(help);
 }
 
 void TMainForm::GotoQuorelsite1Click() {

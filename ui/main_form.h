@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QAction>
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -19,12 +21,15 @@
 #include <memory>
 #include <string>
 
+#include "ui/found_files_filter.h"
 #include "ui/found_files_model.h"
 #include "ui/link_label.h"
 #include "ui/version_info.h"
 
 namespace pyralis::ui {
 
+class FolderTree;
+class PreviewPane;
 class TAboutBox;
 class TSearchForm;
 class TWaitForm;
@@ -43,6 +48,8 @@ class TMainForm : public QMainWindow {
 
   const TVersionInfoReader& VersionReader() const { return *version_reader_; }
   FoundFilesModel& Model() { return *model_; }
+  // The rows the list shows: the catalogue through the filter bar's filter.
+  FoundFilesFilter& Filter() { return *filter_; }
   // True while Scan or Unerase runs.
   bool Busy() const { return busy_; }
   // The drive the last Scan read (lower case), 0 before the first scan.
@@ -76,7 +83,16 @@ class TMainForm : public QMainWindow {
   TLinkLabel* StaticText3;
   QLabel* StaticText6;
   TLinkLabel* StaticText7;
+  FilterBar* FindBar;
   QTreeView* ListView;
+  QSplitter* ListSplitter;
+  FolderTree* FolderTree1;
+  PreviewPane* Preview1;
+  QAction* Preview2;
+  QAction* GroupByFolder1;
+  QCheckBox* KeepFoldersCheck;
+  QCheckBox* RestoreDatesCheck;
+  QPushButton* OpenFolderBtn;
   QWidget* BottomPanel;
   QLabel* StaticText1;
   QLineEdit* SaveEdit;
@@ -122,12 +138,41 @@ class TMainForm : public QMainWindow {
   QWidget* BuildBottomPanel();
   void FillDriveTree();
   void SetUneraseEnabled(bool enabled);
-  // Column 0 takes the width the other columns leave, less 15 pixels per scan, and never
-  // less than 100 pixels.
+  // Column 0 takes the width the other columns leave, or the width of its longest name
+  // when that is wider (up to a limit), and never less than 100 pixels.
   void FitFileColumn();
+  // The filter bar and what it drives (main_form_find.cpp).
+  QWidget* BuildFindBar();
+  void ApplyFilter(const FileFilter& filter);
+  void ShowFilesCount();
+  // The list header's menu: the columns to show.
+  void ShowColumnsMenu(const QPoint& at);
+  // The list with the folder tree before it and the preview after it, and the View menu
+  // that shows them (main_form_views.cpp).
+  QWidget* BuildListArea();
+  void BuildViewMenu();
+ public:
+  // Reads the current row into the preview pane (shown by then).
+  void PreviewCurrent();
+  // Shows only the files of `path` (all for an empty path) and selects them.
+  void ChooseFolder(const QString& path);
+  // Where the window, its splitters, columns and the destination were left (QSettings).
+  void RestoreSettings();
+  void SaveSettings() const;
+
+ private:
+  // The destination row's options and the folder the last Unerase wrote to
+  // (main_form_options.cpp).
+  void AddUneraseOptions(QHBoxLayout* row);
+  // The folder row `record` goes to: `destination`, plus its Path's folders (made here)
+  // when Keep folders is on; empty after logging why a folder could not be made.
+  std::string RowFolder(int record, const std::string& destination);
+  void OfferOpenFolder(const QString& folder);
+  void OpenFolderClick();
 
   TVersionInfoReader* version_reader_;
   FoundFilesModel* model_;
+  FoundFilesFilter* filter_;
   TAboutBox* about_box_ = nullptr;
   TSearchForm* search_form_ = nullptr;
   TWaitForm* wait_form_ = nullptr;
@@ -135,7 +180,7 @@ class TMainForm : public QMainWindow {
   bool busy_ = false;
   bool close_requested_ = false;
   char scanned_drive_ = 0;
-  int file_column_narrowing_ = 0;
+  QString last_destination_;
 };
 
 // The program's four windows, made in start-up order: main window, about box, scan dialog,

@@ -99,8 +99,8 @@ void TMainForm::Scan1Click() {
     Log(ScanActive ? QStringLiteral("End scan") : QStringLiteral("Process interrupted"));
 
   model_->SetRowCount(FoundFiles.Count());
-  file_column_narrowing_ += 15;
   FitFileColumn();
+  ShowFilesCount();
 
   ListView->setUpdatesEnabled(true);
   search_form_->hide();
@@ -130,13 +130,21 @@ void TMainForm::Unerase1Click() {
   QModelIndexList selected = ListView->selectionModel()->selectedRows();
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  RestoreDates = RestoreDatesCheck->isChecked();
+  int64_t bytes_total = 0, bytes_done = 0;
+  for (const QModelIndex& row : selected) bytes_total += FoundFiles[filter_->RecordRow(row)].Size;
+  int done = 0;
   for (const QModelIndex& row : selected) {
     int result = 0;
+    wait_form_->SetFileProgress(++done, static_cast<int>(selected.size()), bytes_done, bytes_total);
+    bytes_done += FoundFiles[filter_->RecordRow(row)].Size;
+    const std::string row_folder = RowFolder(filter_->RecordRow(row), folder);
+    if (row_folder.empty()) continue;
     try {
-      result = undelete_found_file(letter, row.row(), folder);
+      result = undelete_found_file(letter, filter_->RecordRow(row), row_folder);
     } catch (...) {
       Log(QStringLiteral("Could not recover %1: %2")
-              .arg(QString::fromStdString(FoundFiles[row.row()].Name),
+              .arg(QString::fromStdString(FoundFiles[filter_->RecordRow(row)].Name),
                    error_text(std::current_exception())));
     }
     if (result > 0)
@@ -146,6 +154,7 @@ void TMainForm::Unerase1Click() {
 
   RecoveryActive = false;
   wait_form_->hide();
+  if (!selected.isEmpty()) OfferOpenFolder(QString::fromStdString(folder));
 }
 
 void TMainForm::ListViewSelectItem() {
@@ -155,7 +164,8 @@ void TMainForm::ListViewSelectItem() {
 
 void TMainForm::ListViewColumnClick(int column) {
   if (busy_) return;
-  model_->SortByColumn(column);
+  // The catalogue itself is re-ordered; a filter then picks its rows again.
+  if (model_->SortByColumn(column) && filter_->Filter().Active()) filter_->invalidate();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -168,6 +178,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
   if (search_form_) search_form_->hide();
   if (wait_form_) wait_form_->hide();
+  SaveSettings();
   event->accept();
 }
 

@@ -13,6 +13,7 @@ TProgressDialog::TProgressDialog(const QString& caption, QSize client_size, QWid
   setWindowTitle(caption);
   setFixedSize(client_size);
   setModal(false);
+  // The fields sit at fixed places, laid out for this size.
   QFont dialog_font = font();
   dialog_font.setPointSize(8);
   setFont(dialog_font);
@@ -22,7 +23,9 @@ QPushButton* TProgressDialog::MakeStopButton(QRect geometry) {
   auto* button = new QPushButton(QStringLiteral("Stop"), this);
   button->setObjectName(QStringLiteral("StopBitBtn"));
   button->setGeometry(geometry);
-  button->setIcon(QIcon(stop_glyph()));
+  QIcon glyph;
+  for (const qreal ratio : {1.0, 1.5, 2.0, 3.0}) glyph.addPixmap(stop_glyph(ratio));
+  button->setIcon(glyph);
   button->setIconSize(QSize(16, 16));
   button->setDefault(true);
   return button;

@@ -6,8 +6,9 @@
 
 namespace pyralis::ui {
 
-QPixmap stop_glyph() {
-  QPixmap glyph(16, 16);
+QPixmap stop_glyph(qreal ratio) {
+  QPixmap glyph(QSize(16, 16) * ratio);
+  glyph.setDevicePixelRatio(ratio);
   glyph.fill(Qt::transparent);
   QPainter painter(&glyph);
   painter.setRenderHint(QPainter::Antialiasing);

@@ -6,6 +6,7 @@
 
 namespace pyralis::ui {
 
-QPixmap stop_glyph();
+// `ratio` device pixels per logical pixel (2 for a 200 % screen).
+QPixmap stop_glyph(qreal ratio = 1.0);
 
 }  // namespace pyralis::ui

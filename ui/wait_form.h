@@ -1,6 +1,8 @@
 // TWaitForm: the recovery-progress dialog (an animation and Stop).
 #pragma once
 
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "ui/loop_animation.h"
@@ -16,6 +18,11 @@ class TWaitForm : public TProgressDialog {
 
   TLoopAnimation* Animate1;
   QPushButton* StopBitBtn;
+  QLabel* FileLabel;
+  QProgressBar* FilesBar;
+
+  // "File n of m" and the bytes of the files done so far, against those of all m.
+  void SetFileProgress(int n, int m, int64_t bytes_done, int64_t bytes_total);
 
  public slots:
   // Clears RecoveryActive; the dialog stays until the main window closes it.

@@ -12,6 +12,7 @@
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "core/recovered_file.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
 #include "rawdisk/raw_disk_access.h"
@@ -137,6 +138,9 @@ int undelete_found_file(char letter, int32_t index, const std::string& folder) {
                      std::to_string(FoundFiles.Count()) + " files");
     return 1;
   }
+  RecoveryTarget target = CurrentRecoveryTarget();
+  target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
+  RecoveryTargetScope dates(target);
   run_guarded("Recovery", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);

@@ -26,6 +26,9 @@ TEST(CliArguments, RecoverCollectsNumbersUntilTheNextArgument) {
   EXPECT_EQ(r.options.sources, std::vector<std::string>{"img"});
   EXPECT_EQ(r.options.destination, "out");
   EXPECT_TRUE(r.options.with_paths);
+  EXPECT_FALSE(r.options.no_dates);
+  EXPECT_TRUE(parse({"recover", "img", "--all", "--to", "o", "--no-dates"}).options.no_dates);
+  EXPECT_NE(parse({"scan", "img", "--no-dates"}).error, "");
 
   const ParseResult rows = parse({"recover", "--row=0,3", "--to=o", "img"});
   ASSERT_EQ(rows.error, "");

@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/recovered_file.h"
 #include "tests/support/test_files.h"
@@ -167,6 +169,48 @@ TEST(RecoveredFile, ReadOnlyFolderGivesTheSystemsReasonAndLeavesNothing) {
                               fs::perms::others_exec);
   EXPECT_EXIT(expect_read_only_folder_refused(folder), testing::ExitedWithCode(0), "");
   EXPECT_TRUE(entries(folder).empty());
+}
+
+TEST(RecoveryTarget, CaptureKeepsTheFirstFileInMemoryUpToItsLimitAndWritesNothing) {
+  TempDir dir;
+  std::vector<uint8_t> bytes;
+  {
+    RecoveryTargetScope scope({0.0, &bytes, 6});
+    RecoveredFile first, stream;
+    std::string error, written;
+    ASSERT_TRUE(first.Open(dir.path() + "/", "a.txt", &error));
+    ASSERT_TRUE(first.Write("abc", 3, &error));
+    ASSERT_TRUE(first.WriteZeros(2, &error));
+    EXPECT_FALSE(first.Write("xyz", 3, &error));  // only one more byte fits
+    EXPECT_NE(error.find("first 6 bytes"), std::string::npos);
+    ASSERT_TRUE(stream.Open(dir.path() + "/", "a.txt.s.stream", &error));
+    ASSERT_TRUE(stream.Write("zz", 2, &error));
+    ASSERT_TRUE(stream.Commit(&written, &error));
+  }
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("abc\0\0x", 6));
+  EXPECT_TRUE(entries(dir.path()).empty());
+  EXPECT_EQ(CurrentRecoveryTarget().capture, nullptr);
+}
+
+TEST(RecoveryTarget, CommittedFileGetsTheRecordedModificationTime) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/";
+  // 2004-03-05 14:07:30 local time.
+  const double modified = 38051.0 + (14 * 3600 + 7 * 60 + 30) / 86400.0;
+  {
+    RecoveryTargetScope scope({modified, nullptr, 0});
+    ASSERT_EQ(recover(folder, "dated.txt", "x"), "dated.txt");
+  }
+  ASSERT_EQ(recover(folder, "today.txt", "x"), "today.txt");
+  std::tm local{};
+  local.tm_year = 104, local.tm_mon = 2, local.tm_mday = 5;
+  local.tm_hour = 14, local.tm_min = 7, local.tm_sec = 30, local.tm_isdst = -1;
+  struct stat dated {}, today {};
+  ASSERT_EQ(::stat((folder + "dated.txt").c_str(), &dated), 0);
+  ASSERT_EQ(::stat((folder + "today.txt").c_str(), &today), 0);
+  EXPECT_EQ(dated.st_mtime, std::mktime(&local));
+  EXPECT_GT(today.st_mtime, std::mktime(&local) + 86400 * 365);
+  EXPECT_FALSE(set_modified_time(folder + "today.txt", 0.0));
 }
 
 }  // namespace

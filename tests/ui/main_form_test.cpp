@@ -2,6 +2,7 @@
 // made with mkfs.fat and mtools, sorting through the header, Unerase, the same-drive
 // question, Stop, and commands refused while one runs.
 #include <QHeaderView>
+#include <QSettings>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -72,12 +73,15 @@ class MainFormTest : public QObject {
   }
   void select_rows(int first, int last) {
     auto* selection = form().ListView->selectionModel();
-    selection->select(QItemSelection(form().Model().index(first, 0), form().Model().index(last, 7)),
+    const QAbstractItemModel* rows = form().ListView->model();
+    selection->select(QItemSelection(rows->index(first, 0), rows->index(last, 7)),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
 
  private slots:
   void initTestCase() {
+    QStandardPaths::setTestModeEnabled(true);  // remembered settings stay out of the user's
+    QSettings().clear();
     if (!test::have_program("mkfs.fat") || !test::have_program("mcopy"))
       QSKIP("mkfs.fat / mtools missing");
     dir_ = std::make_unique<TempDir>();
@@ -121,7 +125,7 @@ class MainFormTest : public QObject {
     QCOMPARE(windows_.SearchForm->windowTitle(), QStringLiteral("Pyralis - Search Progress"));
     QCOMPARE(windows_.SearchForm->size(), QSize(256, 148));
     QCOMPARE(windows_.WaitForm->windowTitle(), QStringLiteral("Pyralis - Wait Form"));
-    QCOMPARE(windows_.WaitForm->size(), QSize(283, 108));
+    QCOMPARE(windows_.WaitForm->size(), QSize(283, 150));  // with the "File n of m" rows
     QVERIFY(windows_.SearchForm->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!(windows_.WaitForm->windowFlags() & Qt::WindowCloseButtonHint));
   }
@@ -152,7 +156,8 @@ class MainFormTest : public QObject {
     QCOMPARE(form().ScannedDrive(), 'c');
     QVERIFY(!windows_.SearchForm->isVisible());
     QVERIFY(!form().Busy());
-    QCOMPARE(form().ListView->header()->sectionSize(0), std::max(100, file_width - 15));
+    // The File column never narrows from scan to scan.
+    QVERIFY(form().ListView->header()->sectionSize(0) >= std::max(100, file_width));
     // Unerase stays off until the user touches the selection.
     QVERIFY(!form().ToolButton2->isEnabled());
     select_rows(0, 0);
@@ -289,7 +294,8 @@ class MainFormTest : public QObject {
     form().StaticText3Click();
     form().GotoQuorelsite1Click();
     form().StaticText7Click();
-    form().ContensIndex1Click();  // no help.chm beside the test binary: nothing
+    form().ContensIndex1Click();  // no help near the test binary: a log line, nothing opened
+    QVERIFY(form().LogMemo->toPlainText().contains(QStringLiteral("No help is installed")));
     ui::set_shell_opener(nullptr);
     QCOMPARE(opened.size(), 3);
     QCOMPARE(opened[0], opened[1]);

@@ -1,16 +1,23 @@
 // pyralis-screenshot-tour OUT_DIR IMAGE...: opens the program's windows on the given images,
 // scans drive C, and saves pictures of what a user would see: the main window at start, the
 // scan dialog while it runs, the main window after the scan (sorted by size, two rows
-// selected), the recovery dialog, the about box, and the whole screen at each step. Run by
+// selected), the filter bar narrowing the list, the preview of a picture and of a text, the
+// folder tree, the recovery dialog, the about box, and the whole screen at each step. With
+// PYRALIS_TOUR_THEME=dark the windows use a dark Fusion palette. Run by
 // scripts/screenshots.sh under Xvfb.
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
+#include <QSettings>
+#include <QStyleFactory>
 #include <QScreen>
 #include <QTimer>
 #include <filesystem>
 
 #include "platform/drive_table.h"
+#include "core/found_files.h"
 #include "ui/about_box.h"
+#include "ui/file_preview.h"
 #include "ui/main_form.h"
 #include "ui/search_form.h"
 #include "ui/wait_form.h"
@@ -27,10 +34,46 @@ void save(QWidget* widget, const QString& name) {
                                QStringLiteral(".png"));
 }
 
+void use_dark_palette(QApplication& application) {
+  application.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(45, 45, 48));
+  dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+  dark.setColor(QPalette::Base, QColor(30, 30, 32));
+  dark.setColor(QPalette::AlternateBase, QColor(52, 62, 52));
+  dark.setColor(QPalette::Text, QColor(230, 230, 230));
+  dark.setColor(QPalette::Button, QColor(53, 53, 56));
+  dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+  dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 60));
+  dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+  dark.setColor(QPalette::Highlight, QColor(42, 110, 200));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Link, QColor(100, 160, 255));
+  dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+  dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+  dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+  application.setPalette(dark);
+}
+
+// Makes the row of the file whose name contains `part` current.
+void choose_row(pyralis::ui::TMainForm& form, const char* part) {
+  const QAbstractItemModel* rows = form.ListView->model();
+  for (int r = 0; r < rows->rowCount(); ++r) {
+    if (rows->index(r, 0).data().toString().contains(QLatin1String(part), Qt::CaseInsensitive)) {
+      form.ListView->setCurrentIndex(rows->index(r, 0));
+      form.PreviewCurrent();
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  application.setOrganizationName(QStringLiteral("pyralis-tour"));
+  QSettings().clear();
+  if (qgetenv("PYRALIS_TOUR_THEME") == "dark") use_dark_palette(application);
   if (argc < 3) return 2;
   out_dir = QString::fromLocal8Bit(argv[1]);
   std::vector<std::string> sources(argv + 2, argv + argc);
@@ -50,10 +93,35 @@ int main(int argc, char** argv) {
     });
     form.Scan1Click();
     form.ListViewColumnClick(3);
-    form.ListView->selectionModel()->select(
-        QItemSelection(form.Model().index(0, 0), form.Model().index(1, 7)),
-        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QAbstractItemModel* rows = form.ListView->model();
+    form.ListView->selectionModel()->select(QItemSelection(rows->index(0, 0), rows->index(1, 7)),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
     save(&form, QStringLiteral("main-after-scan"));
+    form.FindBar->FindEdit->setText(QStringLiteral("o"));
+    form.FindBar->HideBadCheck->setChecked(true);
+    save(&form, QStringLiteral("main-filter"));
+    form.FindBar->FindEdit->clear();
+    form.FindBar->HideBadCheck->setChecked(false);
+    form.Preview2->setChecked(true);
+    choose_row(form, "photo");
+    save(&form, QStringLiteral("main-preview-picture"));
+    choose_row(form, "letter");
+    save(&form, QStringLiteral("main-preview-text"));
+    form.Preview2->setChecked(false);
+    form.GroupByFolder1->setChecked(true);
+    form.ChooseFolder(QStringLiteral("C:\\Letters"));
+    save(&form, QStringLiteral("main-folders"));
+    form.GroupByFolder1->setChecked(false);
+    form.ListView->header()->setSectionHidden(6, false);
+    form.ListView->header()->setSectionHidden(7, false);
+    form.ListView->header()->resizeSection(0, 150);  // as the header menu's refit leaves it
+    save(&form, QStringLiteral("main-all-columns"));
+    form.ListView->header()->setSectionHidden(6, true);
+    form.ListView->header()->setSectionHidden(7, true);
+    form.ListView->selectionModel()->select(QItemSelection(rows->index(0, 0), rows->index(1, 7)),
+                                            QItemSelectionModel::ClearAndSelect |
+                                                QItemSelectionModel::Rows);
     QTimer::singleShot(0, windows.WaitForm,
                        [&] { save(windows.WaitForm, QStringLiteral("wait-dialog")); });
     form.Unerase1Click();

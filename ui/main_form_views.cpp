@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window's View menu: the preview pane (also Space on a row) and the folder tree
+// ("Group by folder") around the found-files list.
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QTimer>
+
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "ui/file_preview.h"
+#include "ui/folder_tree.h"
+#include "ui/main_form.h"
+
+namespace pyralis::ui {
+
+QWidget* TMainForm::BuildListArea() {
+  ListSplitter = new QSplitter(Qt::Horizontal);
+  ListSplitter->setObjectName(QStringLiteral("ListSplitter"));
+  ListSplitter->setChildrenCollapsible(false);
+  FolderTree1 = new FolderTree(ListSplitter);
+  FolderTree1->hide();
+  ListSplitter->addWidget(FolderTree1);
+  ListSplitter->addWidget(BuildListView());
+  Preview1 = new PreviewPane(ListSplitter);
+  Preview1->hide();
+  ListSplitter->addWidget(Preview1);
+  ListSplitter->setStretchFactor(1, 1);
+  ListSplitter->setSizes({180, 500, 320});
+
+  connect(FolderTree1, &FolderTree::FolderChosen, this, &TMainForm::ChooseFolder);
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    // A new scan: the folder chosen in the last one may not be there any more.
+    if (!FindBar->Current().folder.isEmpty()) FindBar->SetFolder(QString());
+    if (FolderTree1->isVisible()) FolderTree1->Fill();
+    Preview1->Clear();
+  });
+  // The preview follows the current row, once the user stops moving through the list.
+  auto* settle = new QTimer(this);
+  settle->setSingleShot(true);
+  settle->setInterval(150);
+  connect(settle, &QTimer::timeout, this, &TMainForm::PreviewCurrent);
+  connect(ListView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this, settle] {
+            if (Preview1->isVisible()) settle->start();
+          });
+  auto* space = new QShortcut(QKeySequence(Qt::Key_Space), ListView, nullptr, nullptr,
+                              Qt::WidgetShortcut);
+  connect(space, &QShortcut::activated, this, [this] {
+    if (!Preview2->isChecked()) Preview2->setChecked(true);
+    else PreviewCurrent();
+  });
+  return ListSplitter;
+}
+
+void TMainForm::BuildViewMenu() {
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  Preview2 = view->addAction(QStringLiteral("&Preview"));
+  Preview2->setCheckable(true);
+  Preview2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  GroupByFolder1 = view->addAction(QStringLiteral("&Group by folder"));
+  GroupByFolder1->setCheckable(true);
+  GroupByFolder1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+  view->addSeparator();
+  QAction* find = view->addAction(QStringLiteral("&Find"));
+  find->setShortcut(QKeySequence::Find);
+  connect(find, &QAction::triggered, this, [this] {
+    FindBar->FindEdit->setFocus();
+    FindBar->FindEdit->selectAll();
+  });
+  connect(Preview2, &QAction::toggled, this, [this](bool on) {
+    Preview1->setVisible(on);
+    if (on) PreviewCurrent();
+  });
+  connect(GroupByFolder1, &QAction::toggled, this, [this](bool on) {
+    FolderTree1->setVisible(on);
+    if (on) {
+      FolderTree1->Fill();
+    } else {
+      FindBar->SetFolder(QString());
+    }
+  });
+}
+
+void TMainForm::PreviewCurrent() {
+  if (!Preview1->isVisible()) return;
+  if (busy_) return;  // the engines are busy with the scan or Unerase
+  const int record = filter_->RecordRow(ListView->currentIndex());
+  const char letter = scanned_drive_;
+  if (record < 0 || letter == 0) {
+    Preview1->Clear();
+    return;
+  }
+  busy_ = true;
+  Preview1->InfoLabel->setText(QStringLiteral("Reading %1 ...")
+                                   .arg(QString::fromStdString(FoundFiles[record].Name)));
+  Preview1->repaint();
+  const FilePreview preview = preview_found_file(letter, record);
+  busy_ = false;
+  Preview1->Show(record, preview);
+  if (close_requested_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TMainForm::ChooseFolder(const QString& path) {
+  if (busy_) return;
+  FindBar->SetFolder(path);
+  if (path.isEmpty()) return;
+  ListView->selectAll();
+  if (filter_->rowCount() > 0)
+    ListView->selectionModel()->setCurrentIndex(filter_->index(0, 0),
+                                                QItemSelectionModel::NoUpdate);
+}
+
+}  // namespace pyralis::ui
