@@ -33,6 +33,7 @@ bool DirectoryStream::Refill() {
     if (region_next_ >= region_end_) return false;
     const uint64_t n = std::min(kRegionPiece, region_end_ - region_next_);
     volume_.Read(region_next_, static_cast<uint32_t>(n), piece_);
+    unreadable_ = volume_.LastUnreadable();
     region_next_ += n;
     return true;
   }
@@ -47,11 +48,23 @@ bool DirectoryStream::Refill() {
   --clusters_left_;
   cluster_ = next;
   // A cluster outside the data area reads as nothing and ends the directory.
-  return volume_.ReadClusters(cluster_, 1, piece_);
+  const bool read = volume_.ReadClusters(cluster_, 1, piece_);
+  unreadable_ = read ? volume_.LastUnreadable() : std::vector<RequestRange>{};
+  return read;
+}
+
+bool DirectoryStream::Unreadable(int64_t position) const {
+  for (const RequestRange& r : unreadable_)
+    if (position < r.offset + r.length && position + 32 > r.offset) return true;
+  return false;
 }
 
 bool DirectoryStream::Next(std::array<uint8_t, 32>& entry) {
-  while (position_ + 32 > piece_.Size()) {
+  while (position_ + 32 > piece_.Size() || Unreadable(position_)) {
+    if (position_ + 32 <= piece_.Size()) {
+      position_ += 32;
+      continue;
+    }
     if (!Refill()) return false;
   }
   std::copy_n(piece_.Memory() + position_, 32, entry.begin());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "core/cluster_buffer.h"
 #include "core/memory_stream.h"
 
 namespace pyralis {
@@ -19,16 +20,19 @@ class DirectoryStream {
   // 65536 entries a FAT directory can hold, so that a looping chain ends.
   DirectoryStream(FatVolume& volume, uint32_t first_cluster);
 
-  // Reads the next 32-byte entry; false when no whole entry remains.
+  // Reads the next 32-byte entry; false when no whole entry remains. Entries in sectors
+  // that could not be read are left out (their zeros would end the directory).
   bool Next(std::array<uint8_t, 32>& entry);
 
   static constexpr uint64_t kMaxDirectoryBytes = 65536 * 32;
 
  private:
   bool Refill();
+  bool Unreadable(int64_t position) const;  // the entry at `position` lies in a bad sector
 
   FatVolume& volume_;
   TMemoryStream piece_;
+  std::vector<RequestRange> unreadable_;  // bytes of piece_ the volume could not deliver
   int64_t position_ = 0;
   bool in_region_ = false;    // FAT12/16 root: a fixed byte range
   uint64_t region_next_ = 0;  // next byte of the region to read

@@ -10,7 +10,7 @@
 #include <cctype>
 #include <exception>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "ntfs/ntfs_engine.h"
@@ -86,16 +86,19 @@ void TMainForm::Scan1Click() {
   Log(QStringLiteral("Scan ") + drive_root(letter) + QStringLiteral(" ..."));
 
   std::exception_ptr error;
+  ScanResult result = ScanResult::kNotScanned;
   try {
-    scan_drive(letter);
+    result = scan_drive(letter);
   } catch (...) {
     error = std::current_exception();
   }
+  // A drive that could not be scanned has said why; that line ends the scan.
   if (error)
     Log(QStringLiteral("Scan of %1 ended by an error: %2")
             .arg(drive_root(letter), error_text(error)));
-  else
-    Log(ScanActive ? QStringLiteral("End scan") : QStringLiteral("Process interrupted"));
+  else if (result != ScanResult::kNotScanned)
+    Log(result == ScanResult::kScanned ? QStringLiteral("End scan")
+                                       : QStringLiteral("Process interrupted"));
 
   model_->SetRowCount(FoundFiles.Count());
   file_column_narrowing_ += 15;
@@ -129,19 +132,36 @@ void TMainForm::Unerase1Click() {
   QModelIndexList selected = ListView->selectionModel()->selectedRows();
   std::sort(selected.begin(), selected.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  // Only rows written completely are unselected: partial, failed and stopped rows stay
+  // selected so that the user sees them (and can try them again).
+  int complete = 0, written = 0;
+  bool stopped = false;
   for (const QModelIndex& row : selected) {
-    int result = 0;
+    RecoveryOutcome outcome;
     try {
-      result = undelete_found_file(letter, row.row(), folder);
+      outcome = undelete_found_file(letter, row.row(), folder);
     } catch (...) {
       Log(QStringLiteral("Could not recover %1: %2")
               .arg(QString::fromStdString(FoundFiles[row.row()].Name),
                    error_text(std::current_exception())));
     }
-    if (result > 0)
+    if (outcome.complete()) {
+      ++complete;
       ListView->selectionModel()->select(row,
                                          QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    }
+    if (outcome.complete() || outcome.result == RecoveryResult::kPartial) ++written;
+    stopped = stopped || outcome.result == RecoveryResult::kStopped;
   }
+  const int chosen = static_cast<int>(selected.size());
+  if (stopped)
+    Log(QStringLiteral("Recovery stopped: %1 of %2 chosen files were written.")
+            .arg(written)
+            .arg(chosen));
+  if (complete < chosen)
+    Log(QStringLiteral("%1 of %2 chosen files were not recovered completely; they stay selected.")
+            .arg(chosen - complete)
+            .arg(chosen));
 
   RecoveryActive = false;
   wait_form_->hide();

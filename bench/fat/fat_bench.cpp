@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "ntfs/ntfs_engine.h"

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "ntfs/ntfs_engine.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "tests/fat/fat_test_volume.h"

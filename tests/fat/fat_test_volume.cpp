@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/process_state.h"
 #include "platform/drive_table.h"
 

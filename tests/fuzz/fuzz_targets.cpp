@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "core/date_time.h"
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"

@@ -1,7 +1,7 @@
 // Recovering deleted files from synthetic volumes: byte-identical content (compared with
 // the builder's content and with icat), holes as zeros, reused clusters as they lie, named
 // streams beside the file, existing files kept, refusals and write failures with their
-// lines, and Stop not interrupting the writing.
+// lines, and Stop ending the writing between clusters.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,12 +33,13 @@ class NtfsRecoveryTest : public ::testing::Test {
     std::filesystem::create_directory(out_);
     ScanActive = true;
     scan_image(image_);
+    RecoveryActive = true;
   }
   // Recovers the row of case `key` into the output folder.
   void Recover(const std::string& key, const std::string& folder = "") {
     const int32_t row = row_of_inode(static_cast<int64_t>(volume_->rec.at(key)));
     ASSERT_GE(row, 0) << key;
-    EXPECT_EQ(undelete_found_file('c', row, folder.empty() ? out_ : folder), 1);
+    undelete_found_file('c', row, folder.empty() ? out_ : folder);
   }
   std::string Out(const std::string& name) const { return read_file(out_ + name); }
   std::string Success(const std::string& name) const {
@@ -131,7 +132,7 @@ TEST_F(NtfsRecoveryTest, RefusesFilesWithoutFreeClustersAndRecordsInUse) {
   window_.log.clear();
   const int64_t live = static_cast<int64_t>(Rec("live"));
   FoundFiles[0].Inode = live;
-  EXPECT_EQ(undelete_found_file('c', 0, out_), 1);
+  EXPECT_EQ(undelete_found_file('c', 0, out_).result, RecoveryResult::kFailed);
   EXPECT_EQ(window_.log,
             (std::vector<std::string>{"Record is in use by the mft",
                                       "ERROR: Failed to undelete inode " + std::to_string(live) +
@@ -171,14 +172,22 @@ TEST_F(NtfsRecoveryTest, UnwritableDestinationIsReportedAndTheNextFileStillWritt
   EXPECT_TRUE(window_.Logged(Success("small.txt")));
 }
 
-TEST_F(NtfsRecoveryTest, StopDoesNotInterruptTheWriting) {
-  RecoveryActive = true;
-  window_.on_pump = [] { RecoveryActive = false; };
-  Recover("fragmented");
-  Recover("onerun");
-  EXPECT_TRUE(
-      same_bytes(Out("fragmented.bin"), volume_->builder->expected_content(Rec("fragmented"))));
-  EXPECT_TRUE(window_.Logged(Success("onerun.bin")));
+TEST_F(NtfsRecoveryTest, StopEndsTheFileBetweenClustersAndTheRowsAfterIt) {
+  long pumps = 0;
+  // Stop once the file is being written (its temporary file exists).
+  window_.on_pump = [&] {
+    ++pumps;
+    if (!std::filesystem::is_empty(out_)) RecoveryActive = false;
+  };
+  const int32_t row = row_of_inode(static_cast<int64_t>(Rec("fragmented")));
+  EXPECT_EQ(undelete_found_file('c', row, out_).result, RecoveryResult::kStopped);
+  const long pumps_at_stop = pumps;
+  const int32_t next = row_of_inode(static_cast<int64_t>(Rec("onerun")));
+  EXPECT_EQ(undelete_found_file('c', next, out_).result, RecoveryResult::kStopped);
+  EXPECT_EQ(pumps, pumps_at_stop) << "the next row ends before it reads anything";
+  EXPECT_TRUE(std::filesystem::is_empty(out_)) << "a stopped file leaves nothing behind";
+  EXPECT_TRUE(window_.LinesWith("Undeleted").empty()) << window_.LogText();
+  EXPECT_TRUE(window_.LinesWith("ERROR").empty()) << window_.LogText();
 }
 
 }  // namespace
