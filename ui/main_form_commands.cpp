@@ -174,7 +174,9 @@ void TMainForm::ListViewSelectItem() {
 
 void TMainForm::ListViewColumnClick(int column) {
   if (busy_) return;
-  model_->SortByColumn(column);
+  // The selection follows the files; the current one is brought into view.
+  if (model_->SortByColumn(column) && ListView->currentIndex().isValid())
+    ListView->scrollTo(ListView->currentIndex());
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
