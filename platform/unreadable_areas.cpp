@@ -102,6 +102,29 @@ std::optional<std::vector<ByteArea>> read_ddrescue_map(const std::string& path,
   return areas;
 }
 
+std::string use_map_beside(const std::string& image) {
+  std::vector<std::string> candidates = {image + ".map"};
+  const size_t dot = image.rfind('.');
+  const size_t slash = image.rfind('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
+    candidates.push_back(image.substr(0, dot) + ".map");
+  for (const std::string& map : candidates) {
+    std::ifstream probe(map);
+    if (!probe) continue;
+    std::string why;
+    auto areas = read_ddrescue_map(map, &why);
+    if (!areas) return "The ddrescue map " + map + " was not used: " + why;
+    uint64_t bytes = 0;
+    for (const ByteArea& a : *areas) bytes += a.length;
+    const size_t count = areas->size();
+    set_unreadable_areas(image, std::move(*areas));
+    return "Using the ddrescue map " + map + ": " + std::to_string(bytes) +
+           " bytes of " + image + " in " + std::to_string(count) +
+           " areas are not rescued and read as unreadable.";
+  }
+  return "";
+}
+
 void set_unreadable_areas(const std::string& source_path, std::vector<ByteArea> areas) {
   const std::lock_guard lock(faults_mutex);
   Faults& f = faults_by_path[source_path];

@@ -34,6 +34,11 @@ void set_unreadable_areas(const std::string& source_path, std::vector<ByteArea> 
 // Forgets every path's areas and cut-offs.
 void clear_unreadable_areas();
 
+// The mapfile that GNU ddrescue wrote beside `image` ("card.img.map", else "card.map" for
+// "card.img"), put to use for reads of `image`. Returns the line that says so (or why the
+// map could not be used); empty when there is no such file.
+std::string use_map_beside(const std::string& image);
+
 // For tests only: the source ends after `length` bytes for reads (a cut image).
 void set_source_cut_for_testing(const std::string& source_path, uint64_t length);
 

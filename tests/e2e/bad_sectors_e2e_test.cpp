@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// pyralis-cli on a FAT image with a ddrescue map that marks one 4 KiB area inside a deleted
+// 1 MB file as not rescued: every other byte written exactly, the partial line, the report
+// entry with the range, exit status 1.
+#include <gtest/gtest.h>
+
+#include "tests/cli/json_checker.h"
+#include "tests/e2e/cli_runner.h"
+
+namespace pyralis::test {
+namespace {
+
+constexpr uint64_t kSize = 1000000;
+constexpr uint64_t kBadOffset = 8192;  // inside the file, cluster aligned
+constexpr uint64_t kBadLength = 4096;
+
+TEST(CliOnBadSectors, FatFileTouchingAnUnrescuedAreaIsPartial) {
+  TempDir dir;
+  const std::string content = filler(kSize, 77);
+  const std::string image = make_fat_volume(dir, 16, {{"", "big.bin", content, true}}, {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  const size_t at = offset_of(image, content);
+  ASSERT_NE(at, std::string::npos);
+  const std::string map = dir.file("card.map");
+  ASSERT_TRUE(write_ddrescue_map(map, read_file(image).size(), at + kBadOffset, kBadLength));
+
+  const CliRun run = run_cli("recover " + shell_quote(image) + " --map " + shell_quote(map) +
+                                 " --all --to out --report report.json",
+                             dir);
+  EXPECT_EQ(run.status, 1) << run.err << run.out;
+  std::string want = content;
+  std::fill(want.begin() + kBadOffset, want.begin() + kBadOffset + kBadLength, '\0');
+  EXPECT_TRUE(read_file(dir.file("out/xIG.BIN")) == want);
+  EXPECT_NE(run.out.find("Undeleted out/xIG.BIN with 4,096 of 1,000,000 bytes unreadable "
+                         "(written as zeros)."),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Cannot read sectors "), std::string::npos) << run.out;
+  const std::string report = read_file(dir.file("report.json"));
+  EXPECT_TRUE(check_json(report).valid) << report;
+  EXPECT_NE(report.find("\"outcome\": \"partial\", \"unreadable\": [{\"offset\": 8192, "
+                        "\"length\": 4096}]"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("\"bytes_written\": 1000000"), std::string::npos) << report;
+
+  // Without the map the same file is complete and the status 0.
+  const CliRun clean =
+      run_cli("recover " + shell_quote(image) + " --all --to clean --report clean.json", dir);
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_TRUE(read_file(dir.file("clean/xIG.BIN")) == content);
+  EXPECT_NE(read_file(dir.file("clean.json")).find("\"outcome\": \"complete\""),
+            std::string::npos);
+}
+
+TEST(CliOnBadSectors, ArgumentsOfMapAndReport) {
+  TempDir dir;
+  const std::string image = make_fat_volume(dir, 12, {{"", "a.txt", "abc", true}}, {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  write_file(dir.file("bad.map"), "not a map\n");
+  EXPECT_EQ(run_cli("scan " + shell_quote(image) + " --map bad.map", dir).status, 2);
+  EXPECT_EQ(run_cli("scan " + shell_quote(image) + " --map missing.map", dir).status, 2);
+  EXPECT_EQ(run_cli("scan --map bad.map", dir).status, 2);
+  EXPECT_EQ(run_cli("scan " + shell_quote(image) + " --report r.json", dir).status, 2);
+}
+
+}  // namespace
+}  // namespace pyralis::test
