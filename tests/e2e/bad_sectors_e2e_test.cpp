@@ -54,6 +54,23 @@ TEST(CliOnBadSectors, FatFileTouchingAnUnrescuedAreaIsPartial) {
             std::string::npos);
 }
 
+TEST(CliOnBadSectors, UnreadableBootSectorEndsTheScanWithItsReasonAndStatusOne) {
+  TempDir dir;
+  const std::string image = make_fat_volume(dir, 12, {{"", "a.txt", "abc", true}}, {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  ASSERT_TRUE(write_ddrescue_map(dir.file("boot.map"), read_file(image).size(), 0, 512));
+  const CliRun scan = run_cli("scan " + shell_quote(image) + " --map boot.map", dir);
+  EXPECT_EQ(scan.status, 1) << scan.err;
+  EXPECT_NE(scan.err.find("cannot be read: read of 512 bytes at 0 in " + image +
+                          " failed: Input/output error"),
+            std::string::npos)
+      << scan.err;
+  EXPECT_EQ(scan.err.find("Process interrupted"), std::string::npos) << scan.err;
+  EXPECT_EQ(scan.err.find("End scan"), std::string::npos) << scan.err;
+  EXPECT_EQ(run_cli("recover " + shell_quote(image) + " --map boot.map --all --to out", dir).status,
+            1);
+}
+
 TEST(CliOnBadSectors, ArgumentsOfMapAndReport) {
   TempDir dir;
   const std::string image = make_fat_volume(dir, 12, {{"", "a.txt", "abc", true}}, {});
