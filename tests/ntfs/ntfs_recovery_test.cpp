@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/process_state.h"
+#include "platform/unreadable_areas.h"
 #include "tests/ntfs/ntfs_test_drive.h"
 #include "tests/ntfs/ntfs_test_volume.h"
 #include "tests/support/recording_window.h"
@@ -223,6 +224,42 @@ TEST(NtfsLargeClusters, FilesOfTwoMebibyteClustersAreListedAndRecovered) {
   std::filesystem::create_directory(out);
   undelete_found_file('c', row, out);
   EXPECT_TRUE(read_file(out + "big.bin") == b.expected_content(rec)) << window.LogText();
+}
+
+}  // namespace
+}  // namespace pyralis::test
+
+namespace pyralis::test {
+namespace {
+
+// One unreadable sector inside the MFT costs the record it holds, with that record's line
+// and one line naming the sector; every other record of the same window is still read.
+TEST(NtfsBadSectors, OneBadMftSectorCostsOnlyItsRecord) {
+  NtfsGeometry g;
+  g.total_sectors = 65536;
+  const CaseVolume volume(g);
+  TempDir dir;
+  const std::string image = volume.Write(dir);
+  RecordingWindow window;
+  ScanActive = true;
+  scan_image(image);
+  const int32_t listed = FoundFiles.Count();
+  const NtfsImageBuilder& b = *volume.builder;
+  const uint64_t lost = volume.rec.at("onerun");
+  const uint64_t in_volume = b.mft_lcn() * b.cluster_size() + lost * 1024;
+  platform::set_unreadable_areas(image, {{b.volume_offset() + in_volume, 512}});
+  window.log.clear();
+  scan_image(image);
+  platform::clear_unreadable_areas();
+  EXPECT_EQ(FoundFiles.Count(), listed - 1) << window.LogText();
+  EXPECT_EQ(row_of_inode(static_cast<int64_t>(lost)), -1);
+  EXPECT_GE(row_of_inode(static_cast<int64_t>(volume.rec.at("small"))), 0);
+  EXPECT_GE(row_of_inode(static_cast<int64_t>(volume.rec.at("fragmented"))), 0);
+  EXPECT_TRUE(window.Logged("Cannot read sector " + std::to_string(in_volume / 512) +
+                            " of C: (Input/output error)."))
+      << window.LogText();
+  EXPECT_TRUE(window.Logged("ERROR: Couldnot read MFT Record " + std::to_string(lost)))
+      << window.LogText();
 }
 
 }  // namespace
