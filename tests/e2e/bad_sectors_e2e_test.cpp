@@ -71,6 +71,32 @@ TEST(CliOnBadSectors, UnreadableBootSectorEndsTheScanWithItsReasonAndStatusOne) 
             1);
 }
 
+TEST(CliOnBadSectors, BadFolderSectorCostsOnlyTheEntriesItHolds) {
+  TempDir dir;
+  std::vector<VolumeFile> files;
+  for (int i = 0; i < 40; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "F%02d.TXT", i);
+    files.push_back({"DOCS", name, filler(100, static_cast<uint32_t>(i)), true});
+  }
+  const std::string image = make_fat_volume(dir, 16, files, {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  // Entries: ".", "..", F00 ... F39, 16 to a sector: the folder's second sector holds F14..F29.
+  const size_t entry = read_file(image).find("00     TXT");
+  ASSERT_NE(entry, std::string::npos);
+  const uint64_t second_sector = (entry - 1) / 512 * 512 + 512;
+  ASSERT_TRUE(write_ddrescue_map(dir.file("dir.map"), read_file(image).size(), second_sector, 512));
+  const CliRun scan =
+      run_cli("scan " + shell_quote(image) + " --map dir.map --format tsv", dir);
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(scan.out_lines().size(), 1u + 40 - 16) << scan.out;
+  EXPECT_NE(scan.out.find("x30.TXT"), std::string::npos) << "entries after the bad sector";
+  EXPECT_EQ(scan.out.find("x20.TXT"), std::string::npos);
+  EXPECT_NE(scan.err.find("Cannot read sector " + std::to_string(second_sector / 512) + " of C:"),
+            std::string::npos)
+      << scan.err;
+}
+
 TEST(CliOnBadSectors, ArgumentsOfMapAndReport) {
   TempDir dir;
   const std::string image = make_fat_volume(dir, 12, {{"", "a.txt", "abc", true}}, {});
