@@ -290,6 +290,12 @@ class MainFormTest : public QObject {
     form().Unerase1Click();
     QVERIFY(shown);
     QVERIFY(files_in(out_).empty());
+    // Rows not written stay selected, and the log says so.
+    QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
+    const QStringList lines = log_lines(form());
+    QVERIFY(lines.contains(QStringLiteral("Recovery stopped: 0 of 2 chosen files were written.")));
+    QCOMPARE(lines.last(),
+             QStringLiteral("2 of 2 chosen files were not recovered completely; they stay selected."));
     QVERIFY(!RecoveryActive);
     QVERIFY(!windows_.WaitForm->isVisible());
     QVERIFY(!form().Busy());
