@@ -68,8 +68,7 @@ std::optional<std::vector<ByteArea>> parse_ddrescue_map(std::istream& in, std::s
       return std::nullopt;
     };
     if (!status_line_seen) {  // current position, current status, optional pass
-      if (words.size() < 2 || words.size() > 3 || !parse_number(words[0]) ||
-          words[1].size() != 1)
+      if (words.size() < 2 || words.size() > 3 || !parse_number(words[0]) || words[1].size() != 1)
         return fail("expected the status line \"pos status [pass]\"");
       status_line_seen = true;
       continue;
@@ -118,9 +117,8 @@ std::string use_map_beside(const std::string& image) {
     for (const ByteArea& a : *areas) bytes += a.length;
     const size_t count = areas->size();
     set_unreadable_areas(image, std::move(*areas));
-    return "Using the ddrescue map " + map + ": " + std::to_string(bytes) +
-           " bytes of " + image + " in " + std::to_string(count) +
-           " areas are not rescued and read as unreadable.";
+    return "Using the ddrescue map " + map + ": " + std::to_string(bytes) + " bytes of " + image +
+           " in " + std::to_string(count) + " areas are not rescued and read as unreadable.";
   }
   return "";
 }

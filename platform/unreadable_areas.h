@@ -25,8 +25,7 @@ struct ByteArea {
 // reason in *error when the text is not a mapfile.
 std::optional<std::vector<ByteArea>> parse_ddrescue_map(std::istream& in, std::string* error);
 // Reads and parses the mapfile at `path`.
-std::optional<std::vector<ByteArea>> read_ddrescue_map(const std::string& path,
-                                                       std::string* error);
+std::optional<std::vector<ByteArea>> read_ddrescue_map(const std::string& path, std::string* error);
 
 // Reads of `source_path` (as given to attach_sources) fail where they touch `areas`.
 // Replaces what was set for that path; an empty list removes it.

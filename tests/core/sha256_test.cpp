@@ -52,8 +52,9 @@ TEST(RecoveredFileOutcome, DigestRangesAndLines) {
   ASSERT_EQ(outcome.unreadable.size(), 1u) << "the missing tail joins the zeros before it";
   EXPECT_EQ(outcome.unreadable[0].length, 1000000u - 3);
   EXPECT_EQ(undeleted_line(outcome),
-            "Undeleted " + dir.path() + "/a.bin with 4,096 of 1,000,000 bytes unreadable "
-            "(written as zeros) and 995,901 missing (the file ends after 4,099 bytes).");
+            "Undeleted " + dir.path() +
+                "/a.bin with 4,096 of 1,000,000 bytes unreadable "
+                "(written as zeros) and 995,901 missing (the file ends after 4,099 bytes).");
   RecoveryOutcome complete = outcome;
   complete.result = RecoveryResult::kComplete;
   EXPECT_EQ(undeleted_line(complete), "Undeleted " + dir.path() + "/a.bin successfully.");

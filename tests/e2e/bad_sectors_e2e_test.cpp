@@ -50,8 +50,7 @@ TEST(CliOnBadSectors, FatFileTouchingAnUnrescuedAreaIsPartial) {
       run_cli("recover " + shell_quote(image) + " --all --to clean --report clean.json", dir);
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_TRUE(read_file(dir.file("clean/xIG.BIN")) == content);
-  EXPECT_NE(read_file(dir.file("clean.json")).find("\"outcome\": \"complete\""),
-            std::string::npos);
+  EXPECT_NE(read_file(dir.file("clean.json")).find("\"outcome\": \"complete\""), std::string::npos);
 }
 
 TEST(CliOnBadSectors, UnreadableBootSectorEndsTheScanWithItsReasonAndStatusOne) {
@@ -86,8 +85,7 @@ TEST(CliOnBadSectors, BadFolderSectorCostsOnlyTheEntriesItHolds) {
   ASSERT_NE(entry, std::string::npos);
   const uint64_t second_sector = (entry - 1) / 512 * 512 + 512;
   ASSERT_TRUE(write_ddrescue_map(dir.file("dir.map"), read_file(image).size(), second_sector, 512));
-  const CliRun scan =
-      run_cli("scan " + shell_quote(image) + " --map dir.map --format tsv", dir);
+  const CliRun scan = run_cli("scan " + shell_quote(image) + " --map dir.map --format tsv", dir);
   EXPECT_EQ(scan.status, 0) << scan.err;
   EXPECT_EQ(scan.out_lines().size(), 1u + 40 - 16) << scan.out;
   EXPECT_NE(scan.out.find("x30.TXT"), std::string::npos) << "entries after the bad sector";
