@@ -21,9 +21,8 @@ constexpr int64_t kMaxWindowSectors = std::numeric_limits<uint32_t>::max() / kSe
 void add_range(std::vector<RequestRange>& ranges, int64_t offset, int64_t length) {
   if (length <= 0) return;
   if (!ranges.empty() && ranges.back().offset + ranges.back().length >= offset) {
-    ranges.back().length =
-        std::max(ranges.back().offset + ranges.back().length, offset + length) -
-        ranges.back().offset;
+    ranges.back().length = std::max(ranges.back().offset + ranges.back().length, offset + length) -
+                           ranges.back().offset;
   } else {
     ranges.push_back({offset, length});
   }
@@ -35,10 +34,9 @@ std::string error_reason(int error) {
 
 // "Cannot read sectors 5040–5047 of C: (Input/output error)."
 void log_bad_run(char drive, const BadSectorRun& run) {
-  const std::string sectors =
-      run.count == 1 ? "sector " + std::to_string(run.first)
-                     : "sectors " + std::to_string(run.first) + "\u2013" +
-                           std::to_string(run.first + run.count - 1);
+  const std::string sectors = run.count == 1 ? "sector " + std::to_string(run.first)
+                                             : "sectors " + std::to_string(run.first) + "\u2013" +
+                                                   std::to_string(run.first + run.count - 1);
   Window().LogLine("Cannot read " + sectors + " of " + std::string(1, drive) + ": (" +
                    error_reason(run.error) + ").");
 }
@@ -121,7 +119,8 @@ int64_t TBuffer::ReadBytes(TRawDiskAccessComponent& component, int64_t offset, u
                            void* dest) {
   unreadable_.clear();
   if (count == 0) return 0;
-  const int64_t position = InRange(component, offset) ? Locate(component, offset, count, cache_valid_) : -1;
+  const int64_t position =
+      InRange(component, offset) ? Locate(component, offset, count, cache_valid_) : -1;
   if (position < 0) {
     unreadable_.push_back({0, count});
     return 0;

@@ -238,7 +238,8 @@ RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
   outcome.bytes_written = written_;
   outcome.unreadable = unreadable_;
   if (written_ < size) add_file_range(outcome.unreadable, written_, size - written_);
-  outcome.result = outcome.unreadable.empty() ? RecoveryResult::kComplete : RecoveryResult::kPartial;
+  outcome.result =
+      outcome.unreadable.empty() ? RecoveryResult::kComplete : RecoveryResult::kPartial;
   outcome.sha256 = digest_.HexDigest();
   return outcome;
 }
@@ -256,9 +257,10 @@ std::string undeleted_line(const RecoveryOutcome& outcome) {
       outcome.size > outcome.bytes_written ? outcome.size - outcome.bytes_written : 0;
   const uint64_t zeros = outcome.unreadable_bytes() - missing;
   const std::string of = " of " + with_thousands(outcome.size) + " bytes ";
-  if (missing == 0) return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros).";
-  const std::string short_part = "missing (the file ends after " +
-                                 with_thousands(outcome.bytes_written) + " bytes)";
+  if (missing == 0)
+    return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros).";
+  const std::string short_part =
+      "missing (the file ends after " + with_thousands(outcome.bytes_written) + " bytes)";
   if (zeros == 0) return head + " with " + with_thousands(missing) + of + short_part + ".";
   return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros) and " +
          with_thousands(missing) + " " + short_part + ".";

@@ -71,8 +71,7 @@ class StreamWriter {
   RecoveredFile file_;
 };
 
-RecoveryOutcome write_resident(const FileRecordInfo& info, const DataStream& s,
-                               StreamWriter& out) {
+RecoveryOutcome write_resident(const FileRecordInfo& info, const DataStream& s, StreamWriter& out) {
   if (!out.Open()) return with_result(RecoveryResult::kFailed);
   Window().ProcessMessages();
   if (!out.Write(info.record.data() + s.value, static_cast<uint64_t>(s.data_size)))
@@ -102,7 +101,8 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
       const int64_t wanted = run.length > left_bytes / cluster ? left_bytes : run.length * cluster;
       window.ProcessMessages();
       if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
-      if (!out.WriteZeros(static_cast<uint64_t>(wanted))) return with_result(RecoveryResult::kFailed);
+      if (!out.WriteZeros(static_cast<uint64_t>(wanted)))
+        return with_result(RecoveryResult::kFailed);
       written += wanted;
       continue;
     }
@@ -144,10 +144,14 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
 // The worse of two outcomes of one row's streams: stopped, failed, partial, complete.
 int severity(RecoveryResult r) {
   switch (r) {
-    case RecoveryResult::kComplete: return 0;
-    case RecoveryResult::kPartial: return 1;
-    case RecoveryResult::kFailed: return 2;
-    case RecoveryResult::kStopped: return 3;
+    case RecoveryResult::kComplete:
+      return 0;
+    case RecoveryResult::kPartial:
+      return 1;
+    case RecoveryResult::kFailed:
+      return 2;
+    case RecoveryResult::kStopped:
+      return 3;
   }
   return 2;
 }

@@ -215,8 +215,7 @@ void TRawDiskAccessComponent::transfer(bool write) {
   set_status(ok ? kSuccess : (write ? kWriteFailed : kReadFailed));
 }
 
-bool TRawDiskAccessComponent::read_sector_by_sector(int64_t first, int64_t count,
-                                                    uint8_t* memory) {
+bool TRawDiskAccessComponent::read_sector_by_sector(int64_t first, int64_t count, uint8_t* memory) {
   const int64_t unit = geometry_.SectorSize;
   std::vector<int> error(static_cast<size_t>(count), -1);  // -1: delivered
   const auto read_one = [&](int64_t i) {

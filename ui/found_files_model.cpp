@@ -117,8 +117,8 @@ void FoundFilesModel::SetRowCount(int rows) {
 namespace {
 
 // Everything the list knows of a record: equal keys are the same listing.
-using RecordKey = std::tuple<int64_t, int64_t, int64_t, int8_t, double, double, std::string,
-                             std::string>;
+using RecordKey =
+    std::tuple<int64_t, int64_t, int64_t, int8_t, double, double, std::string, std::string>;
 RecordKey key_of(const FoundFileRecord& r) {
   return {r.Inode, r.Sector, r.Size, r.RecoveryQuality, r.Modified, r.Created, r.Name, r.Path};
 }

@@ -10,9 +10,9 @@
 #include <cctype>
 #include <exception>
 
-#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "ui/main_form.h"
 #include "ui/search_form.h"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "platform/drive_table.h"
 #include "tests/core/core_images.h"
 #include "tests/support/recording_window.h"

@@ -120,11 +120,10 @@ TEST(CliOnDamagedNtfs, UnrescuedAreaMakesThePieceOnlyLoseItsOwnBytes) {
   const BigFileVolume v(dir);
   const size_t at = offset_of(v.image, v.content);
   ASSERT_NE(at, std::string::npos);
-  ASSERT_TRUE(write_ddrescue_map(dir.file("ntfs.map"), read_file(v.image).size(),
-                                 at + 8192, 4096));
-  const CliRun run = run_cli("recover " + shell_quote(v.image) +
-                                 " --map ntfs.map --all --to out --report report.json",
-                             dir);
+  ASSERT_TRUE(write_ddrescue_map(dir.file("ntfs.map"), read_file(v.image).size(), at + 8192, 4096));
+  const CliRun run = run_cli(
+      "recover " + shell_quote(v.image) + " --map ntfs.map --all --to out --report report.json",
+      dir);
   EXPECT_EQ(run.status, 1) << run.err << run.out;
   std::string want = v.content;
   std::fill(want.begin() + 8192, want.begin() + 8192 + 4096, '\0');

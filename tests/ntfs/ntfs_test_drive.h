@@ -6,9 +6,9 @@
 #include <chrono>
 #include <string>
 
-#include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "rawdisk/raw_disk_access.h"

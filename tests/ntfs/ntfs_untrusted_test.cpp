@@ -185,11 +185,10 @@ TEST_F(NtfsUntrustedTest, ARecoveryShorterThanTheSizeIsPartial) {
       undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("onerun"))), out);
   EXPECT_EQ(outcome.result, RecoveryResult::kPartial);
   EXPECT_TRUE(window_.LinesWith("successfully").empty()) << window_.LogText();
-  EXPECT_TRUE(window_.Logged("Undeleted " + out + "onerun.bin with " +
-                             with_thousands(size + 2 * cluster - 4 * cluster) + " of " +
-                             with_thousands(size + 2 * cluster) +
-                             " bytes missing (the file ends after " +
-                             with_thousands(4 * cluster) + " bytes)."))
+  EXPECT_TRUE(window_.Logged(
+      "Undeleted " + out + "onerun.bin with " + with_thousands(size + 2 * cluster - 4 * cluster) +
+      " of " + with_thousands(size + 2 * cluster) + " bytes missing (the file ends after " +
+      with_thousands(4 * cluster) + " bytes)."))
       << window_.LogText();
   ASSERT_EQ(outcome.unreadable.size(), 1u);
   EXPECT_EQ(outcome.unreadable[0].offset, static_cast<uint64_t>(4 * cluster));

@@ -294,8 +294,9 @@ class MainFormTest : public QObject {
     QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
     const QStringList lines = log_lines(form());
     QVERIFY(lines.contains(QStringLiteral("Recovery stopped: 0 of 2 chosen files were written.")));
-    QCOMPARE(lines.last(),
-             QStringLiteral("2 of 2 chosen files were not recovered completely; they stay selected."));
+    QCOMPARE(
+        lines.last(),
+        QStringLiteral("2 of 2 chosen files were not recovered completely; they stay selected."));
     QVERIFY(!RecoveryActive);
     QVERIFY(!windows_.WaitForm->isVisible());
     QVERIFY(!form().Busy());
