@@ -144,6 +144,16 @@ class Parser {
       o.with_paths = true;
     } else if (a == "--no-dates") {
       o.no_dates = true;
+    } else if (is(a, "--report")) {
+      const auto text = value("--report", a);
+      if (!text) return;
+      if (text->empty()) return void(fail("--report needs a file"));
+      o.report = *text;
+    } else if (is(a, "--map")) {
+      const auto text = value("--map", a);
+      if (!text) return;
+      if (text->empty()) return void(fail("--map needs a file"));
+      o.map = *text;
     } else {
       fail("unknown option '" + a + "'");
     }
@@ -162,6 +172,11 @@ class Parser {
     if (!recover && (picks || o.with_paths || o.no_dates || !o.destination.empty()))
       return void(
           fail("--to, --all, --inode, --row, --with-paths and --no-dates belong to recover"));
+    if (!recover && !o.report.empty()) return void(fail("--report belongs to recover"));
+    if (!o.map.empty() && o.command == Command::Drives)
+      return void(fail("--map belongs to scan and recover"));
+    if (!o.map.empty() && o.sources.empty())
+      return void(fail("--map needs the image it belongs to as SOURCE"));
     if (!recover) return;
     if (o.destination.empty()) return void(fail("recover needs --to DIR"));
     const int choices = int(o.all) + int(!o.inodes.empty()) + int(!o.rows.empty());
@@ -199,10 +214,10 @@ copies chosen ones into a folder. The source is only ever read.
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
                                 serial, size and source
-  scan [SOURCE...] [--drive X] [--format F]
+  scan [SOURCE...] [--drive X] [--format F] [--map FILE]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR (--all | --inode N... | --row N...)
-          [--with-paths] [--no-dates]
+          [--with-paths] [--no-dates] [--report FILE] [--map FILE]
                                 scan drive X, then write the chosen files into DIR
 
 SOURCE is a disk image or a block device. Given sources get letters from C: on, one per
@@ -220,6 +235,11 @@ Options:
   --with-paths     recreate each file's folder under DIR (drive letter dropped)
   --no-dates       leave the written files the time of writing instead of the
                    modification time the volume recorded
+  --report FILE    write JSON with one entry per chosen row: row, inode, name, path, the
+                   file written, bytes written, outcome (complete, partial, failed,
+                   stopped), the byte ranges unreadable or missing, and the SHA-256
+  --map FILE       GNU ddrescue mapfile of the first SOURCE image: sectors it does not
+                   mark finished ('+') are read as unreadable
   -h, --help       show this text
   -V, --version    show the program's version
 
@@ -227,8 +247,12 @@ Log lines go to standard error (during recover, the recovery's own lines go to s
 output); a progress line is drawn when standard error is a terminal. Ctrl-C stops a scan
 and still prints what was found.
 
-Exit status: 0 success; 1 recover could not write every chosen file (or a scan failed);
-2 bad arguments or a source that cannot be read; 130 scan interrupted by Ctrl-C.
+Sectors that cannot be read are logged ("Cannot read sectors ...") and read as zeros;
+a file touching them is kept and logged as written in part ("Undeleted ... with N of M
+bytes unreadable (written as zeros).").
+Exit status: 0 every drive asked for was scanned and every chosen file written completely;
+1 a volume was refused or could not be mounted, or a chosen file is partial, failed or
+stopped; 2 bad arguments or a source that cannot be read; 130 scan interrupted by Ctrl-C.
 )";
 }
 

@@ -24,6 +24,10 @@ struct Options {
   std::vector<int32_t> rows;
   bool with_paths = false;
   bool no_dates = false;
+  std::string report;  // --report FILE: JSON of what became of every chosen row
+  // --map FILE: GNU ddrescue mapfile of the (first) source; sectors not marked finished
+  // read as unreadable (scan, recover)
+  std::string map;
 };
 
 struct ParseResult {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <set>
 #include <system_error>
@@ -13,12 +14,14 @@
 #include "cli/cli_window.h"
 #include "cli/drive_listing.h"
 #include "cli/recovery_paths.h"
-#include "core/drivers/drivers.h"
+#include "cli/recovery_report.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
+#include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
 #include "rawdisk/raw_disk_access.h"
 
@@ -76,8 +79,18 @@ bool report_problems(const std::vector<char>& letters) {
 // drive; returns its upper-case letter, or 0 after printing why there is none.
 char attach_and_choose(const Options& options, bool need_machine_volumes) {
   platform::reset_drive_table();
+  platform::clear_unreadable_areas();
   const std::vector<char> given = platform::attach_sources(options.sources);
   if (report_problems(given)) return 0;
+  if (!options.map.empty()) {
+    std::string why;
+    auto areas = platform::read_ddrescue_map(options.map, &why);
+    if (!areas) {
+      error_line("--map: " + why);
+      return 0;
+    }
+    platform::set_unreadable_areas(options.sources.front(), std::move(*areas));
+  }
   const bool drive_given_elsewhere =
       options.drive && std::find(given.begin(), given.end(), options.drive) == given.end();
   if (need_machine_volumes || given.empty() || drive_given_elsewhere)
@@ -102,23 +115,24 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
 }
 
 // The Scan command's steps: empty the catalogue and the NTFS name cache, note the start time,
-// log "Scan X:\ ...", run the driver, log how it ended. Returns false when the driver failed.
-bool scan(CliWindow& window, char letter) {
+// log "Scan X:\ ...", run the driver, log how it ended ("End scan", "Process interrupted",
+// or nothing more after the line that says why the drive was not scanned).
+ScanResult scan(CliWindow& window, char letter) {
   FoundFiles.clear();
   ntfs_clear_name_cache();
   ScanStartTime = std::chrono::steady_clock::now();
   window.reset_progress();
   window.LogLine(std::string("Scan ") + letter + ":\\ ...");
-  bool ok = true;
+  ScanResult result = ScanResult::kNotScanned;
   try {
-    scan_drive(static_cast<char>(std::tolower(letter)));
+    result = scan_drive(static_cast<char>(std::tolower(letter)));
   } catch (const std::exception& e) {
     window.LogLine(std::string("ERROR: the scan of ") + letter + ": stopped: " + e.what());
-    ok = false;
   }
-  window.LogLine(ScanActive ? "End scan" : "Process interrupted");
+  if (result != ScanResult::kNotScanned)
+    window.LogLine(result == ScanResult::kScanned ? "End scan" : "Process interrupted");
   window.end_progress();
-  return ok;
+  return result;
 }
 
 int run_drives(const Options& options) {
@@ -135,7 +149,7 @@ int run_scan(const Options& options) {
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const bool ok = scan(window, letter);
+  const ScanResult result = scan(window, letter);
   write_found_files(std::cout, options.format, FoundFiles);
   std::cout.flush();
   if (!holds_engine_volume(letter)) {
@@ -143,7 +157,7 @@ int run_scan(const Options& options) {
     return kExitBadArguments;
   }
   if (interrupted()) return kExitInterrupted;
-  return ok ? kExitOk : kExitNotAllWritten;
+  return result == ScanResult::kScanned ? kExitOk : kExitNotAllWritten;
 }
 
 // The folder nearest to `path` that exists (the path itself when it does).
@@ -213,26 +227,34 @@ std::vector<int32_t> chosen_rows(const Options& options, int& unknown) {
   return rows;
 }
 
-// Recovers one row through the driver; true when the engine wrote it.
-bool recover_row(CliWindow& window, char letter, int32_t row, const Options& options) {
+// Recovers one row through the driver.
+RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const Options& options) {
   const FoundFileRecord record = FoundFiles[row];
   const std::string folder = engine_folder(options.destination, record.Path, options.with_paths);
-  RowOutcome outcome;
+  RecoveryOutcome outcome;
+  outcome.size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) {
     window.LogLine("Cannot create " + folder + ": " + ec.message());
-    return false;
+    return outcome;
   }
-  window.set_line_observer([&outcome](const std::string& line) { outcome.observe(line); });
   try {
-    undelete_found_file(static_cast<char>(std::tolower(letter)), row, folder);
+    outcome = undelete_found_file(static_cast<char>(std::tolower(letter)), row, folder);
   } catch (const std::exception& e) {
     window.LogLine("Cannot write to " + folder + record.Name + ": " + e.what());
-    outcome.fail();
   }
-  window.set_line_observer(nullptr);
-  return outcome.written();
+  return outcome;
+}
+
+bool write_report(const std::string& file, const std::vector<ReportEntry>& entries) {
+  std::ofstream out(file, std::ios::trunc);
+  if (out) write_recovery_report(out, entries);
+  out.close();
+  if (out) return true;
+  error_line("cannot write the report " + file + ": " +
+             std::error_code(errno, std::generic_category()).message());
+  return false;
 }
 
 int run_recover(const Options& options) {
@@ -241,7 +263,7 @@ int run_recover(const Options& options) {
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const bool scanned = scan(window, letter);
+  const ScanResult scanned = scan(window, letter);
   if (!holds_engine_volume(letter)) {
     error_line(DescribeDriveSource(letter) + " holds no FAT or NTFS volume");
     return kExitBadArguments;
@@ -250,29 +272,40 @@ int run_recover(const Options& options) {
     error_line("interrupted; nothing recovered");
     return kExitNotAllWritten;
   }
-  if (!scanned) return kExitNotAllWritten;
-  int failures = 0;
-  const std::vector<int32_t> rows = chosen_rows(options, failures);
+  if (scanned != ScanResult::kScanned) return kExitNotAllWritten;
+  int unknown = 0;
+  const std::vector<int32_t> rows = chosen_rows(options, unknown);
   // The recovery's own lines are this command's output.
   window.set_log_stream(stdout);
   RestoreDates = !options.no_dates;
   RecoveryActive = true;
-  int written = 0;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (interrupted()) {
-      failures += static_cast<int>(rows.size() - i);
-      break;
-    }
-    if (recover_row(window, letter, rows[i], options))
-      ++written;
+  int complete = 0, partial = 0;
+  bool stopped = false;
+  std::vector<ReportEntry> report;
+  for (const int32_t row : rows) {
+    ReportEntry entry{row, FoundFiles[row].Inode, FoundFiles[row].Name, FoundFiles[row].Path, {}};
+    entry.outcome.size = FoundFiles[row].Size > 0 ? static_cast<uint64_t>(FoundFiles[row].Size) : 0;
+    if (interrupted())
+      entry.outcome.result = RecoveryResult::kStopped;
     else
-      ++failures;
+      entry.outcome = recover_row(window, letter, row, options);
+    complete += entry.outcome.complete();
+    partial += entry.outcome.result == RecoveryResult::kPartial;
+    stopped = stopped || entry.outcome.result == RecoveryResult::kStopped;
+    report.push_back(std::move(entry));
   }
   RecoveryActive = false;
   window.set_log_stream(stderr);
-  std::fprintf(stderr, "Recovered %d of %d chosen files into %s\n", written, written + failures,
+  const int chosen = static_cast<int>(rows.size()) + unknown;
+  if (stopped)
+    std::fprintf(stderr, "Recovery stopped: %d of %d chosen files were written.\n",
+                 complete + partial, chosen);
+  std::fprintf(stderr, "Recovered %d of %d chosen files into %s", complete, chosen,
                options.destination.c_str());
-  return failures == 0 ? kExitOk : kExitNotAllWritten;
+  if (partial > 0) std::fprintf(stderr, "; %d more written in part", partial);
+  std::fprintf(stderr, "\n");
+  const bool reported = options.report.empty() || write_report(options.report, report);
+  return complete == chosen && reported ? kExitOk : kExitNotAllWritten;
 }
 
 }  // namespace

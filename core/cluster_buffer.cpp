@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
+#include "core/engine_window.h"
+#include "platform/source_file.h"
 #include "rawdisk/raw_disk_access_component.h"
 
 namespace pyralis {
@@ -14,6 +17,29 @@ constexpr int64_t kSectorBytes = 512;
 constexpr int32_t kStatusSuccess = 9999;
 // WindowBytes is 32-bit: no window may hold more sectors than this.
 constexpr int64_t kMaxWindowSectors = std::numeric_limits<uint32_t>::max() / kSectorBytes;
+
+void add_range(std::vector<RequestRange>& ranges, int64_t offset, int64_t length) {
+  if (length <= 0) return;
+  if (!ranges.empty() && ranges.back().offset + ranges.back().length >= offset) {
+    ranges.back().length = std::max(ranges.back().offset + ranges.back().length, offset + length) -
+                           ranges.back().offset;
+  } else {
+    ranges.push_back({offset, length});
+  }
+}
+
+std::string error_reason(int error) {
+  return error == 0 ? "the source ends before them" : platform::error_text(error);
+}
+
+// "Cannot read sectors 5040–5047 of C: (Input/output error)."
+void log_bad_run(char drive, const BadSectorRun& run) {
+  const std::string sectors = run.count == 1 ? "sector " + std::to_string(run.first)
+                                             : "sectors " + std::to_string(run.first) + "\u2013" +
+                                                   std::to_string(run.first + run.count - 1);
+  Window().LogLine("Cannot read " + sectors + " of " + std::string(1, drive) + ": (" +
+                   error_reason(run.error) + ").");
+}
 
 }  // namespace
 
@@ -57,7 +83,10 @@ int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint
     return -1;
   }
   component.SetSectorCount(window_sectors_);
-  component.ReadDrive();  // a failed transfer leaves the zeroed buffer: the window reads as zeros
+  component.ReadDrive();  // sectors that could not be read are zeros
+  bad_runs_ = component.BadSectorRuns();
+  for (const BadSectorRun& run : bad_runs_)
+    if (component.FirstReportOf(run)) log_bad_run(component.LogicalDrive(), run);
   const int64_t size = component.DiskBufferStream().Size();
   window_bytes_ = static_cast<uint32_t>(std::min<int64_t>(size, kMaxWindowSectors * kSectorBytes));
   return offset % kSectorBytes;
@@ -76,30 +105,53 @@ int64_t TBuffer::Locate(TRawDiskAccessComponent& component, int64_t offset, uint
   return Refill(component, offset, count);
 }
 
+void TBuffer::NoteUnreadable(int64_t offset, int64_t count, int64_t available) {
+  unreadable_.clear();
+  for (const BadSectorRun& run : bad_runs_) {
+    const int64_t from = std::max(run.first * kSectorBytes, offset);
+    const int64_t to = std::min((run.first + run.count) * kSectorBytes, offset + available);
+    add_range(unreadable_, from - offset, to - from);
+  }
+  add_range(unreadable_, available, count - available);
+}
+
 int64_t TBuffer::ReadBytes(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
                            void* dest) {
-  if (count == 0 || !InRange(component, offset)) return 0;
-  const int64_t position = Locate(component, offset, count, cache_valid_);
-  if (position < 0) return 0;
+  unreadable_.clear();
+  if (count == 0) return 0;
+  const int64_t position =
+      InRange(component, offset) ? Locate(component, offset, count, cache_valid_) : -1;
+  if (position < 0) {
+    unreadable_.push_back({0, count});
+    return 0;
+  }
   if (!cache_valid_) {  // refilled: keep a private copy of the window
     const TMemoryStream& buffer = component.DiskBufferStream();
     cache_.SetSize(buffer.Size());
     if (buffer.Size() > 0) std::memcpy(cache_.Memory(), buffer.Memory(), buffer.Size());
     cache_valid_ = true;
   }
+  const int64_t available = std::clamp<int64_t>(cache_.Size() - position, 0, count);
+  auto* bytes = static_cast<uint8_t*>(dest);
+  if (available > 0) std::memcpy(bytes, cache_.Memory() + position, static_cast<size_t>(available));
+  std::memset(bytes + available, 0, static_cast<size_t>(count - available));
+  NoteUnreadable(first_sector_ * kSectorBytes + position, count, available);
   // All or nothing: the caller relies on the full count whenever the result is not 0.
-  if (position + count > cache_.Size()) return 0;
-  cache_.SetPosition(position);
-  return cache_.Read(dest, count) == count ? count : 0;
+  return unreadable_.empty() ? count : 0;
 }
 
 int64_t TBuffer::ReadToStream(TRawDiskAccessComponent& component, int64_t offset, uint32_t count,
                               TMemoryStream& dest) {
-  if (!InRange(component, offset)) return 0;
+  unreadable_.clear();
   // Another TBuffer on the same component may have moved the component's buffer since our
   // last refill; then the window is read again.
-  int64_t position = Locate(component, offset, count, ComponentHoldsWindow(component));
-  if (position < 0) return 0;
+  int64_t position = InRange(component, offset)
+                         ? Locate(component, offset, count, ComponentHoldsWindow(component))
+                         : -1;
+  if (position < 0) {
+    if (count > 0) unreadable_.push_back({0, count});
+    return 0;
+  }
   TMemoryStream& buffer = component.DiskBufferStream();
   int64_t wanted = count;
   if (count == 0) {  // the whole window, from its first byte
@@ -118,6 +170,7 @@ int64_t TBuffer::ReadToStream(TRawDiskAccessComponent& component, int64_t offset
       left -= n;
     }
   }
+  NoteUnreadable(first_sector_ * kSectorBytes + position, wanted, copied);
   return dest.Size();
 }
 

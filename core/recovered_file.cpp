@@ -181,6 +181,9 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
   folder_ = folder;
   name_ = safe_file_name(name);
   written_ = 0;
+  written_path_.clear();
+  unreadable_.clear();
+  digest_ = Sha256();
   if (target().capture != nullptr) {
     // The first file of a capture gets the buffer; the others (named streams) are dropped.
     capturing_ = true;
@@ -216,6 +219,7 @@ bool RecoveredFile::Write(const void* data, size_t size, std::string* error) {
     return false;
   }
   if (!write_all(fd_, static_cast<const uint8_t*>(data), size, error)) return false;
+  digest_.Update(data, size);
   written_ += size;
   return true;
 }
@@ -235,6 +239,7 @@ bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
     if (error) *error = reason(errno);
     return false;
   }
+  digest_.UpdateZeros(size);
   written_ += size;
   return true;
 }
@@ -242,6 +247,7 @@ bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
 bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
   if (capturing_) {
     capturing_ = false;
+    written_path_ = folder_ + name_;
     if (written_name) *written_name = name_;
     return true;
   }
@@ -258,6 +264,7 @@ bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
     const int result = move_no_replace(temp_path_, folder_ + candidate);
     if (result == 0) {
       temp_path_.clear();
+      written_path_ = folder_ + candidate;
       if (target().modified != 0.0) set_modified_time(folder_ + candidate, target().modified);
       if (written_name) *written_name = candidate;
       return true;
@@ -281,6 +288,59 @@ void RecoveredFile::Discard() {
     ::unlink(temp_path_.c_str());
     temp_path_.clear();
   }
+}
+
+}  // namespace pyralis
+
+namespace pyralis {
+
+void add_file_range(std::vector<FileByteRange>& ranges, uint64_t offset, uint64_t length) {
+  if (length == 0) return;
+  if (!ranges.empty() && ranges.back().offset + ranges.back().length >= offset) {
+    const uint64_t end = std::max(ranges.back().offset + ranges.back().length, offset + length);
+    ranges.back().length = end - ranges.back().offset;
+  } else {
+    ranges.push_back({offset, length});
+  }
+}
+
+void RecoveredFile::NoteUnreadable(uint64_t offset, uint64_t length) {
+  add_file_range(unreadable_, offset, length);
+}
+
+RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
+  RecoveryOutcome outcome;
+  outcome.written_path = written_path_;
+  outcome.size = size;
+  outcome.bytes_written = written_;
+  outcome.unreadable = unreadable_;
+  if (written_ < size) add_file_range(outcome.unreadable, written_, size - written_);
+  outcome.result =
+      outcome.unreadable.empty() ? RecoveryResult::kComplete : RecoveryResult::kPartial;
+  outcome.sha256 = digest_.HexDigest();
+  return outcome;
+}
+
+std::string with_thousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return digits;
+}
+
+std::string undeleted_line(const RecoveryOutcome& outcome) {
+  const std::string head = "Undeleted " + outcome.written_path;
+  if (outcome.complete()) return head + " successfully.";
+  const uint64_t missing =
+      outcome.size > outcome.bytes_written ? outcome.size - outcome.bytes_written : 0;
+  const uint64_t zeros = outcome.unreadable_bytes() - missing;
+  const std::string of = " of " + with_thousands(outcome.size) + " bytes ";
+  if (missing == 0)
+    return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros).";
+  const std::string short_part =
+      "missing (the file ends after " + with_thousands(outcome.bytes_written) + " bytes)";
+  if (zeros == 0) return head + " with " + with_thousands(missing) + of + short_part + ".";
+  return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros) and " +
+         with_thousands(missing) + " " + short_part + ".";
 }
 
 }  // namespace pyralis

@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/recovery_outcome.h"
+#include "core/sha256.h"
+
 namespace pyralis {
 
 // One path component made of `name`: "/" and NUL become "_", "", "." and ".." become "_",
@@ -67,6 +70,14 @@ class RecoveredFile {
   void Discard();
   uint64_t BytesWritten() const { return written_; }
 
+  // Notes that the `length` bytes at file offset `offset` stand for data the volume could
+  // not deliver (written as zeros).
+  void NoteUnreadable(uint64_t offset, uint64_t length);
+  // After Commit: what was written of a file that should hold `size` bytes. Complete, or
+  // partial with the noted ranges and, when fewer than `size` bytes were written, the
+  // missing rest; with the path written and the SHA-256 of the bytes written.
+  RecoveryOutcome Outcome(uint64_t size);
+
  private:
   int fd_ = -1;
   std::string folder_;
@@ -76,6 +87,18 @@ class RecoveredFile {
   // Capture mode (see RecoveryTarget): the buffer of this file, or none when dropped.
   bool capturing_ = false;
   std::vector<uint8_t>* capture_ = nullptr;
+  std::string written_path_;
+  std::vector<FileByteRange> unreadable_;
+  Sha256 digest_;
 };
+
+// Adds [offset, offset + length) to ordered, merged `ranges` (ranges come in file order).
+void add_file_range(std::vector<FileByteRange>& ranges, uint64_t offset, uint64_t length);
+// 1000000 as "1,000,000".
+std::string with_thousands(uint64_t value);
+// The log line of a written file: "Undeleted <path> successfully." for a complete one;
+// "Undeleted <path> with 4,096 of 1,000,000 bytes unreadable (written as zeros)." for a
+// partial one (and the bytes missing at its end, when it is short).
+std::string undeleted_line(const RecoveryOutcome& outcome);
 
 }  // namespace pyralis

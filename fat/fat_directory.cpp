@@ -156,7 +156,7 @@ bool DirectoryStream::TryContinuation(uint32_t x) {
     return false;
   piece_.SetSize(0);
   piece_.SetPosition(0);
-  if (volume_.ReadClusters(x, 1, piece_) &&
+  if (volume_.ReadClusters(x, 1, piece_) && (unreadable_ = volume_.LastUnreadable(), true) &&
       plausible_directory_cluster(std::span<const uint8_t>(piece_.Memory(), piece_.Size()), l))
     return true;
   past_->rejected.insert(x);  // each free cluster is read once per scan
@@ -195,6 +195,7 @@ bool DirectoryStream::Refill() {
     if (region_next_ >= region_end_) return false;
     const uint64_t n = std::min(kRegionPiece, region_end_ - region_next_);
     volume_.Read(region_next_, static_cast<uint32_t>(n), piece_);
+    unreadable_ = volume_.LastUnreadable();
     region_next_ += n;
     return true;
   }
@@ -216,19 +217,32 @@ bool DirectoryStream::Refill() {
   NoteReach({next, 1, false});
   if (found_past_chain) {
     past_chain_ = true;
-    past_->taken.insert(next);
+    past_->taken.insert(next);  // TryContinuation read it into piece_ and unreadable_
   } else if (!volume_.ReadClusters(cluster_, 1, piece_)) {
     return false;  // a cluster outside the data area reads as nothing and ends the directory
+  } else {
+    unreadable_ = volume_.LastUnreadable();
   }
-  // An end marker in this cluster: nothing of the directory lies past it.
+  // An end marker in this cluster: nothing of the directory lies past it. Zeros standing
+  // for sectors that could not be read are no end marker.
   ended_ = false;
   for (int64_t at = 0; at + 32 <= piece_.Size() && !ended_; at += 32)
-    ended_ = piece_.Memory()[at] == 0;
+    ended_ = piece_.Memory()[at] == 0 && !Unreadable(at);
   return true;
 }
 
+bool DirectoryStream::Unreadable(int64_t position) const {
+  for (const RequestRange& r : unreadable_)
+    if (position < r.offset + r.length && position + 32 > r.offset) return true;
+  return false;
+}
+
 bool DirectoryStream::Next(std::array<uint8_t, 32>& entry) {
-  while (position_ + 32 > piece_.Size()) {
+  while (position_ + 32 > piece_.Size() || Unreadable(position_)) {
+    if (position_ + 32 <= piece_.Size()) {
+      position_ += 32;
+      continue;
+    }
     if (!Refill()) return false;
   }
   std::copy_n(piece_.Memory() + position_, 32, entry.begin());

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/cluster_buffer.h"
 #include "core/memory_stream.h"
 
 namespace pyralis {
@@ -41,7 +42,8 @@ class DirectoryStream {
   // the last one, or right after a lead. Without `past`, nothing past the chain is read.
   DirectoryStream(FatVolume& volume, uint32_t first_cluster, PastChainClusters* past = nullptr);
 
-  // Reads the next 32-byte entry; false when no whole entry remains.
+  // Reads the next 32-byte entry; false when no whole entry remains. Entries in sectors
+  // that could not be read are left out (their zeros would end the directory).
   bool Next(std::array<uint8_t, 32>& entry);
 
   // A place where this directory may go on (see DirectoryLead).
@@ -59,9 +61,11 @@ class DirectoryStream {
   bool TryContinuation(uint32_t x);  // reads x into piece_ when it may continue the directory
   uint32_t LeadEnd(const DirectoryLead& lead) const;
   void NoteReach(const DirectoryLead& lead);
+  bool Unreadable(int64_t position) const;  // the entry at `position` lies in a bad sector
 
   FatVolume& volume_;
   TMemoryStream piece_;
+  std::vector<RequestRange> unreadable_;  // bytes of piece_ the volume could not deliver
   int64_t position_ = 0;
   bool in_region_ = false;    // FAT12/16 root: a fixed byte range
   uint64_t region_next_ = 0;  // next byte of the region to read

@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "core/recovery_outcome.h"
+
 namespace pyralis {
 
 class TRawDiskAccessComponent;
 
 // Walks the volume's directory tree and appends every deleted file to FoundFiles.
-// Expects FatBootSector filled by the driver. Returns 1.
+// Expects FatBootSector filled by the driver. Returns 1, or 0 when the volume was refused
+// (its line says why).
 int fat_scan(TRawDiskAccessComponent& component);
 // Rebuilds row `index` of FoundFiles from its first cluster and the free clusters after it
-// and writes it into `folder`. Returns 1.
-int fat_undelete(TRawDiskAccessComponent& component, int32_t index, const std::string& folder);
+// and writes it into `folder`. Complete, partial (kept: unreadable sectors written as zeros,
+// or no free cluster followed), failed (nothing left behind) or stopped.
+RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
+                             const std::string& folder);
 
 }  // namespace pyralis

@@ -43,6 +43,11 @@ CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint
     run.SetPosition(0);
     volume.ReadClusters(x, count, run);
     const uint64_t n = std::min<uint64_t>(left, static_cast<uint64_t>(run.Size()));
+    // Sectors the volume could not deliver are zeros in `run`: the file keeps their place.
+    for (const RequestRange& r : volume.LastUnreadable())
+      if (static_cast<uint64_t>(r.offset) < n)
+        out.NoteUnreadable(out.BytesWritten() + r.offset,
+                           std::min<uint64_t>(r.length, n - r.offset));
     if (!out.Write(run.Memory(), n, error)) return CollectResult::kWriteFailed;
     left -= n;
     if (left == 0) break;
@@ -52,53 +57,59 @@ CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint
   return CollectResult::kComplete;
 }
 
-int fat_undelete(TRawDiskAccessComponent& component, int32_t index, const std::string& folder) {
+RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
+                             const std::string& folder) {
+  RecoveryOutcome failed;
   if (index < 0 || index >= FoundFiles.Count()) {
     Window().LogLine("There is no found file number " + std::to_string(index) + ".");
-    return 1;
+    return failed;
   }
   const FoundFileRecord record = FoundFiles[index];
+  failed.size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
+  RecoveryOutcome stopped = failed;
+  stopped.result = RecoveryResult::kStopped;
   // After Stop the remaining rows end here, before the table is read.
-  if (!RecoveryActive) return 1;
+  if (!RecoveryActive) return stopped;
   const std::string target = folder + record.Name;
   std::string error;
   auto volume = FatVolume::Open(component, &error);
   if (!volume) {
     Window().LogLine("Could not undelete " + target + ": " + error + ".");
-    return 1;
+    return failed;
   }
-  const uint64_t size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
+  const uint64_t size = failed.size;
   const auto first = static_cast<uint64_t>(record.Inode);
   if (size > 0 && !volume->layout().valid_cluster(first)) {
     Window().LogLine("Could not undelete " + target + ": its first cluster " +
                      std::to_string(record.Inode) + " lies outside the volume's clusters 2 to " +
                      std::to_string(volume->layout().last_cluster()) + ".");
-    return 1;
+    return failed;
   }
   RecoveredFile out;
   if (!out.Open(folder, record.Name, &error)) {
     Window().LogLine("Could not write " + target + ": " + error + ".");
-    return 1;
+    return failed;
   }
   const CollectResult result =
       size == 0 ? CollectResult::kComplete
                 : read_free_clusters(*volume, static_cast<uint32_t>(first), size, out, &error);
-  if (result == CollectResult::kStopped) return 1;  // `out` removes the partial file
+  if (result == CollectResult::kStopped) return stopped;  // `out` removes the partial file
   if (result == CollectResult::kWriteFailed) {
     Window().LogLine("Could not write " + target + ": " + error + ".");
-    return 1;
+    return failed;
   }
   std::string written;
   if (!out.Commit(&written, &error)) {
     Window().LogLine("Could not write " + target + ": " + error + ".");
-    return 1;
+    return failed;
   }
   if (result == CollectResult::kOutOfClusters)
     Window().LogLine("No free cluster follows on the volume: " + folder + written + " holds " +
                      std::to_string(out.BytesWritten()) + " of " + std::to_string(size) +
                      " bytes.");
-  Window().LogLine("Undeleted " + folder + written + " successfully.");
-  return 1;
+  RecoveryOutcome outcome = out.Outcome(size);
+  Window().LogLine(undeleted_line(outcome));
+  return outcome;
 }
 
 }  // namespace pyralis

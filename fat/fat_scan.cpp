@@ -193,6 +193,8 @@ int fat_scan(TRawDiskAccessComponent& component) {
     found = scan.found();
   } else {
     Window().LogLine(root_path + " was not scanned: " + error + ".");
+    Window().SetStatusFilesText("Files: 0");
+    return 0;
   }
   Window().SetStatusFilesText("Files: " + std::to_string(found));
   return 1;

@@ -29,8 +29,9 @@ class FatVolume {
   TRawDiskAccessComponent& component() { return component_; }
 
   // Appends exactly `count` bytes at volume byte `offset` to `dest` (zeros where the volume
-  // delivers nothing).
+  // delivers nothing; LastUnreadable() then says which bytes of the request those are).
   void Read(uint64_t offset, uint32_t count, TMemoryStream& dest);
+  const std::vector<RequestRange>& LastUnreadable() const { return window_.Unreadable(); }
   // Appends `clusters` whole clusters from cluster x on; clusters outside the data area
   // append nothing. Returns false when x .. x + clusters - 1 is not inside the data area.
   bool ReadClusters(uint32_t x, uint32_t clusters, TMemoryStream& dest);

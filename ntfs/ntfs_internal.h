@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/recovery_outcome.h"
 #include "ntfs/ntfs_bytes.h"
 
 namespace pyralis {
@@ -284,8 +285,12 @@ void reset_cluster_bitmap_cache();
 // ---------------------------------------------------------------------------------------
 // Recovery
 
-int handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder);
-int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder);
+// The row's outcome: its main stream's, made worse by any other stream's.
+RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder);
+// 1 when every stream was written (completely or in part), 0 otherwise; *row receives the
+// row's outcome.
+int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
+                  RecoveryOutcome* row = nullptr);
 // File name under which a named stream is written beside the main file:
 // "<name>.<stream>.stream".
 std::string stream_file_name(const std::string& name, const std::string& stream);

@@ -8,6 +8,7 @@
 
 #include "core/cluster_buffer.h"
 #include "core/engine_window.h"
+#include "core/process_state.h"
 #include "core/recovered_file.h"
 #include "ntfs/ntfs_engine.h"
 #include "ntfs/ntfs_internal.h"
@@ -25,10 +26,11 @@ void log(const std::string& line) {
   Window().LogLine(line);
 }
 
-struct StreamResult {
-  bool ok = true;
-  uint64_t unread = 0;  // bytes that could not be read and were written as zeros
-};
+RecoveryOutcome with_result(RecoveryResult result) {
+  RecoveryOutcome outcome;
+  outcome.result = result;
+  return outcome;
+}
 
 class StreamWriter {
  public:
@@ -43,18 +45,18 @@ class StreamWriter {
     return file_.Write(data, size, &error_) || Fail();
   }
   bool WriteZeros(uint64_t size) { return file_.WriteZeros(size, &error_) || Fail(); }
-  // Moves the file into place and logs the success line (and a warning for a short file).
-  bool Commit(int64_t expected, uint64_t unread) {
-    const uint64_t written = file_.BytesWritten();
+  RecoveredFile& file() { return file_; }
+  // Moves the file into place and logs its line: successfully, or which part of the
+  // `expected` bytes could not be read or is missing.
+  RecoveryOutcome Commit(int64_t expected) {
     std::string written_name;
-    if (!file_.Commit(&written_name, &error_)) return Fail();
-    log("Undeleted " + folder_ + written_name + " successfully.");
-    if (written < static_cast<uint64_t>(expected) || unread > 0) {
-      log("Warning: " + folder_ + written_name + " holds " + std::to_string(written) + " of " +
-          std::to_string(expected) + " bytes; " + std::to_string(unread) +
-          " bytes could not be read and were written as zeros");
+    if (!file_.Commit(&written_name, &error_)) {
+      Fail();
+      return with_result(RecoveryResult::kFailed);
     }
-    return true;
+    RecoveryOutcome outcome = file_.Outcome(static_cast<uint64_t>(std::max<int64_t>(expected, 0)));
+    log(undeleted_line(outcome));
+    return outcome;
   }
 
  private:
@@ -69,24 +71,26 @@ class StreamWriter {
   RecoveredFile file_;
 };
 
-bool write_resident(const FileRecordInfo& info, const DataStream& s, StreamWriter& out) {
-  if (!out.Open()) return false;
+RecoveryOutcome write_resident(const FileRecordInfo& info, const DataStream& s, StreamWriter& out) {
+  if (!out.Open()) return with_result(RecoveryResult::kFailed);
   Window().ProcessMessages();
-  if (!out.Write(info.record.data() + s.value, static_cast<uint64_t>(s.data_size))) return false;
-  return out.Commit(s.data_size, 0);
+  if (!out.Write(info.record.data() + s.value, static_cast<uint64_t>(s.data_size)))
+    return with_result(RecoveryResult::kFailed);
+  return out.Commit(s.data_size);
 }
 
 // Copies the runs as they lie on disk: data runs from their clusters, holes and not-mapped
-// runs as zeros, until data_size bytes are written (later clusters are not needed).
-bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
-  if (!out.Open()) return false;
+// runs as zeros, until data_size bytes are written (later clusters are not needed). A piece
+// that cannot be read whole keeps every sector that could be read; the others are zeros
+// and make the file partial. Stop ends the stream between clusters (nothing is kept).
+RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
+  if (!out.Open()) return with_result(RecoveryResult::kFailed);
   TBuffer* buffer = engine_buffer(kRecordBuffer);
   const int64_t cluster = volume.cluster_size;
   const int64_t piece_clusters = std::max<int64_t>(1, kReadPiece / cluster);
   std::vector<uint8_t> data(static_cast<size_t>(piece_clusters * cluster));
   EngineWindow& window = Window();
   int64_t written = 0;
-  uint64_t unread = 0;
   bool outside = false;  // a run left the volume: nothing more of the stream can be read
   for (const RunElement& run : *s.runlist) {
     if (run.length <= 0 || written >= s.data_size || outside) break;
@@ -96,12 +100,14 @@ bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
       const int64_t left_bytes = s.data_size - written;
       const int64_t wanted = run.length > left_bytes / cluster ? left_bytes : run.length * cluster;
       window.ProcessMessages();
-      if (!out.WriteZeros(static_cast<uint64_t>(wanted))) return false;
+      if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
+      if (!out.WriteZeros(static_cast<uint64_t>(wanted)))
+        return with_result(RecoveryResult::kFailed);
       written += wanted;
       continue;
     }
-    // Clusters beyond the volume end the stream (the file stays short and the warning gives
-    // the byte counts) instead of filling the destination with zeros.
+    // Clusters beyond the volume end the stream (the file stays short and its line gives
+    // the missing bytes) instead of filling the destination with zeros.
     const int64_t inside =
         std::max<int64_t>(0, std::min(run.length, volume.total_clusters - run.lcn));
     outside = inside < run.length;
@@ -115,18 +121,39 @@ bool write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
           buffer != nullptr && buffer->ReadBytes(*volume.component, next * cluster,
                                                  static_cast<uint32_t>(bytes), data.data()) > 0;
       if (!read) {
-        std::memset(data.data(), 0, static_cast<size_t>(bytes));
-        unread += static_cast<uint64_t>(wanted);
+        if (buffer == nullptr) out.file().NoteUnreadable(written, wanted);
+        for (const RequestRange& r : buffer ? buffer->Unreadable() : std::vector<RequestRange>{})
+          if (r.offset < wanted)
+            out.file().NoteUnreadable(written + r.offset, std::min(r.length, wanted - r.offset));
       }
-      // One pump per cluster, as before every cluster written.
-      for (int64_t c = 0; c < count; ++c) window.ProcessMessages();
-      if (!out.Write(data.data(), static_cast<uint64_t>(wanted))) return false;
+      // One pump per cluster, as before every cluster written; Stop ends the file there.
+      for (int64_t c = 0; c < count; ++c) {
+        window.ProcessMessages();
+        if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
+      }
+      if (!out.Write(data.data(), static_cast<uint64_t>(wanted)))
+        return with_result(RecoveryResult::kFailed);
       written += wanted;
       left -= count;
       next += count;
     }
   }
-  return out.Commit(s.data_size, unread);
+  return out.Commit(s.data_size);
+}
+
+// The worse of two outcomes of one row's streams: stopped, failed, partial, complete.
+int severity(RecoveryResult r) {
+  switch (r) {
+    case RecoveryResult::kComplete:
+      return 0;
+    case RecoveryResult::kPartial:
+      return 1;
+    case RecoveryResult::kFailed:
+      return 2;
+    case RecoveryResult::kStopped:
+      return 3;
+  }
+  return 2;
 }
 
 }  // namespace
@@ -135,7 +162,11 @@ std::string stream_file_name(const std::string& name, const std::string& stream)
   return name + "." + stream + ".stream";
 }
 
-int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder) {
+int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
+                  RecoveryOutcome* row) {
+  RecoveryOutcome ignored;
+  if (row == nullptr) row = &ignored;
+  *row = with_result(RecoveryResult::kFailed);
   if (volume == nullptr) return 0;
   auto info = read_record(volume, number);
   if (info == nullptr) {
@@ -151,43 +182,59 @@ int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder)
     return 0;
   }
   int files = 0;
+  bool first = true;
   for (const DataStream& s : info->streams) {
     const std::string name =
         s.name.empty() ? info->name : stream_file_name(info->name, WideToAnsi(s.name));
     StreamWriter out(folder, name);
+    RecoveryOutcome outcome;
     if (s.resident) {
       if (!s.value_in_record) continue;  // reported when the record was read
-      if (!write_resident(*info, s, out)) return 0;
+      outcome = write_resident(*info, s, out);
     } else {
       if (!s.runlist || s.runlist->empty() || s.runlist->front().length <= 0) continue;
-      if (!write_runs(*volume, s, out)) return 0;
+      outcome = write_runs(*volume, s, out);
     }
+    // The row's outcome is its main stream's (the first written), made worse by any other.
+    if (first) {
+      *row = outcome;
+    } else if (severity(outcome.result) > severity(row->result)) {
+      row->result = outcome.result;
+    }
+    first = false;
+    if (outcome.result == RecoveryResult::kStopped || outcome.result == RecoveryResult::kFailed)
+      return 0;
     ++files;
   }
   if (files == 0) log("No data stream of record " + std::to_string(number) + " could be written");
   return 1;
 }
 
-int handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder) {
-  if (undelete_file(volume, number, folder) == 0) {
+RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder) {
+  RecoveryOutcome outcome;
+  if (undelete_file(volume, number, folder, &outcome) == 0 &&
+      outcome.result != RecoveryResult::kStopped) {
     log("ERROR: Failed to undelete inode " + std::to_string(number) + " in handle_undelete()");
   }
-  return 0;
+  return outcome;
 }
 
 }  // namespace pyralis::ntfs
 
 namespace pyralis {
 
-int ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode, const std::string& folder) {
+RecoveryOutcome ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode,
+                              const std::string& folder) {
+  // After Stop the remaining rows end here, before the volume is mounted.
+  if (!RecoveryActive) return ntfs::with_result(RecoveryResult::kStopped);
   ntfs::ScopedReadBuffers buffers({ntfs::kRecordBuffer, ntfs::kVolumeBitmapBuffer});
   // The estimate below reads the cluster bitmap as it is now, not as an earlier scan saw it
   // (possibly of another volume).
   ntfs::reset_cluster_bitmap_cache();
   auto volume = ntfs::mount_volume(&component, true);
-  ntfs::handle_undelete(volume.get(), inode, folder);
+  RecoveryOutcome outcome = ntfs::handle_undelete(volume.get(), inode, folder);
   ntfs::umount_volume(volume);
-  return 1;
+  return outcome;
 }
 
 }  // namespace pyralis

@@ -316,11 +316,10 @@ namespace pyralis {
 int ntfs_scan(TRawDiskAccessComponent& component) {
   ntfs::ScopedReadBuffers buffers;  // MftBitmap, Record, Path, VolumeBitmap
   auto volume = ntfs::mount_volume(&component, true);
-  if (volume) {
-    ntfs::scan_disk(volume.get());
-    ntfs::umount_volume(volume);
-  }
-  return 1;
+  if (!volume) return 0;  // the mount logged why
+  const int found = ntfs::scan_disk(volume.get());
+  ntfs::umount_volume(volume);
+  return found < 0 ? 0 : 1;
 }
 
 void ntfs_clear_name_cache() {

@@ -15,6 +15,7 @@
 
 #include "platform/block_devices.h"
 #include "platform/partition_table.h"
+#include "platform/unreadable_areas.h"
 #include "platform/volume_access.h"
 
 namespace pyralis::platform {
@@ -330,6 +331,8 @@ uint32_t logical_drives_mask() {
 
 namespace {
 
+thread_local int last_error = 0;
+
 // `buffer` is only read from when `write` is set.
 bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool write) {
   Source source;
@@ -347,14 +350,22 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
   // I/O failures are kept as the drive's problem.
   std::string error;
   bool ok = false;
+  last_error = 0;
   if (offset <= source.length) {
     const size_t inside = static_cast<size_t>(std::min<uint64_t>(size, source.length - offset));
     const SourceFile file = open_source(source, write);
-    int err = 0;
+    int err = 0, area_err = 0;
+    // Areas marked unreadable (a ddrescue map) fail like bad sectors after what lies before.
+    const size_t readable =
+        write ? inside : readable_prefix(source.path, source.offset + offset, inside, &area_err);
     if (!file.is_open()) {
+      last_error = file.open_errno();
       error = open_problem_text(source.path, file.open_errno(), file.is_block_device());
     } else if (write ? !file.write_at(source.offset + offset, buffer, inside, nullptr, &err)
-                     : !file.read_at(source.offset + offset, buffer, inside, nullptr, &err)) {
+                     : !file.read_at(source.offset + offset, buffer, readable, nullptr, &err) ||
+                           readable < inside) {
+      if (err == 0) err = area_err;
+      last_error = err;
       error = std::string(write ? "write" : "read") + " of " + std::to_string(inside) +
               " bytes at " + std::to_string(source.offset + offset) + " in " + source.path +
               " failed: " + (err ? error_text(err) : std::string("end of file"));
@@ -377,6 +388,10 @@ bool read_volume(char letter, uint64_t offset, void* buffer, size_t size) {
 
 bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size) {
   return transfer(letter, offset, const_cast<void*>(buffer), size, true);
+}
+
+int last_transfer_error() {
+  return last_error;
 }
 
 std::string drive_problem(char letter) {

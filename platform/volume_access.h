@@ -29,6 +29,10 @@ bool read_volume(char letter, uint64_t offset, void* buffer, size_t size);
 // The write twin (opens the source for writing). Nothing in the product writes a volume.
 bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size);
 
+// The errno value of this thread's last failed read_volume/write_volume (EIO for a bad
+// sector, ENOENT for a vanished image, ...); 0 when it failed because the source ended.
+int last_transfer_error();
+
 // Why the drive cannot be used: the problem found when it was attached, else the last
 // failed transfer's reason, else the probe's reason when no FAT/NTFS was recognised; empty
 // when nothing is known to be wrong or the letter has no drive.

@@ -159,6 +159,10 @@ std::string DescribeDriveProblem(char letter) {
   return "Drive " + DescribeDriveSource(name) + " cannot be read: " + reason;
 }
 
+int LastTransferError() {
+  return platform::last_transfer_error();
+}
+
 bool ReadSectorsNT(uint8_t drive, int64_t first_sector, int64_t count, void* buffer) {
   return nt_transfer(drive, first_sector, count, buffer, false);
 }

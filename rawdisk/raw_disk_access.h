@@ -58,6 +58,10 @@ bool ReadClusters(uint8_t drive, int64_t first_cluster, int64_t count, void* buf
 bool WriteSectors(uint8_t drive, int64_t first_sector, int64_t count, const void* buffer);
 bool WriteClusters(uint8_t drive, int64_t first_cluster, int64_t count, const void* buffer);
 
+// The system's error number of this thread's last failed transfer (EIO for a bad sector);
+// 0 when the source ended before the sectors asked for, or the route gives no number.
+int LastTransferError();
+
 // NT-family route: the volume's device file (here: the drive table's source).
 bool ReadSectorsNT(uint8_t drive, int64_t first_sector, int64_t count, void* buffer);
 bool WriteSectorsNT(uint8_t drive, int64_t first_sector, int64_t count, const void* buffer);

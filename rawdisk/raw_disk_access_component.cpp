@@ -1,6 +1,7 @@
 #include "rawdisk/raw_disk_access_component.h"
 
 #include <cctype>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -193,6 +194,7 @@ bool TRawDiskAccessComponent::transfer_fits_buffer() const {
 void TRawDiskAccessComponent::transfer(bool write) {
   if (cluster_count_ == 0 && sector_count_ == 0) return set_status(kNoCount);
   set_status(write ? kWriting : kReading);
+  if (!write) bad_runs_.clear();
   // The buffer was sized for the current count, and a stream swapped in since has the same
   // size; the check keeps a transfer inside the memory whatever happened in between.
   bool ok = transfer_fits_buffer();
@@ -204,7 +206,42 @@ void TRawDiskAccessComponent::transfer(bool write) {
     ok = write ? WriteSectors(drive_number_, sector_number_, sector_count_, memory)
                : ReadSectors(drive_number_, sector_number_, sector_count_, memory);
   }
+  if (!ok && !write && transfer_fits_buffer() && geometry_.SectorSize > 0) {
+    const int64_t spc = cluster_count_ > 0 ? geometry_.SectorsPerCluster : 1;
+    const int64_t first = (cluster_count_ > 0 ? cluster_number_ : sector_number_) * spc;
+    const int64_t count = (cluster_count_ > 0 ? cluster_count_ : sector_count_) * spc;
+    ok = read_sector_by_sector(first, count, memory);
+  }
   set_status(ok ? kSuccess : (write ? kWriteFailed : kReadFailed));
+}
+
+bool TRawDiskAccessComponent::read_sector_by_sector(int64_t first, int64_t count, uint8_t* memory) {
+  const int64_t unit = geometry_.SectorSize;
+  std::vector<int> error(static_cast<size_t>(count), -1);  // -1: delivered
+  const auto read_one = [&](int64_t i) {
+    if (ReadSectors(drive_number_, first + i, 1, memory + i * unit)) return true;
+    std::memset(memory + i * unit, 0, static_cast<size_t>(unit));
+    error[static_cast<size_t>(i)] = LastTransferError();
+    return false;
+  };
+  // The transfer was the first try of every sector; this is the second and last.
+  int64_t low = 0;
+  while (low < count && read_one(low)) ++low;
+  if (low == count) return true;
+  int64_t high = count - 1;
+  while (high > low && read_one(high)) --high;
+  for (int64_t i = low + 1; i < high; ++i) read_one(i);
+  for (int64_t i = low; i <= high; ++i) {
+    const int e = error[static_cast<size_t>(i)];
+    if (e < 0) continue;
+    if (!bad_runs_.empty() && bad_runs_.back().first + bad_runs_.back().count == first + i &&
+        bad_runs_.back().error == e) {
+      ++bad_runs_.back().count;
+    } else {
+      bad_runs_.push_back({first + i, 1, e});
+    }
+  }
+  return false;
 }
 
 void TRawDiskAccessComponent::ReadDrive() {

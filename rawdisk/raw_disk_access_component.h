@@ -6,12 +6,23 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/memory_stream.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis {
+
+// Sectors a read could not deliver: `count` sectors from `first` (volume sectors of
+// SectorSize bytes), and the system's error (errno; 0 when the source ended before them).
+struct BadSectorRun {
+  int64_t first = 0;
+  int64_t count = 0;
+  int error = 0;
+};
 
 class TRawDiskAccessComponent {
  public:
@@ -56,8 +67,18 @@ class TRawDiskAccessComponent {
   int32_t StatusCode() const { return status_code_; }
   const std::string& StatusText() const { return status_text_; }
 
+  // A transfer that fails is read again sector by sector, so that one bad sector costs only
+  // itself: forward from its start and backward from its end until a sector fails, then
+  // each sector between once. No sector is asked for more than twice. What still fails is
+  // zeros in the buffer, listed in BadSectorRuns(), and the status is "Read failed.".
   void ReadDrive();
-  void WriteDrive();  // no part of the product calls this: the scanned volume is never written
+  void WriteDrive();
+  // The sectors the last ReadDrive could not deliver, in order; empty after a full read.
+  const std::vector<BadSectorRun>& BadSectorRuns() const { return bad_runs_; }
+  // True the first time it is asked about `run` (so that each run is reported once).
+  bool FirstReportOf(const BadSectorRun& run) {
+    return reported_.insert({run.first, run.count}).second;
+  }  // no part of the product calls this: the scanned volume is never written
 
  private:
   void set_status(int32_t code);
@@ -68,6 +89,9 @@ class TRawDiskAccessComponent {
   bool transfer_fits_buffer() const;
   void set_count(int64_t value, bool clusters);
   void transfer(bool write);
+  // Reads `count` sectors from `first` into `memory` one at a time after a failed transfer
+  // (see ReadDrive); true when every sector came through.
+  bool read_sector_by_sector(int64_t first, int64_t count, uint8_t* memory);
 
   char logical_drive_ = 0;
   uint8_t drive_number_ = 0;
@@ -77,6 +101,8 @@ class TRawDiskAccessComponent {
   int64_t cluster_number_ = 0, sector_number_ = 0, cluster_count_ = 0, sector_count_ = 0;
   std::unique_ptr<TMemoryStream> buffer_;
   std::string buffer_string_;
+  std::vector<BadSectorRun> bad_runs_;
+  std::set<std::pair<int64_t, int64_t>> reported_;
   int32_t status_code_ = 0;
   std::string status_text_ = "Ready.";
 };

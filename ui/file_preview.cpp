@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
@@ -74,16 +74,18 @@ FilePreview preview_found_file(char letter, int row, uint64_t max_bytes) {
   }
   std::vector<uint8_t> bytes;
   KeptLines lines(Window());
+  RecoveryOutcome outcome;
   {
     PreviewScope scope(lines);
     RecoveryTargetScope capture({0.0, &bytes, max_bytes});
-    undelete_found_file(letter, row, std::string());
+    outcome = undelete_found_file(letter, row, std::string());
   }
   preview.bytes = QByteArray(reinterpret_cast<const char*>(bytes.data()),
                              static_cast<qsizetype>(bytes.size()));
   for (const std::string& line : lines.lines) {
     if (line.starts_with("Undeleted ")) {
-      preview.whole = true;
+      preview.whole = outcome.complete();
+      if (!preview.whole && preview.problem.isEmpty()) preview.problem = QString::fromStdString(line);
     } else if (line.find("bytes are read") != std::string::npos) {
       preview.problem = QStringLiteral("Only the first %1 are shown.").arg(size_text(qint64(max_bytes)));
     } else if (preview.problem.isEmpty()) {

@@ -1,5 +1,9 @@
 #include "ui/found_files_model.h"
 
+#include <map>
+#include <tuple>
+#include <vector>
+
 #include <QColor>
 #include <QLocale>
 
@@ -110,12 +114,40 @@ void FoundFilesModel::SetRowCount(int rows) {
   endResetModel();
 }
 
+namespace {
+
+// Everything the list knows of a record: equal keys are the same listing.
+using RecordKey =
+    std::tuple<int64_t, int64_t, int64_t, int8_t, double, double, std::string, std::string>;
+RecordKey key_of(const FoundFileRecord& r) {
+  return {r.Inode, r.Sector, r.Size, r.RecoveryQuality, r.Modified, r.Created, r.Name, r.Path};
+}
+
+}  // namespace
+
 bool FoundFilesModel::SortByColumn(int column) {
-  if (rows_ == 0) return false;
-  // Only the records move; the rows stay, so the view keeps its selection by position.
-  if (!sort_found_files(column, marks_)) return false;
+  if (rows_ == 0 || column < 0 || column >= kSortableColumns) return false;
+  // The selection and the current row belong to files, not to positions: the persistent
+  // indexes the view keeps for them move with their records.
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::multimap<RecordKey, int> old_rows;
+  const int shown = std::min(rows_, FoundFiles.Count());
+  for (int row = 0; row < shown; ++row) old_rows.emplace(key_of(FoundFiles[row]), row);
+  sort_found_files(column, marks_);
+  std::vector<int> new_row(static_cast<size_t>(shown), 0);
+  for (int row = 0; row < shown; ++row) {
+    const auto found = old_rows.find(key_of(FoundFiles[row]));
+    if (found == old_rows.end()) continue;
+    new_row[static_cast<size_t>(found->second)] = row;
+    old_rows.erase(found);
+  }
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  for (const QModelIndex& i : before)
+    after.append(i.row() < shown ? index(new_row[static_cast<size_t>(i.row())], i.column()) : i);
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
   emit headerDataChanged(Qt::Horizontal, 0, kListColumns - 1);
-  emit dataChanged(index(0, 0), index(rows_ - 1, kListColumns - 1));
   return true;
 }
 

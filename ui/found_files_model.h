@@ -25,7 +25,7 @@ class FoundFilesModel : public QAbstractTableModel {
   // Gives the list `rows` rows (0 removes them all). Rows beyond FoundFiles show nothing.
   void SetRowCount(int rows);
   // Sorts FoundFiles by `column` and repaints; nothing when the list has no rows or the
-  // column does not sort. Row positions (and so the selection) stay where they are.
+  // column does not sort. The selection and the current row follow their files.
   bool SortByColumn(int column);
   // Removes every header mark.
   void ClearMarks();

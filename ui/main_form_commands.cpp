@@ -10,9 +10,9 @@
 #include <cctype>
 #include <exception>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "ui/main_form.h"
 #include "ui/search_form.h"
@@ -87,16 +87,19 @@ void TMainForm::Scan1Click() {
   Log(QStringLiteral("Scan ") + drive_root(letter) + QStringLiteral(" ..."));
 
   std::exception_ptr error;
+  ScanResult result = ScanResult::kNotScanned;
   try {
-    scan_drive(letter);
+    result = scan_drive(letter);
   } catch (...) {
     error = std::current_exception();
   }
+  // A drive that could not be scanned has said why; that line ends the scan.
   if (error)
     Log(QStringLiteral("Scan of %1 ended by an error: %2")
             .arg(drive_root(letter), error_text(error)));
-  else
-    Log(ScanActive ? QStringLiteral("End scan") : QStringLiteral("Process interrupted"));
+  else if (result != ScanResult::kNotScanned)
+    Log(result == ScanResult::kScanned ? QStringLiteral("End scan")
+                                       : QStringLiteral("Process interrupted"));
 
   model_->SetRowCount(FoundFiles.Count());
   FitFileColumn();
@@ -133,24 +136,40 @@ void TMainForm::Unerase1Click() {
   RestoreDates = RestoreDatesCheck->isChecked();
   int64_t bytes_total = 0, bytes_done = 0;
   for (const QModelIndex& row : selected) bytes_total += FoundFiles[filter_->RecordRow(row)].Size;
-  int done = 0;
+  // Only rows written completely are unselected: partial, failed and stopped rows stay
+  // selected so that the user sees them (and can try them again).
+  int complete = 0, written = 0, done = 0;
+  bool stopped = false;
   for (const QModelIndex& row : selected) {
-    int result = 0;
+    RecoveryOutcome outcome;
     wait_form_->SetFileProgress(++done, static_cast<int>(selected.size()), bytes_done, bytes_total);
     bytes_done += FoundFiles[filter_->RecordRow(row)].Size;
     const std::string row_folder = RowFolder(filter_->RecordRow(row), folder);
     if (row_folder.empty()) continue;
     try {
-      result = undelete_found_file(letter, filter_->RecordRow(row), row_folder);
+      outcome = undelete_found_file(letter, filter_->RecordRow(row), row_folder);
     } catch (...) {
       Log(QStringLiteral("Could not recover %1: %2")
               .arg(QString::fromStdString(FoundFiles[filter_->RecordRow(row)].Name),
                    error_text(std::current_exception())));
     }
-    if (result > 0)
+    if (outcome.complete()) {
+      ++complete;
       ListView->selectionModel()->select(row,
                                          QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    }
+    if (outcome.complete() || outcome.result == RecoveryResult::kPartial) ++written;
+    stopped = stopped || outcome.result == RecoveryResult::kStopped;
   }
+  const int chosen = static_cast<int>(selected.size());
+  if (stopped)
+    Log(QStringLiteral("Recovery stopped: %1 of %2 chosen files were written.")
+            .arg(written)
+            .arg(chosen));
+  if (complete < chosen)
+    Log(QStringLiteral("%1 of %2 chosen files were not recovered completely; they stay selected.")
+            .arg(chosen - complete)
+            .arg(chosen));
 
   RecoveryActive = false;
   wait_form_->hide();
@@ -164,8 +183,12 @@ void TMainForm::ListViewSelectItem() {
 
 void TMainForm::ListViewColumnClick(int column) {
   if (busy_) return;
-  // The catalogue itself is re-ordered; a filter then picks its rows again.
-  if (model_->SortByColumn(column) && filter_->Filter().Active()) filter_->invalidate();
+  // The catalogue itself is re-ordered (the selection follows the files); a filter then
+  // picks its rows again, and the current file is brought into view.
+  if (model_->SortByColumn(column)) {
+    if (filter_->Filter().Active()) filter_->invalidate();
+    if (ListView->currentIndex().isValid()) ListView->scrollTo(ListView->currentIndex());
+  }
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "core/drivers/drivers.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "platform/drive_table.h"
 
 namespace {

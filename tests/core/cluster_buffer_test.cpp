@@ -11,8 +11,10 @@
 
 #include "core/cluster_buffer.h"
 #include "platform/drive_table.h"
+#include "platform/unreadable_areas.h"
 #include "rawdisk/raw_disk_access_component.h"
 #include "tests/core/core_images.h"
+#include "tests/support/recording_window.h"
 #include "tests/support/test_files.h"
 
 namespace pyralis {
@@ -215,15 +217,61 @@ TEST_F(ClusterBuffer, BuffersSharingOneComponentKeepTheirOwnBytes) {
   EXPECT_EQ(read_bytes(stream_window, 401 * 512, 64, &result), expected(401 * 512, 64));
 }
 
-TEST_F(ClusterBuffer, FailedTransferReadsAsZeros) {
+TEST_F(ClusterBuffer, FailedTransferReadsAsZerosAndSaysSo) {
   ASSERT_EQ(::unlink(image_.c_str()), 0);  // every transfer opens the source afresh
   TBuffer buffer(20);
   int64_t result;
   EXPECT_EQ(read_bytes(buffer, 100 * 512, 512, &result), std::string(512, '\0'));
-  EXPECT_EQ(result, 512);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(buffer.Unreadable().size(), 1u);
+  EXPECT_EQ(buffer.Unreadable()[0].length, 512);
   TMemoryStream stream;
   EXPECT_EQ(buffer.ReadToStream(component_, 300 * 512, 100, stream), 100);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(stream.Memory()), 100), std::string(100, '\0'));
+}
+
+TEST_F(ClusterBuffer, OneBadSectorCostsOnlyItselfAndIsLoggedOnce) {
+  test::RecordingWindow window;
+  platform::set_unreadable_areas(image_, {{105 * 512, 512}, {107 * 512, 1024}});
+  TBuffer buffer(20);
+  int64_t result;
+  // The window 100..119 is read; only sectors 105, 107 and 108 are missing from it.
+  EXPECT_EQ(read_bytes(buffer, 100 * 512, 5 * 512, &result), expected(100 * 512, 5 * 512));
+  EXPECT_EQ(result, 5 * 512);
+  EXPECT_TRUE(buffer.Unreadable().empty());
+  std::string want = expected(104 * 512, 6 * 512);
+  std::fill(want.begin() + 512, want.begin() + 1024, '\0');
+  std::fill(want.begin() + 1536, want.begin() + 2560, '\0');
+  EXPECT_EQ(read_bytes(buffer, 104 * 512, 6 * 512, &result), want);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(buffer.Unreadable().size(), 2u);
+  EXPECT_EQ(buffer.Unreadable()[0].offset, 512);
+  EXPECT_EQ(buffer.Unreadable()[1].offset, 3 * 512);
+  EXPECT_EQ(buffer.Unreadable()[1].length, 2 * 512);
+  EXPECT_EQ(read_bytes(buffer, 110 * 512, 512, &result), expected(110 * 512, 512));
+  EXPECT_EQ(window.log, (std::vector<std::string>{
+                            "Cannot read sector 105 of C: (Input/output error).",
+                            "Cannot read sectors 107\u2013108 of C: (Input/output error)."}));
+  // Another refill of the same window says nothing new.
+  read_bytes(buffer, 500 * 512, 1, &result);
+  read_bytes(buffer, 100 * 512, 1, &result);
+  EXPECT_EQ(window.log.size(), 2u);
+  platform::clear_unreadable_areas();
+}
+
+TEST_F(ClusterBuffer, ACutSourceDeliversWhatItHolds) {
+  // The volume claims 1000 sectors; the source ends inside sector 910.
+  platform::set_source_cut_for_testing(image_, 910 * 512 + 100);
+  TBuffer buffer(20);
+  int64_t result;
+  std::string want = expected(900 * 512, 20 * 512);
+  std::fill(want.begin() + 10 * 512, want.end(), '\0');
+  EXPECT_EQ(read_bytes(buffer, 900 * 512, 20 * 512, &result), want);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(buffer.Unreadable().size(), 1u);
+  EXPECT_EQ(buffer.Unreadable()[0].offset, 10 * 512);
+  EXPECT_EQ(buffer.Unreadable()[0].length, 10 * 512);
+  platform::clear_unreadable_areas();
 }
 
 }  // namespace

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "platform/drive_table.h"
 #include "tests/core/core_images.h"
 #include "tests/support/recording_window.h"
@@ -60,8 +60,8 @@ class Drivers : public testing::Test {
 
   // Scans a drive that must reach no engine, and checks the single line of its problem.
   void expect_unreadable_scan(char letter, const std::string& names) {
-    scan_drive(letter);
-    EXPECT_FALSE(ScanActive) << "the caller then logs \"Process interrupted\"";
+    EXPECT_EQ(scan_drive(letter), ScanResult::kNotScanned) << "its problem line ends the scan";
+    EXPECT_FALSE(ScanActive);
     EXPECT_TRUE(zero(FatBootSector));
     EXPECT_TRUE(zero(NtfsBootSector));
     const auto lines = problem_lines();
@@ -96,7 +96,7 @@ TEST_F(Drivers, FatVolumesOfEveryWidthReachTheFatEngine) {
     record.Name = "x.txt";
     FoundFiles.clear();
     FoundFiles.append(record);
-    EXPECT_EQ(undelete_found_file('c', 0, folder()), 1);
+    undelete_found_file('c', 0, folder());
     EXPECT_EQ(FatBootSector, sector_of(image, 0));
   }
 }
@@ -117,7 +117,7 @@ TEST_F(Drivers, NtfsPartitionReachesTheNtfsEngineThroughThePartitionTable) {
   FoundFileRecord record;
   record.Inode = 64;
   FoundFiles.append(record);
-  EXPECT_EQ(undelete_found_file('c', 0, folder()), 1);
+  undelete_found_file('c', 0, folder());
   EXPECT_EQ(NtfsBootSector, partition_boot);
 }
 
@@ -211,7 +211,7 @@ TEST_F(Drivers, RecoveryChecksTheRowAndTheDrive) {
   if (!test::make_fat_image(image, 12, 1440)) GTEST_SKIP() << "no mkfs.fat";
   const char letter = test::attach_only(image);
   for (const int32_t row : {0, -1, 5}) {
-    EXPECT_EQ(undelete_found_file(letter, row, folder()), 1);
+    EXPECT_EQ(undelete_found_file(letter, row, folder()).result, RecoveryResult::kFailed);
     EXPECT_TRUE(zero(FatBootSector)) << row;
   }
   EXPECT_EQ(window_.LinesWith("Cannot recover row").size(), 3u) << window_.LogText();
@@ -219,7 +219,7 @@ TEST_F(Drivers, RecoveryChecksTheRowAndTheDrive) {
   FoundFiles.append(FoundFileRecord{});
   platform::reset_drive_table();
   test::attach_only(dir_.file("gone.img"));
-  EXPECT_EQ(undelete_found_file('c', 0, folder()), 1);
+  EXPECT_EQ(undelete_found_file('c', 0, folder()).result, RecoveryResult::kFailed);
   EXPECT_TRUE(zero(FatBootSector));
   EXPECT_EQ(problem_lines().size(), 1u) << window_.LogText();
 }

@@ -8,9 +8,9 @@
 #include <random>
 #include <set>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "tests/ntfsimg/ntfs_image_builder.h"

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "tests/damage/damage_support.h"

@@ -109,3 +109,28 @@ std::string make_fat_volume(const TempDir& dir, int fat_bits, const std::vector<
 }
 
 }  // namespace pyralis::test
+
+namespace pyralis::test {
+
+bool write_ddrescue_map(const std::string& path, uint64_t size, uint64_t bad, uint64_t length) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "# Mapfile. Created by GNU ddrescue\n"
+                "# current_pos  current_status  current_pass\n"
+                "0x%08llX     +               1\n"
+                "#      pos        size  status\n"
+                "0x%08llX  0x%08llX  +\n"
+                "%llu  %llu  -\n"
+                "0x%08llX  0x%08llX  +\n",
+                0ull, 0ull, static_cast<unsigned long long>(bad),
+                static_cast<unsigned long long>(bad), static_cast<unsigned long long>(length),
+                static_cast<unsigned long long>(bad + length),
+                static_cast<unsigned long long>(size - bad - length));
+  return write_file(path, text);
+}
+
+size_t offset_of(const std::string& path, const std::string& content) {
+  return read_file(path).find(content.substr(0, 4096));
+}
+
+}  // namespace pyralis::test

@@ -39,6 +39,12 @@ std::string make_fat_volume(const TempDir& dir, int fat_bits, const std::vector<
 std::vector<VolumeFile> sample_files();
 std::vector<std::string> sample_deleted_folders();
 
+// Writes a GNU ddrescue mapfile for a source of `size` bytes in which [bad, bad + length)
+// was not rescued ('-') and all else was ('+').
+bool write_ddrescue_map(const std::string& path, uint64_t size, uint64_t bad, uint64_t length);
+// Byte offset of `content`'s first 4 KiB in the file at `path`; npos when not there.
+size_t offset_of(const std::string& path, const std::string& content);
+
 // Deterministic filler bytes.
 std::string filler(size_t size, uint32_t seed, const std::string& head = "");
 

@@ -94,3 +94,83 @@ void expect_record_times(const std::vector<std::string>& lines) {
 
 }  // namespace
 }  // namespace pyralis::test
+
+namespace pyralis::test {
+namespace {
+
+// A bare NTFS volume holding one deleted 1,000,000-byte file in one run.
+struct BigFileVolume {
+  explicit BigFileVolume(const TempDir& dir) : content(filler(1000000, 91)) {
+    NtfsImageBuilder b({.total_sectors = 65536});
+    FileSpec f;
+    f.name = "big.bin";
+    f.deleted = true;
+    f.content = content;
+    b.add_file(f);
+    image = dir.file("ntfs.img");
+    b.write(image);
+    mft_offset = b.volume_offset() + b.mft_lcn() * b.cluster_size();
+  }
+  std::string content, image;
+  uint64_t mft_offset = 0;
+};
+
+TEST(CliOnDamagedNtfs, UnrescuedAreaMakesThePieceOnlyLoseItsOwnBytes) {
+  TempDir dir;
+  const BigFileVolume v(dir);
+  const size_t at = offset_of(v.image, v.content);
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_TRUE(write_ddrescue_map(dir.file("ntfs.map"), read_file(v.image).size(), at + 8192, 4096));
+  const CliRun run = run_cli(
+      "recover " + shell_quote(v.image) + " --map ntfs.map --all --to out --report report.json",
+      dir);
+  EXPECT_EQ(run.status, 1) << run.err << run.out;
+  std::string want = v.content;
+  std::fill(want.begin() + 8192, want.begin() + 8192 + 4096, '\0');
+  EXPECT_TRUE(read_file(dir.file("out/big.bin")) == want) << run.out;
+  EXPECT_NE(run.out.find("Undeleted out/big.bin with 4,096 of 1,000,000 bytes unreadable "
+                         "(written as zeros)."),
+            std::string::npos)
+      << run.out;
+  const std::string report = read_file(dir.file("report.json"));
+  EXPECT_NE(report.find("\"unreadable\": [{\"offset\": 8192, \"length\": 4096}]"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(run.err.find("Recovered 0 of 1 chosen files into out; 1 more written in part"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(CliOnDamagedNtfs, CutImageKeepsEveryReadableCluster) {
+  TempDir dir;
+  const BigFileVolume v(dir);
+  const size_t at = offset_of(v.image, v.content);
+  ASSERT_NE(at, std::string::npos);
+  const size_t kept = 300000;  // the image ends inside the file's first 1 MiB piece
+  std::filesystem::resize_file(v.image, at + kept);
+  const CliRun run = run_cli("recover " + shell_quote(v.image) + " --all --to out", dir);
+  EXPECT_EQ(run.status, 1) << run.err << run.out;
+  const std::string got = read_file(dir.file("out/big.bin"));
+  ASSERT_EQ(got.size(), v.content.size()) << run.out;
+  const size_t readable = kept / 512 * 512;
+  EXPECT_TRUE(got.substr(0, readable) == v.content.substr(0, readable)) << run.out;
+  EXPECT_EQ(got.substr(readable), std::string(got.size() - readable, '\0'));
+  EXPECT_NE(run.out.find("Undeleted out/big.bin with "), std::string::npos) << run.out;
+}
+
+TEST(CliOnDamagedNtfs, UnmountableVolumeExitsOne) {
+  TempDir dir;
+  const BigFileVolume v(dir);
+  std::string bytes = read_file(v.image);
+  std::fill(bytes.begin() + static_cast<long>(v.mft_offset),
+            bytes.begin() + static_cast<long>(v.mft_offset) + 1024, '\0');
+  ASSERT_TRUE(write_file(v.image, bytes));
+  const CliRun scan = run_cli("scan " + shell_quote(v.image), dir);
+  EXPECT_EQ(scan.status, 1) << scan.err;
+  EXPECT_NE(scan.err.find("Couldnot mount device"), std::string::npos) << scan.err;
+  EXPECT_EQ(scan.err.find("End scan"), std::string::npos) << scan.err;
+  EXPECT_EQ(run_cli("recover " + shell_quote(v.image) + " --all --to out", dir).status, 1);
+}
+
+}  // namespace
+}  // namespace pyralis::test

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "tests/fat/fat_test_volume.h"
 
 namespace pyralis::test {

@@ -7,8 +7,8 @@
 #include <regex>
 #include <sstream>
 
-#include "core/drivers/drivers.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "platform/drive_table.h"
 
 namespace pyralis::test {

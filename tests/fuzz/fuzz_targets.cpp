@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "core/date_time.h"
-#include "core/drivers/drivers.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "drivers/drivers.h"
 #include "fat/fat_names.h"
 #include "ntfs/ntfs_engine.h"
 #include "ntfs/ntfs_internal.h"

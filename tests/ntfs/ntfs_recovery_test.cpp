@@ -1,12 +1,13 @@
 // Recovering deleted files from synthetic volumes: byte-identical content (compared with
 // the builder's content and with icat), holes as zeros, reused clusters as they lie, named
 // streams beside the file, existing files kept, refusals and write failures with their
-// lines, and Stop not interrupting the writing.
+// lines, and Stop ending the writing between clusters.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "core/process_state.h"
+#include "platform/unreadable_areas.h"
 #include "tests/ntfs/ntfs_test_drive.h"
 #include "tests/ntfs/ntfs_test_volume.h"
 #include "tests/support/recording_window.h"
@@ -33,12 +34,13 @@ class NtfsRecoveryTest : public ::testing::Test {
     std::filesystem::create_directory(out_);
     ScanActive = true;
     scan_image(image_);
+    RecoveryActive = true;
   }
   // Recovers the row of case `key` into the output folder.
   void Recover(const std::string& key, const std::string& folder = "") {
     const int32_t row = row_of_inode(static_cast<int64_t>(volume_->rec.at(key)));
     ASSERT_GE(row, 0) << key;
-    EXPECT_EQ(undelete_found_file('c', row, folder.empty() ? out_ : folder), 1);
+    undelete_found_file('c', row, folder.empty() ? out_ : folder);
   }
   std::string Out(const std::string& name) const { return read_file(out_ + name); }
   std::string Success(const std::string& name) const {
@@ -131,7 +133,7 @@ TEST_F(NtfsRecoveryTest, RefusesFilesWithoutFreeClustersAndRecordsInUse) {
   window_.log.clear();
   const int64_t live = static_cast<int64_t>(Rec("live"));
   FoundFiles[0].Inode = live;
-  EXPECT_EQ(undelete_found_file('c', 0, out_), 1);
+  EXPECT_EQ(undelete_found_file('c', 0, out_).result, RecoveryResult::kFailed);
   EXPECT_EQ(window_.log,
             (std::vector<std::string>{"Record is in use by the mft",
                                       "ERROR: Failed to undelete inode " + std::to_string(live) +
@@ -171,14 +173,22 @@ TEST_F(NtfsRecoveryTest, UnwritableDestinationIsReportedAndTheNextFileStillWritt
   EXPECT_TRUE(window_.Logged(Success("small.txt")));
 }
 
-TEST_F(NtfsRecoveryTest, StopDoesNotInterruptTheWriting) {
-  RecoveryActive = true;
-  window_.on_pump = [] { RecoveryActive = false; };
-  Recover("fragmented");
-  Recover("onerun");
-  EXPECT_TRUE(
-      same_bytes(Out("fragmented.bin"), volume_->builder->expected_content(Rec("fragmented"))));
-  EXPECT_TRUE(window_.Logged(Success("onerun.bin")));
+TEST_F(NtfsRecoveryTest, StopEndsTheFileBetweenClustersAndTheRowsAfterIt) {
+  long pumps = 0;
+  // Stop once the file is being written (its temporary file exists).
+  window_.on_pump = [&] {
+    ++pumps;
+    if (!std::filesystem::is_empty(out_)) RecoveryActive = false;
+  };
+  const int32_t row = row_of_inode(static_cast<int64_t>(Rec("fragmented")));
+  EXPECT_EQ(undelete_found_file('c', row, out_).result, RecoveryResult::kStopped);
+  const long pumps_at_stop = pumps;
+  const int32_t next = row_of_inode(static_cast<int64_t>(Rec("onerun")));
+  EXPECT_EQ(undelete_found_file('c', next, out_).result, RecoveryResult::kStopped);
+  EXPECT_EQ(pumps, pumps_at_stop) << "the next row ends before it reads anything";
+  EXPECT_TRUE(std::filesystem::is_empty(out_)) << "a stopped file leaves nothing behind";
+  EXPECT_TRUE(window_.LinesWith("Undeleted").empty()) << window_.LogText();
+  EXPECT_TRUE(window_.LinesWith("ERROR").empty()) << window_.LogText();
 }
 
 }  // namespace
@@ -214,6 +224,42 @@ TEST(NtfsLargeClusters, FilesOfTwoMebibyteClustersAreListedAndRecovered) {
   std::filesystem::create_directory(out);
   undelete_found_file('c', row, out);
   EXPECT_TRUE(read_file(out + "big.bin") == b.expected_content(rec)) << window.LogText();
+}
+
+}  // namespace
+}  // namespace pyralis::test
+
+namespace pyralis::test {
+namespace {
+
+// One unreadable sector inside the MFT costs the record it holds, with that record's line
+// and one line naming the sector; every other record of the same window is still read.
+TEST(NtfsBadSectors, OneBadMftSectorCostsOnlyItsRecord) {
+  NtfsGeometry g;
+  g.total_sectors = 65536;
+  const CaseVolume volume(g);
+  TempDir dir;
+  const std::string image = volume.Write(dir);
+  RecordingWindow window;
+  ScanActive = true;
+  scan_image(image);
+  const int32_t listed = FoundFiles.Count();
+  const NtfsImageBuilder& b = *volume.builder;
+  const uint64_t lost = volume.rec.at("onerun");
+  const uint64_t in_volume = b.mft_lcn() * b.cluster_size() + lost * 1024;
+  platform::set_unreadable_areas(image, {{b.volume_offset() + in_volume, 512}});
+  window.log.clear();
+  scan_image(image);
+  platform::clear_unreadable_areas();
+  EXPECT_EQ(FoundFiles.Count(), listed - 1) << window.LogText();
+  EXPECT_EQ(row_of_inode(static_cast<int64_t>(lost)), -1);
+  EXPECT_GE(row_of_inode(static_cast<int64_t>(volume.rec.at("small"))), 0);
+  EXPECT_GE(row_of_inode(static_cast<int64_t>(volume.rec.at("fragmented"))), 0);
+  EXPECT_TRUE(window.Logged("Cannot read sector " + std::to_string(in_volume / 512) +
+                            " of C: (Input/output error)."))
+      << window.LogText();
+  EXPECT_TRUE(window.Logged("ERROR: Couldnot read MFT Record " + std::to_string(lost)))
+      << window.LogText();
 }
 
 }  // namespace

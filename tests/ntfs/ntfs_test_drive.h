@@ -6,9 +6,9 @@
 #include <chrono>
 #include <string>
 
-#include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "rawdisk/raw_disk_access.h"
@@ -23,7 +23,8 @@ inline char attach_image(const std::string& image) {
   return letters.empty() ? 0 : letters.front();
 }
 
-// The Scan command's part: empty catalogue and name cache, then the scan driver.
+// The Scan command's part: empty catalogue and name cache, then the scan driver. Leaves
+// RecoveryActive set, as Unerase sets it, so that recoveries may follow.
 inline void scan_image(const std::string& image) {
   const char letter = attach_image(image);
   if (letter == 0) {
@@ -35,6 +36,7 @@ inline void scan_image(const std::string& image) {
   ntfs_clear_name_cache();
   ScanStartTime = std::chrono::steady_clock::now();
   scan_drive(letter);
+  RecoveryActive = true;
 }
 
 // A sample volume decompressed once per test run (shared, never modified); "" when missing.

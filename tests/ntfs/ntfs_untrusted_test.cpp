@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include "core/recovered_file.h"
 #include "ntfs/ntfs_internal.h"
 #include "rawdisk/raw_disk_access_component.h"
 #include "tests/ntfs/ntfs_test_drive.h"
@@ -171,7 +172,7 @@ TEST_F(NtfsUntrustedTest, AParentWithoutANameEndsTheChain) {
   EXPECT_EQ(Row("onerun")->Path, "C:\\?\\");
 }
 
-TEST_F(NtfsUntrustedTest, ARecoveryShorterThanTheSizeAddsAWarning) {
+TEST_F(NtfsUntrustedTest, ARecoveryShorterThanTheSizeIsPartial) {
   const int64_t cluster = static_cast<int64_t>(volume_->builder->cluster_size());
   const int64_t size = 3 * cluster + 100;
   EditRecord(Rec("onerun"), [&](std::vector<uint8_t>& r) {
@@ -180,14 +181,17 @@ TEST_F(NtfsUntrustedTest, ARecoveryShorterThanTheSizeAddsAWarning) {
   Scan();
   const std::string out = dir_.path() + "/out/";
   std::filesystem::create_directory(out);
-  undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("onerun"))), out);
-  EXPECT_TRUE(window_.Logged("Undeleted " + out + "onerun.bin successfully."));
-  const auto warnings = window_.LinesWith("Warning: ");
-  ASSERT_EQ(warnings.size(), 1u) << window_.LogText();
-  EXPECT_NE(warnings[0].find(std::to_string(4 * cluster) + " of " +
-                             std::to_string(size + 2 * cluster) + " bytes"),
-            std::string::npos)
-      << warnings[0];
+  const RecoveryOutcome outcome =
+      undelete_found_file('c', row_of_inode(static_cast<int64_t>(Rec("onerun"))), out);
+  EXPECT_EQ(outcome.result, RecoveryResult::kPartial);
+  EXPECT_TRUE(window_.LinesWith("successfully").empty()) << window_.LogText();
+  EXPECT_TRUE(window_.Logged(
+      "Undeleted " + out + "onerun.bin with " + with_thousands(size + 2 * cluster - 4 * cluster) +
+      " of " + with_thousands(size + 2 * cluster) + " bytes missing (the file ends after " +
+      with_thousands(4 * cluster) + " bytes)."))
+      << window_.LogText();
+  ASSERT_EQ(outcome.unreadable.size(), 1u);
+  EXPECT_EQ(outcome.unreadable[0].offset, static_cast<uint64_t>(4 * cluster));
 }
 
 TEST_F(NtfsUntrustedTest, NamesNeverLeadOutsideTheDestination) {
@@ -236,7 +240,8 @@ TEST_F(NtfsUntrustedTest, ARunLeavingTheVolumeEndsTheFileThere) {
   EXPECT_EQ(content.size(), (b.total_clusters() - lcn) * cluster);
   const std::string original = b.expected_content(Rec("onerun"));
   EXPECT_EQ(content.substr(0, original.size()), original);
-  EXPECT_EQ(window_.LinesWith("Warning: ").size(), 1u) << window_.LogText();
+  EXPECT_EQ(window_.LinesWith(" bytes missing (the file ends after ").size(), 1u)
+      << window_.LogText();
 }
 
 // Mount failures, each with its lines in order.

@@ -216,7 +216,7 @@ class FoundFilesListTest : public QObject {
     QCOMPARE(FoundFiles[0].Name, first);
   }
 
-  void selectionStaysByPosition() {
+  void selectionFollowsItsFile() {
     for (const char* n : {"c", "a", "b"}) FoundFiles.append(record(n, "", 0, 0, 0, 0));
     FoundFilesModel model;
     model.SetRowCount(3);
@@ -224,8 +224,9 @@ class FoundFilesListTest : public QObject {
     selection.select(model.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     model.SortByColumn(0);
     QCOMPARE(selection.selectedRows().size(), 1);
-    QCOMPARE(selection.selectedRows().first().row(), 0);
+    QCOMPARE(selection.selectedRows().first().row(), 2);
     QCOMPARE(text(model, 0, 0), QStringLiteral("a"));
+    QCOMPARE(text(model, 2, 0), QStringLiteral("c"));
   }
 };
 

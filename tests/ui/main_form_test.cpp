@@ -189,6 +189,28 @@ class MainFormTest : public QObject {
     QVERIFY(FoundFiles[0].Size < FoundFiles[1].Size);
   }
 
+  void selectionFollowsTheFilesThroughASort() {
+    open({image_});
+    form().Scan1Click();
+    QCOMPARE(form().Model().rowCount(), 2);
+    form().ListViewColumnClick(3);  // largest first
+    const std::string chosen = FoundFiles[1].Name;
+    select_rows(1, 1);
+    form().ListView->setCurrentIndex(form().Model().index(1, 0));
+    form().ListViewColumnClick(3);  // now smallest first: the chosen file moves to row 0
+    QCOMPARE(FoundFiles[0].Name, chosen);
+    const QModelIndexList rows = form().ListView->selectionModel()->selectedRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].row(), 0);
+    QCOMPARE(form().ListView->currentIndex().row(), 0);
+    // Unerase writes the file the user chose, not the one now at the old position.
+    form().SaveEdit->setText(QString::fromStdString(out_));
+    form().Unerase1Click();
+    const auto written = files_in(out_);
+    QCOMPARE(written.size(), size_t{1});
+    QVERIFY(written[0].ends_with(chosen));
+  }
+
   void uneraseWritesSelectedRowsFromTheScannedDrive() {
     open({image_, blank_});
     form().Scan1Click();
@@ -273,6 +295,13 @@ class MainFormTest : public QObject {
     form().Unerase1Click();
     QVERIFY(shown);
     QVERIFY(files_in(out_).empty());
+    // Rows not written stay selected, and the log says so.
+    QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
+    const QStringList lines = log_lines(form());
+    QVERIFY(lines.contains(QStringLiteral("Recovery stopped: 0 of 2 chosen files were written.")));
+    QCOMPARE(
+        lines.last(),
+        QStringLiteral("2 of 2 chosen files were not recovered completely; they stay selected."));
     QVERIFY(!RecoveryActive);
     QVERIFY(!windows_.WaitForm->isVisible());
     QVERIFY(!form().Busy());

@@ -1,4 +1,4 @@
-#include "core/drivers/drivers.h"
+#include "drivers/drivers.h"
 
 #include <algorithm>
 #include <array>
@@ -110,37 +110,38 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 
 }  // namespace
 
-void scan_drive(char letter) {
+ScanResult scan_drive(char letter) {
   ScanActive = true;
-  const bool finished = run_guarded("Scan", letter, [letter] {
+  bool engine_ran = false;
+  const bool finished = run_guarded("Scan", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
     if (drive_unusable(component)) {
       log_drive_problem(letter, unusable_reason(component));
-      ScanActive = false;
       return;
     }
     Window().ProcessMessages();
     const Volume kind = volume_kind(component);
     if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
-    if (kind == Volume::kFat)
-      fat_scan(component);
-    else
-      ntfs_scan(component);
+    engine_ran = (kind == Volume::kFat ? fat_scan(component) : ntfs_scan(component)) > 0;
   });
-  // A scan that broke off is an interrupted scan, not a finished one.
-  if (!finished) ScanActive = false;
+  if (finished && engine_ran) return ScanActive ? ScanResult::kScanned : ScanResult::kStopped;
+  // A scan that broke off or never reached a volume is no finished scan.
+  ScanActive = false;
+  return ScanResult::kNotScanned;
 }
 
-int undelete_found_file(char letter, int32_t index, const std::string& folder) {
+RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::string& folder) {
+  RecoveryOutcome outcome;  // failed until an engine says otherwise
   if (index < 0 || index >= FoundFiles.Count()) {
     Window().LogLine("Cannot recover row " + std::to_string(index) + ": the list holds " +
                      std::to_string(FoundFiles.Count()) + " files");
-    return 1;
+    return outcome;
   }
   RecoveryTarget target = CurrentRecoveryTarget();
   target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
   RecoveryTargetScope dates(target);
+  if (FoundFiles[index].Size > 0) outcome.size = static_cast<uint64_t>(FoundFiles[index].Size);
   run_guarded("Recovery", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
@@ -150,12 +151,10 @@ int undelete_found_file(char letter, int32_t index, const std::string& folder) {
       return;
     }
     if (!prepare_engine(component, letter, kind)) return;
-    if (kind == Volume::kFat)
-      fat_undelete(component, index, folder);
-    else
-      ntfs_undelete(component, FoundFiles[index].Inode, folder);
+    outcome = kind == Volume::kFat ? fat_undelete(component, index, folder)
+                                   : ntfs_undelete(component, FoundFiles[index].Inode, folder);
   });
-  return 1;
+  return outcome;
 }
 
 }  // namespace pyralis
