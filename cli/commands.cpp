@@ -16,10 +16,12 @@
 #include "core/drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "core/recovery_command.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
 #include "platform/version_resource.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -131,6 +133,8 @@ int run_drives(const Options& options) {
 }
 
 int run_scan(const Options& options) {
+  // The source is opened once for the whole command.
+  const platform::SourceHold source_hold;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
@@ -213,16 +217,21 @@ std::vector<int32_t> chosen_rows(const Options& options, int& unknown) {
   return rows;
 }
 
-// Recovers one row through the driver; true when the engine wrote it.
-bool recover_row(CliWindow& window, char letter, int32_t row, const Options& options) {
+// Recovers one row through the driver; true when the engine wrote it. `made` holds the
+// folders this command has already created, which are not looked at again.
+bool recover_row(CliWindow& window, char letter, int32_t row, const Options& options,
+                 std::set<std::string>& made) {
   const FoundFileRecord record = FoundFiles[row];
   const std::string folder = engine_folder(options.destination, record.Path, options.with_paths);
   RowOutcome outcome;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) {
-    window.LogLine("Cannot create " + folder + ": " + ec.message());
-    return false;
+  if (!made.contains(folder)) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      window.LogLine("Cannot create " + folder + ": " + ec.message());
+      return false;
+    }
+    made.insert(folder);
   }
   window.set_line_observer([&outcome](const std::string& line) { outcome.observe(line); });
   try {
@@ -236,6 +245,9 @@ bool recover_row(CliWindow& window, char letter, int32_t row, const Options& opt
 }
 
 int run_recover(const Options& options) {
+  // One command: the source is opened once, the FAT engine loads its table once, and the
+  // names given out in the destination are known from row to row.
+  const RecoveryCommand command;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
@@ -257,12 +269,13 @@ int run_recover(const Options& options) {
   window.set_log_stream(stdout);
   RecoveryActive = true;
   int written = 0;
+  std::set<std::string> made_folders;
   for (size_t i = 0; i < rows.size(); ++i) {
     if (interrupted()) {
       failures += static_cast<int>(rows.size() - i);
       break;
     }
-    if (recover_row(window, letter, rows[i], options))
+    if (recover_row(window, letter, rows[i], options, made_folders))
       ++written;
     else
       ++failures;

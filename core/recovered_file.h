@@ -43,6 +43,7 @@ class RecoveredFile {
   std::string name_;
   std::string temp_path_;
   uint64_t written_ = 0;
+  bool ends_in_hole_ = false;  // the last bytes were a hole (WriteZeros)
 };
 
 }  // namespace pyralis

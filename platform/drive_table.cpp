@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 #include "platform/block_devices.h"
@@ -23,11 +24,15 @@ struct Entry {
   uint32_t type = 0;
   std::optional<VolumeDetails> details;  // probed once, then kept
   std::string last_error;                // reason of the last failed transfer
+  // The source opened read-only, kept while a SourceHold lives (shared by the entries of
+  // one path's partitions); null when reads open the source for each transfer.
+  std::shared_ptr<const SourceFile> open_file;
 };
 
 // A deque keeps the addresses handed out by find_drive valid while drives are added.
 std::mutex table_mutex;
 std::deque<Entry> table;
+int source_holds = 0;  // live SourceHold objects
 
 Entry* entry_for(char letter) {
   const char upper = static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 32 : letter);
@@ -59,10 +64,10 @@ uint32_t source_type(const std::string& path) {
   return 0;
 }
 
-// NTFS keeps its label in a file of its own; libblkid knows where to find it.
-std::string blkid_label(const std::string& path, uint64_t offset, uint64_t length) {
+// NTFS keeps its label in a file of its own; libblkid knows where to find it. The probe
+// reads through the source's own descriptor (and leaves it open).
+std::string blkid_label(int fd, uint64_t offset, uint64_t length) {
   std::string label;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return label;
   if (blkid_probe probe = blkid_new_probe()) {
     if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset),
@@ -77,24 +82,25 @@ std::string blkid_label(const std::string& path, uint64_t offset, uint64_t lengt
     }
     blkid_free_probe(probe);
   }
-  ::close(fd);
   return label;
 }
 
-VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path, uint64_t offset,
-                                  uint64_t length) {
+VolumeDetails probe_source_volume(const SourceFile& file, uint64_t offset, uint64_t length) {
   const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
     return file.read_at(offset + at, buffer, size);
   };
   VolumeDetails details = probe_volume(read, length);
-  if (details.file_system == "NTFS") details.label = blkid_label(path, offset, length);
+  if (details.file_system == "NTFS") details.label = blkid_label(file.fd(), offset, length);
   return details;
 }
 
-void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters) {
+// `file` is the source as the caller opened it; the entry keeps it while sources are held.
+void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters,
+               const std::shared_ptr<const SourceFile>& file = nullptr) {
   const char letter = next_letter();
   if (letter == 0) return;  // every letter is taken
   Entry e;
+  if (source_holds > 0 && file && file->is_open()) e.open_file = file;
   e.drive.letter = letter;
   e.type = source_type(source.path);
   e.drive.source = std::move(source);
@@ -109,7 +115,8 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
                  std::vector<char>& letters) {
   Source base;
   base.path = path;
-  const SourceFile file(path, false);
+  const auto opened = std::make_shared<const SourceFile>(path, false);
+  const SourceFile& file = *opened;
   base.block_device = file.is_block_device();
   if (!file.is_open()) {
     if (only_volumes) return;
@@ -125,9 +132,9 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     add_entry(base, std::nullopt, letters);
     return;
   }
-  VolumeDetails whole = probe_source_volume(file, path, 0, base.length);
+  VolumeDetails whole = probe_source_volume(file, 0, base.length);
   if (!whole.file_system.empty()) {
-    add_entry(base, whole, letters);
+    add_entry(base, whole, letters, opened);
     return;
   }
   const PartitionTable partitions = read_partition_table(
@@ -136,13 +143,13 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   if (skip_partitioned && !partitions.partitions.empty()) return;
   bool found = false;
   for (const PartitionEntry& p : partitions.partitions) {
-    VolumeDetails details = probe_source_volume(file, path, p.offset, p.length);
+    VolumeDetails details = probe_source_volume(file, p.offset, p.length);
     if (details.file_system.empty()) continue;
     Source source = base;
     source.offset = p.offset;
     source.length = p.length;
     source.partition = p.number;
-    add_entry(source, details, letters);
+    add_entry(source, details, letters, opened);
     found = true;
   }
   if (found || only_volumes) return;
@@ -229,7 +236,7 @@ std::optional<VolumeDetails> volume_details(char letter) {
     const Source& s = e->drive.source;
     const SourceFile file(s.path, false);
     if (file.is_open()) {
-      e->details = probe_source_volume(file, s.path, s.offset, s.length);
+      e->details = probe_source_volume(file, s.offset, s.length);
     } else {
       e->details = VolumeDetails{};
       e->details->problem = open_problem_text(s.path, file.open_errno(), file.is_block_device());
@@ -253,27 +260,44 @@ uint32_t logical_drives_mask() {
 
 namespace {
 
+// The source of `e` opened read-only: the kept one, or a new one that is kept (for every
+// entry of the same path) while sources are held. The caller holds table_mutex.
+std::shared_ptr<const SourceFile> reading_file(Entry& e) {
+  if (e.open_file) return e.open_file;
+  auto file = std::make_shared<const SourceFile>(e.drive.source.path, false);
+  if (source_holds > 0 && file->is_open()) {
+    for (Entry& other : table)
+      if (!other.open_file && other.drive.source.path == e.drive.source.path)
+        other.open_file = file;
+  }
+  return file;
+}
+
 // `buffer` is only read from when `write` is set.
 bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool write) {
   Source source;
+  std::shared_ptr<const SourceFile> file;
   {
     const std::lock_guard lock(table_mutex);
-    const Entry* e = entry_for(letter);
+    Entry* e = entry_for(letter);
     if (!e) return false;
     source = e->drive.source;
+    // Writes never go through the kept read-only descriptor.
+    if (!write && offset <= source.length) file = reading_file(*e);
   }
+  if (write && offset <= source.length)
+    file = std::make_shared<const SourceFile>(source.path, true);
   // Requests past the volume's end fail without being a fault of the drive; only open and
   // I/O failures are kept as the drive's problem.
   std::string error;
   bool ok = false;
   if (offset <= source.length) {
     const size_t inside = static_cast<size_t>(std::min<uint64_t>(size, source.length - offset));
-    const SourceFile file(source.path, write);
     int err = 0;
-    if (!file.is_open()) {
-      error = open_problem_text(source.path, file.open_errno(), file.is_block_device());
-    } else if (write ? !file.write_at(source.offset + offset, buffer, inside, nullptr, &err)
-                     : !file.read_at(source.offset + offset, buffer, inside, nullptr, &err)) {
+    if (!file->is_open()) {
+      error = open_problem_text(source.path, file->open_errno(), file->is_block_device());
+    } else if (write ? !file->write_at(source.offset + offset, buffer, inside, nullptr, &err)
+                     : !file->read_at(source.offset + offset, buffer, inside, nullptr, &err)) {
       error = std::string(write ? "write" : "read") + " of " + std::to_string(inside) +
               " bytes at " + std::to_string(source.offset + offset) + " in " + source.path +
               " failed: " + (err ? error_text(err) : std::string("end of file"));
@@ -289,6 +313,17 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
 }
 
 }  // namespace
+
+SourceHold::SourceHold() {
+  const std::lock_guard lock(table_mutex);
+  ++source_holds;
+}
+
+SourceHold::~SourceHold() {
+  const std::lock_guard lock(table_mutex);
+  if (--source_holds > 0) return;
+  for (Entry& e : table) e.open_file.reset();
+}
 
 bool read_volume(char letter, uint64_t offset, void* buffer, size_t size) {
   return transfer(letter, offset, buffer, size, false);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/memory_stream.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis {
@@ -79,6 +80,9 @@ class TRawDiskAccessComponent {
   std::string buffer_string_;
   int32_t status_code_ = 0;
   std::string status_text_ = "Ready.";
+  // The drive's source stays open while the component lives: one open per scan or
+  // recovery call instead of one per transfer.
+  platform::SourceHold source_hold_;
 };
 
 }  // namespace pyralis
