@@ -4,13 +4,18 @@
 # For each volume it prints:
 #   - scan: median wall time of `pyralis-cli scan IMG --format tsv` and of `fls -r -d IMG`
 #     over PYRALIS_BENCH_RUNS runs (default 5), and their ratio (pyralis / fls);
-#   - recovery: MB/s of `pyralis-cli recover IMG --all` (bytes written / wall time, the scan
-#     included) beside `icat -r` of the same deleted files, one icat per file as it is used
+#   - recovery: MB/s and files/s of `pyralis-cli recover IMG --all` (bytes written / wall
+#     time, the scan included) beside `tsk_recover IMG DIR` (every deleted file, its scan
+#     included too) and the ratio of their wall times (tsk_recover / pyralis-cli, above 1 when
+#     pyralis-cli is faster); and beside `icat -r` of the same deleted files, one icat per file as it is used
 #     (over the first PYRALIS_BENCH_ICAT_FILES files fls lists, default 200: icat reads the
 #     file system again for every file, which is what a script recovering many files pays);
-#   - peak memory (maximum resident set size, /usr/bin/time -v) of the scan, the recovery and fls.
+#   - peak memory (maximum resident set size, /usr/bin/time -v) of the scan, the recovery, fls
+#     and tsk_recover.
 # The volumes are built once into PYRALIS_BENCH_DIR (default build/bench/volumes) and reused:
-# FAT32 with bench/fat/make-bench-volume.sh, NTFS with bench/ntfs/make-bench-volume.sh.
+# FAT32 with bench/fat/make-bench-volume.sh, NTFS with bench/ntfs/make-bench-volume.sh (given
+# PYRALIS_BENCH_NTFS_OPTIONS, e.g. "--long-clusters 100" for about 2 GB of deleted data
+# instead of 10 GB). Both recoveries write every deleted file: keep that much disk free.
 # Builds Release into build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,7 +60,9 @@ volume_path() {  # kind
       echo "$image" ;;
     ntfs)
       local image=$volumes/ntfs-bench.img
-      [ -f "$image" ] || PYRALIS_BUILD_DIR=$build bench/ntfs/make-bench-volume.sh "$image" >&2
+      # shellcheck disable=SC2086 # the options are words
+      [ -f "$image" ] || PYRALIS_BUILD_DIR=$build bench/ntfs/make-bench-volume.sh "$image" \
+        ${PYRALIS_BENCH_NTFS_OPTIONS:-} >&2
       echo "$image" ;;
   esac
 }
@@ -80,6 +87,15 @@ bench_volume() {  # kind
   recovered_files=$(find "$work/out" -type f | wc -l)
   rm -rf "$work/out"
 
+  # tsk_recover of every deleted file into a folder tree, timed and measured the same way.
+  rm -rf "$work/tsk"
+  local tsk_time tsk_mib tsk_bytes tsk_files
+  read -r tsk_time tsk_mib < <(/usr/bin/time -f '%e %M' tsk_recover "$image" "$work/tsk" \
+    2>&1 >/dev/null | tail -n 1 | awk '{ printf "%s %.1f\n", $1, $2 / 1024 }')
+  tsk_bytes=$(find "$work/tsk" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  tsk_files=$(find "$work/tsk" -type f | wc -l)
+  rm -rf "$work/tsk"
+
   # icat of the same deleted files, one process per file.
   fls -r -d -p "$image" | awk -F'\t' '$1 ~ /^[-r]\/r \*/ { split($1, a, " "); sub(":", "", a[3]); print a[3] }' |
     head -n "$icat_files" >"$work/inodes" || true  # head stops reading early
@@ -97,14 +113,17 @@ bench_volume() {  # kind
   awk -v o="$ours" -v t="$theirs" -v r="$runs" 'BEGIN {
     printf "scan      pyralis-cli %.3f s   fls -r -d %.3f s   ratio %.2f   (median of %d)\n", o, t, (t > 0 ? o / t : 0), r }'
   awk -v b="$recovered_bytes" -v f="$recovered_files" -v s="$recover_time" -v ib="$icat_bytes" -v n="$icat_count" \
-    -v is="$icat_start" -v ie="$icat_end" 'BEGIN {
+    -v is="$icat_start" -v ie="$icat_end" -v ts="$tsk_time" -v tb="$tsk_bytes" -v tf="$tsk_files" 'BEGIN {
     it = ie - is
     printf "recover   pyralis-cli %.1f MB/s, %.0f files/s (%d files, %.1f MB in %.2f s, --all)\n",
       (s > 0 ? b / 1e6 / s : 0), (s > 0 ? f / s : 0), f, b / 1e6, s
+    printf "          tsk_recover %.1f MB/s, %.0f files/s (%d files, %.1f MB in %.2f s)   ratio %.2f\n",
+      (ts > 0 ? tb / 1e6 / ts : 0), (ts > 0 ? tf / ts : 0), tf, tb / 1e6, ts, (s > 0 ? ts / s : 0)
     printf "          icat -r     %.1f MB/s, %.1f files/s (%d files, %.1f MB in %.2f s)\n",
       (it > 0 ? ib / 1e6 / it : 0), (it > 0 ? n / it : 0), n, ib / 1e6, it }'
-  printf 'memory    pyralis-cli scan %s MiB   recover %s MiB   fls -r -d %s MiB\n' \
-    "$(peak_mib "$cli" scan "$image" --format tsv)" "$recover_mib" "$(peak_mib fls -r -d "$image")"
+  printf 'memory    pyralis-cli scan %s MiB   recover %s MiB   fls -r -d %s MiB   tsk_recover %s MiB\n' \
+    "$(peak_mib "$cli" scan "$image" --format tsv)" "$recover_mib" "$(peak_mib fls -r -d "$image")" \
+    "$tsk_mib"
 }
 
 for kind in "${which[@]}"; do bench_volume "$kind"; done

@@ -18,11 +18,13 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "drivers/drivers.h"
+#include "core/recovery_command.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
 #include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -145,6 +147,8 @@ int run_drives(const Options& options) {
 }
 
 int run_scan(const Options& options) {
+  // The source is opened once for the whole command.
+  const platform::SourceHold source_hold;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
@@ -227,17 +231,22 @@ std::vector<int32_t> chosen_rows(const Options& options, int& unknown) {
   return rows;
 }
 
-// Recovers one row through the driver.
-RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const Options& options) {
+// Recovers one row through the driver. `made` holds the folders this command has already
+// created, which are not looked at again.
+RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const Options& options,
+                            std::set<std::string>& made) {
   const FoundFileRecord record = FoundFiles[row];
   const std::string folder = engine_folder(options.destination, record.Path, options.with_paths);
   RecoveryOutcome outcome;
   outcome.size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) {
-    window.LogLine("Cannot create " + folder + ": " + ec.message());
-    return outcome;
+  if (!made.contains(folder)) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+      window.LogLine("Cannot create " + folder + ": " + ec.message());
+      return outcome;
+    }
+    made.insert(folder);
   }
   try {
     outcome = undelete_found_file(static_cast<char>(std::tolower(letter)), row, folder);
@@ -258,6 +267,9 @@ bool write_report(const std::string& file, const std::vector<ReportEntry>& entri
 }
 
 int run_recover(const Options& options) {
+  // One command: the source is opened once, the FAT engine loads its table once, and the
+  // names given out in the destination are known from row to row.
+  const RecoveryCommand command;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
@@ -282,13 +294,14 @@ int run_recover(const Options& options) {
   int complete = 0, partial = 0;
   bool stopped = false;
   std::vector<ReportEntry> report;
+  std::set<std::string> made_folders;
   for (const int32_t row : rows) {
     ReportEntry entry{row, FoundFiles[row].Inode, FoundFiles[row].Name, FoundFiles[row].Path, {}};
     entry.outcome.size = FoundFiles[row].Size > 0 ? static_cast<uint64_t>(FoundFiles[row].Size) : 0;
     if (interrupted())
       entry.outcome.result = RecoveryResult::kStopped;
     else
-      entry.outcome = recover_row(window, letter, row, options);
+      entry.outcome = recover_row(window, letter, row, options, made_folders);
     complete += entry.outcome.complete();
     partial += entry.outcome.result == RecoveryResult::kPartial;
     stopped = stopped || entry.outcome.result == RecoveryResult::kStopped;

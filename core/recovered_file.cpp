@@ -14,6 +14,7 @@
 
 #include "core/date_time.h"
 #include "core/found_files.h"
+#include "core/recovery_command.h"
 
 namespace pyralis {
 
@@ -104,8 +105,9 @@ int move_no_replace(const std::string& from, const std::string& to) {
 std::string temp_name() {
   static std::atomic<unsigned> counter{0};
   static const unsigned seed = std::random_device{}();
+  static const int pid = static_cast<int>(::getpid());
   char text[64];
-  std::snprintf(text, sizeof text, ".pyralis-%d-%08x-%u.part", static_cast<int>(::getpid()), seed,
+  std::snprintf(text, sizeof text, ".pyralis-%d-%08x-%u.part", pid, seed,
                 counter.fetch_add(1));
   return text;
 }
@@ -191,6 +193,7 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
     capture_claimed() = true;
     return true;
   }
+  ends_in_hole_ = false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = folder_ + temp_name();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -221,6 +224,7 @@ bool RecoveredFile::Write(const void* data, size_t size, std::string* error) {
   if (!write_all(fd_, static_cast<const uint8_t*>(data), size, error)) return false;
   digest_.Update(data, size);
   written_ += size;
+  if (size > 0) ends_in_hole_ = false;
   return true;
 }
 
@@ -241,6 +245,7 @@ bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
   }
   digest_.UpdateZeros(size);
   written_ += size;
+  if (size > 0) ends_in_hole_ = true;
   return true;
 }
 
@@ -256,16 +261,22 @@ bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
     return false;
   }
   int failure = 0;
-  if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) failure = errno;
+  // Written bytes give the file its length; only a hole at the end needs it set.
+  if (ends_in_hole_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) failure = errno;
   if (::close(fd_) != 0 && failure == 0) failure = errno;
   fd_ = -1;
-  for (int n = 1; failure == 0 && n <= kMaxNumberedNames; ++n) {
+  // Within a command the numbers this command has already given out for the name are taken:
+  // the search starts after them. Every number is still tried by a move that never replaces.
+  RecoveryCommand* command = RecoveryCommand::Current();
+  const int first = command ? command->FirstNumberToTry(folder_, name_) : 1;
+  for (int n = first; failure == 0 && n <= kMaxNumberedNames; ++n) {
     const std::string candidate = numbered_name(name_, n);
     const int result = move_no_replace(temp_path_, folder_ + candidate);
     if (result == 0) {
       temp_path_.clear();
       written_path_ = folder_ + candidate;
       if (target().modified != 0.0) set_modified_time(folder_ + candidate, target().modified);
+      if (command) command->NumberTaken(folder_, name_, n);
       if (written_name) *written_name = candidate;
       return true;
     }

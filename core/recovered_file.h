@@ -90,6 +90,7 @@ class RecoveredFile {
   std::string written_path_;
   std::vector<FileByteRange> unreadable_;
   Sha256 digest_;
+  bool ends_in_hole_ = false;  // the last bytes were a hole (WriteZeros)
 };
 
 // Adds [offset, offset + length) to ordered, merged `ranges` (ranges come in file order).

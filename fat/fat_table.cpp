@@ -18,39 +18,42 @@ constexpr uint64_t kLoadPiece = 1 << 20;
 }  // namespace
 
 void FatTable::load_fat(TRawDiskAccessComponent& component) {
-  image_.Clear();
+  auto loaded = std::make_shared<TMemoryStream>();
+  TMemoryStream& image = *loaded;
   const uint64_t total = layout_.table_bytes();
   TBuffer table_window(20);
   bool incomplete = false;
   for (uint64_t done = 0; done < total;) {
     const uint64_t piece = std::min(kLoadPiece, total - done);
-    const int64_t before = image_.Size();
+    const int64_t before = image.Size();
     table_window.ReadToStream(component, static_cast<int64_t>(layout_.fat_offset + done),
-                              static_cast<uint32_t>(piece), image_);
+                              static_cast<uint32_t>(piece), image);
     // A piece the volume could not deliver reads as zeros (free clusters).
-    if (image_.Size() < before + static_cast<int64_t>(piece)) {
+    if (image.Size() < before + static_cast<int64_t>(piece)) {
       if (!incomplete)
         Window().LogLine("Could not read all of the file allocation table of " +
                          std::string(1, component.LogicalDrive()) + ": (from byte " +
-                         std::to_string(layout_.fat_offset + done + (image_.Size() - before)) +
+                         std::to_string(layout_.fat_offset + done + (image.Size() - before)) +
                          " on); the missing entries count as free.");
       incomplete = true;
-      image_.SetSize(before + static_cast<int64_t>(piece));
-      image_.SetPosition(image_.Size());
+      image.SetSize(before + static_cast<int64_t>(piece));
+      image.SetPosition(image.Size());
     }
     done += piece;
   }
-  image_.SetSize(static_cast<int64_t>(total));
+  image.SetSize(static_cast<int64_t>(total));
+  image_ = std::move(loaded);
 }
 
 void FatTable::load_fat_bytes(const uint8_t* data, size_t size) {
-  image_.Clear();
-  image_.Write(data, static_cast<int64_t>(size));
+  auto loaded = std::make_shared<TMemoryStream>();
+  loaded->Write(data, static_cast<int64_t>(size));
+  image_ = std::move(loaded);
 }
 
 uint32_t FatTable::get_fat_entry(uint32_t x) const {
-  const uint8_t* m = image_.Memory();
-  const uint64_t size = static_cast<uint64_t>(image_.Size());
+  const uint8_t* m = image_->Memory();
+  const uint64_t size = static_cast<uint64_t>(image_->Size());
   switch (layout_.kind) {
     case FatKind::kFat12: {
       const uint64_t p = uint64_t{x} + x / 2;

@@ -1,8 +1,10 @@
-// The file allocation table in memory (`FatImage`): loaded once per engine call, then every
-// entry lookup is a read from memory.
+// The file allocation table in memory (`FatImage`): loaded once per engine call (or once per
+// recovery command, which shares it between its rows), then every entry lookup is a read
+// from memory.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/memory_stream.h"
 #include "fat/fat_layout.h"
@@ -20,6 +22,9 @@ class FatTable {
   void load_fat(TRawDiskAccessComponent& component);
   // Loads the table from memory (tests, in-memory volumes).
   void load_fat_bytes(const uint8_t* data, size_t size);
+  // The loaded table, to be shared with a later FatTable of the same volume (adopt).
+  std::shared_ptr<const TMemoryStream> shared_image() const { return image_; }
+  void adopt(std::shared_ptr<const TMemoryStream> image) { image_ = std::move(image); }
 
   // Entry of cluster x: packed 12-bit entries on FAT12, 16-bit at 2x on FAT16, 32-bit at 4x
   // on FAT32 (all 32 bits, not masked). Entries beyond the loaded table read as 0.
@@ -29,11 +34,11 @@ class FatTable {
   // 0 when there is none.
   uint32_t next_free_cluster(uint32_t x) const;
 
-  const TMemoryStream& FatImage() const { return image_; }
+  const TMemoryStream& FatImage() const { return *image_; }
 
  private:
   const FatLayout& layout_;
-  TMemoryStream image_;
+  std::shared_ptr<const TMemoryStream> image_ = std::make_shared<const TMemoryStream>();
 };
 
 }  // namespace pyralis

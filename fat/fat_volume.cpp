@@ -2,9 +2,23 @@
 
 #include "core/engine_window.h"
 #include "core/process_state.h"
+#include "core/recovery_command.h"
 #include "rawdisk/raw_disk_access_component.h"
 
 namespace pyralis {
+
+namespace {
+
+// The table a recovery command keeps for the next rows of the same volume: valid while the
+// volume's boot sector (and so its layout) is the one it was loaded for.
+struct KeptTable : RecoveryCommand::Kept {
+  std::array<uint8_t, 512> boot{};
+  uint64_t fat_offset = 0;
+  uint64_t table_bytes = 0;
+  std::shared_ptr<const TMemoryStream> image;
+};
+
+}  // namespace
 
 std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, std::string* error) {
   uint64_t volume_bytes = 0;
@@ -25,7 +39,23 @@ std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, s
   auto volume = std::make_unique<FatVolume>(component, *layout);
   // The table goes through a buffer of its own before the window is first filled: the
   // window serves hits from the component's buffer, which nobody may move in between.
+  RecoveryCommand* command = RecoveryCommand::Current();
+  const std::string key = std::string("FAT table of ") + component.LogicalDrive();
+  const KeptTable* kept = command ? command->Find<KeptTable>(key) : nullptr;
+  if (kept && kept->boot == FatBootSector && kept->fat_offset == layout->fat_offset &&
+      kept->table_bytes == layout->table_bytes()) {
+    volume->table_.adopt(kept->image);
+    return volume;
+  }
   volume->table_.load_fat(component);
+  if (command) {
+    auto keep = std::make_unique<KeptTable>();
+    keep->boot = FatBootSector;
+    keep->fat_offset = layout->fat_offset;
+    keep->table_bytes = layout->table_bytes();
+    keep->image = volume->table_.shared_image();
+    command->Keep(key, std::move(keep));
+  }
   return volume;
 }
 

@@ -87,7 +87,9 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
   if (!out.Open()) return with_result(RecoveryResult::kFailed);
   TBuffer* buffer = engine_buffer(kRecordBuffer);
   const int64_t cluster = volume.cluster_size;
-  const int64_t piece_clusters = std::max<int64_t>(1, kReadPiece / cluster);
+  // Pieces no larger than the stream: a small file costs no piece-sized buffer to clear.
+  const int64_t piece_clusters = std::max<int64_t>(
+      1, std::min(kReadPiece / cluster, s.data_size / cluster + 1));
   std::vector<uint8_t> data(static_cast<size_t>(piece_clusters * cluster));
   EngineWindow& window = Window();
   int64_t written = 0;
@@ -116,7 +118,6 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
       const int64_t count = std::min(left, piece_clusters);
       const int64_t bytes = count * cluster;
       const int64_t wanted = std::min(bytes, s.data_size - written);
-      std::memset(data.data(), 0, static_cast<size_t>(bytes));
       const bool read =
           buffer != nullptr && buffer->ReadBytes(*volume.component, next * cluster,
                                                  static_cast<uint32_t>(bytes), data.data()) > 0;

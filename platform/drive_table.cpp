@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 #include "platform/block_devices.h"
@@ -27,11 +28,15 @@ struct Entry {
   std::optional<VolumeDetails> details;  // probed once, then kept
   std::string last_error;                // reason of the last failed transfer
   bool removed = false;                  // detached: kept only so its letter stays taken
+  // The source opened read-only, kept while a SourceHold lives (shared by the entries of
+  // one path's partitions); null when reads open the source for each transfer.
+  std::shared_ptr<const SourceFile> open_file;
 };
 
 // A deque keeps the addresses handed out by find_drive valid while drives are added.
 std::mutex table_mutex;
 std::deque<Entry> table;
+int source_holds = 0;  // live SourceHold objects
 
 Entry* entry_for(char letter) {
   const char upper = static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 32 : letter);
@@ -66,9 +71,11 @@ uint32_t source_type(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? source_type(st) : 0;
 }
 
-// NTFS keeps its label in a file of its own; libblkid knows where to find it.
+// NTFS keeps its label in a file of its own; libblkid knows where to find it. The probe
+// reads through the source's own descriptor (and leaves it open).
 std::string blkid_label(int fd, uint64_t offset, uint64_t length) {
   std::string label;
+  if (fd < 0) return label;
   if (blkid_probe probe = blkid_new_probe()) {
     if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset),
                                static_cast<blkid_loff_t>(length)) == 0) {
@@ -99,10 +106,13 @@ SourceFile open_source(const Source& s, bool write) {
   return s.descriptor ? SourceFile(*s.descriptor) : SourceFile(s.path, write);
 }
 
-void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters) {
+// `file` is the source as the caller opened it; the entry keeps it while sources are held.
+void add_entry(Source source, std::optional<VolumeDetails> details, std::vector<char>& letters,
+               const std::shared_ptr<const SourceFile>& file = nullptr) {
   const char letter = next_letter();
   if (letter == 0) return;  // every letter is taken
   Entry e;
+  if (source_holds > 0 && file && file->is_open()) e.open_file = file;
   e.drive.letter = letter;
   e.type = source_type(source.path);
   e.drive.source = std::move(source);
@@ -151,7 +161,8 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
                  std::vector<char>& letters) {
   Source base;
   base.path = path;
-  const SourceFile file(path, false);
+  const auto opened = std::make_shared<const SourceFile>(path, false);
+  const SourceFile& file = *opened;
   base.block_device = file.is_block_device();
   if (!file.is_open()) {
     if (only_volumes && !may_hold_volume(path, skip_partitioned)) return;
@@ -170,7 +181,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   }
   VolumeDetails whole = probe_source_volume(file, 0, base.length);
   if (!whole.file_system.empty()) {
-    add_entry(base, whole, letters);
+    add_entry(base, whole, letters, opened);
     return;
   }
   const PartitionTable partitions = read_partition_table(
@@ -185,7 +196,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     source.offset = p.offset;
     source.length = p.length;
     source.partition = p.number;
-    add_entry(source, details, letters);
+    add_entry(source, details, letters, opened);
     found = true;
   }
   if (found || only_volumes) return;
@@ -274,6 +285,7 @@ void detach_drive(char letter) {
   const std::lock_guard lock(table_mutex);
   if (Entry* e = entry_for(letter)) {
     e->removed = true;
+    e->open_file.reset();
     e->drive.source.descriptor.reset();
     e->drive.source.problem = e->drive.source.path + " was removed";
   }
@@ -332,10 +344,27 @@ uint32_t logical_drives_mask() {
 namespace {
 
 thread_local int last_error = 0;
+// The source of `e` opened read-only: the kept one, or a new one that is kept (for every
+// entry of the same path) while sources are held. The caller holds table_mutex.
+std::shared_ptr<const SourceFile> reading_file(Entry& e) {
+  if (e.open_file) return e.open_file;
+  const Source& s = e.drive.source;
+  // A source handed over as a descriptor reads through a duplicate of it.
+  auto file = s.descriptor ? std::make_shared<const SourceFile>(*s.descriptor)
+                           : std::make_shared<const SourceFile>(s.path, false);
+  if (source_holds > 0 && file->is_open()) {
+    for (Entry& other : table)
+      if (!other.open_file && !other.removed && other.drive.source.path == s.path &&
+          other.drive.source.descriptor == s.descriptor)
+        other.open_file = file;
+  }
+  return file;
+}
 
 // `buffer` is only read from when `write` is set.
 bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool write) {
   Source source;
+  std::shared_ptr<const SourceFile> file;
   {
     const std::lock_guard lock(table_mutex);
     Entry* e = entry_for(letter);
@@ -345,7 +374,11 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
       return false;
     }
     source = e->drive.source;
+    // Writes never go through the kept read-only descriptor.
+    if (!write && offset <= source.length) file = reading_file(*e);
   }
+  if (write && offset <= source.length)
+    file = std::make_shared<const SourceFile>(source.path, true);
   // Requests past the volume's end fail without being a fault of the drive; only open and
   // I/O failures are kept as the drive's problem.
   std::string error;
@@ -353,16 +386,15 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
   last_error = 0;
   if (offset <= source.length) {
     const size_t inside = static_cast<size_t>(std::min<uint64_t>(size, source.length - offset));
-    const SourceFile file = open_source(source, write);
     int err = 0, area_err = 0;
     // Areas marked unreadable (a ddrescue map) fail like bad sectors after what lies before.
     const size_t readable =
         write ? inside : readable_prefix(source.path, source.offset + offset, inside, &area_err);
-    if (!file.is_open()) {
-      last_error = file.open_errno();
-      error = open_problem_text(source.path, file.open_errno(), file.is_block_device());
-    } else if (write ? !file.write_at(source.offset + offset, buffer, inside, nullptr, &err)
-                     : !file.read_at(source.offset + offset, buffer, readable, nullptr, &err) ||
+    if (!file->is_open()) {
+      last_error = file->open_errno();
+      error = open_problem_text(source.path, file->open_errno(), file->is_block_device());
+    } else if (write ? !file->write_at(source.offset + offset, buffer, inside, nullptr, &err)
+                     : !file->read_at(source.offset + offset, buffer, readable, nullptr, &err) ||
                            readable < inside) {
       if (err == 0) err = area_err;
       last_error = err;
@@ -381,6 +413,17 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
 }
 
 }  // namespace
+
+SourceHold::SourceHold() {
+  const std::lock_guard lock(table_mutex);
+  ++source_holds;
+}
+
+SourceHold::~SourceHold() {
+  const std::lock_guard lock(table_mutex);
+  if (--source_holds > 0) return;
+  for (Entry& e : table) e.open_file.reset();
+}
 
 bool read_volume(char letter, uint64_t offset, void* buffer, size_t size) {
   return transfer(letter, offset, buffer, size, false);

@@ -26,6 +26,7 @@ class SourceFile {
   SourceFile& operator=(const SourceFile&) = delete;
 
   bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   int open_errno() const { return open_errno_; }
   bool is_block_device() const { return block_device_; }
   // Length in bytes: the file size, or the device size for a block device; 0 when unknown.

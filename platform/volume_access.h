@@ -23,8 +23,9 @@ uint32_t drive_type(char letter);
 uint32_t logical_drives_mask();
 
 // Reads `size` bytes at byte `offset` of the volume. The source is opened read-only for the
-// transfer and closed after it; nothing past the volume's length is read (a request that
-// runs past it reads what lies inside and fails). True only for a complete transfer.
+// transfer and closed after it, unless a SourceHold lives (then it stays open); nothing past
+// the volume's length is read (a request that runs past it reads what lies inside and
+// fails). True only for a complete transfer.
 bool read_volume(char letter, uint64_t offset, void* buffer, size_t size);
 // The write twin (opens the source for writing). Nothing in the product writes a volume.
 bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size);
@@ -32,6 +33,18 @@ bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size)
 // The errno value of this thread's last failed read_volume/write_volume (EIO for a bad
 // sector, ENOENT for a vanished image, ...); 0 when it failed because the source ended.
 int last_transfer_error();
+// While at least one SourceHold lives, a drive's source that has been opened for reading
+// stays open (read-only, one descriptor per source, shared by the drives of its partitions)
+// and serves every further read, instead of being opened and closed for each transfer. The
+// last hold to end closes them. Holds nest; a scan or recovery call holds for its length, a
+// command for the length of its loop over many rows.
+class SourceHold {
+ public:
+  SourceHold();
+  ~SourceHold();
+  SourceHold(const SourceHold&) = delete;
+  SourceHold& operator=(const SourceHold&) = delete;
+};
 
 // Why the drive cannot be used: the problem found when it was attached, else the last
 // failed transfer's reason, else the probe's reason when no FAT/NTFS was recognised; empty

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/memory_stream.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis {
@@ -105,6 +106,9 @@ class TRawDiskAccessComponent {
   std::set<std::pair<int64_t, int64_t>> reported_;
   int32_t status_code_ = 0;
   std::string status_text_ = "Ready.";
+  // The drive's source stays open while the component lives: one open per scan or
+  // recovery call instead of one per transfer.
+  platform::SourceHold source_hold_;
 };
 
 }  // namespace pyralis

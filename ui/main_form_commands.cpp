@@ -13,6 +13,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "drivers/drivers.h"
+#include "core/recovery_command.h"
 #include "ntfs/ntfs_engine.h"
 #include "ui/main_form.h"
 #include "ui/search_form.h"
@@ -118,12 +119,16 @@ void TMainForm::Unerase1Click() {
     return;
   }
   const std::string folder = SaveEdit->text().toStdString();
-  if (SameDriveCheck && SameDriveCheck(folder, letter)) {
+  const bool same_drive = SameDriveCheck && SameDriveCheck(folder, letter);
+  if (same_drive) {
     const QString question = QStringLiteral("We don't recommend you saving file(s) to drive ") +
                              drive_root(letter) + QStringLiteral(". Do you want to proceed?");
     if (AskYesNo(question) == QMessageBox::No) return;
   }
   BusyScope busy(*this);
+  // The selected rows are one command: the drive is opened once and its tables are loaded
+  // once, unless the files go onto the scanned drive itself and change those tables.
+  const RecoveryCommand command(!same_drive);
 
   RecoveryActive = true;
   wait_form_->show();

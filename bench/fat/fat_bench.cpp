@@ -10,6 +10,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "drivers/drivers.h"
+#include "core/recovery_command.h"
 #include "platform/drive_table.h"
 
 namespace {
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
   int64_t bytes = 0;
   int files = 0;
   RecoveryActive = true;
+  const RecoveryCommand recovery;
   start = std::chrono::steady_clock::now();
   for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
     if (FoundFiles[i].Name.rfind(prefix, 0) != 0) continue;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "drivers/drivers.h"
+#include "core/recovery_command.h"
 #include "tests/fat/fat_test_volume.h"
 
 namespace pyralis::test {
@@ -150,6 +152,52 @@ TEST_F(FatRecoveryTest, ClustersAtAndBeyondTheEndOfTheVolume) {
             1u)
       << window.LogText();
   EXPECT_EQ(folder_entries(out.path()), std::vector<std::string>{"xNDLESS.BIN"});
+}
+
+// Many rows in one command (the table loaded once, the source kept open, the names taken
+// known) write the same bytes under the same names as one call per row, and replace no file
+// that was there before.
+TEST_F(FatRecoveryTest, OneCommandWritesWhatOneCallPerRowWrites) {
+  const std::string name = "Holiday photo.jpg";
+  constexpr int kFiles = 6;
+  std::set<std::string> contents;
+  for (int i = 0; i < kFiles; ++i) v.MakeDir("::/D" + std::to_string(i));
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string content = fill(700 + 100 * i, static_cast<char>('a' + i));
+    v.Put("::/D" + std::to_string(i) + "/" + name, content);
+    contents.insert(content);
+  }
+  v.Put("::/Other.txt", fill(900, 'o'));
+  for (int i = 0; i < kFiles; ++i) v.Delete("::/D" + std::to_string(i) + "/" + name);
+  v.Delete("::/Other.txt");
+  scan_image(v.image());
+  std::vector<int32_t> rows;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) rows.push_back(i);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kFiles + 1));
+
+  TempDir apart;
+  for (const TempDir* d : {&out, &apart}) {
+    write_file(d->file(name), "mine");
+    write_file(d->file("Holiday photo (3).jpg"), "mine too");
+  }
+  for (int32_t row : rows) recover_row(row, apart.path());
+  {
+    const RecoveryCommand command;
+    for (int32_t row : rows) recover_row(row, out.path());
+  }
+
+  const std::vector<std::string> written = folder_entries(out.path());
+  EXPECT_EQ(written, folder_entries(apart.path()));
+  for (const std::string& file : written)
+    EXPECT_EQ(read_file(out.file(file)), read_file(apart.file(file))) << file;
+  EXPECT_EQ(read_file(out.file(name)), "mine");
+  EXPECT_EQ(read_file(out.file("Holiday photo (3).jpg")), "mine too");
+  std::set<std::string> numbered;
+  for (int n : {2, 4, 5, 6, 7, 8})
+    numbered.insert(read_file(out.file("Holiday photo (" + std::to_string(n) + ").jpg")));
+  EXPECT_EQ(numbered, contents);
+  EXPECT_EQ(read_file(out.file("Other.txt")), fill(900, 'o'));
+  EXPECT_EQ(written.size(), static_cast<size_t>(kFiles + 3));
 }
 
 }  // namespace

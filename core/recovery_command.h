@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One recovery command (a `recover --all`, an Unerase of many rows): the loops that call
+// undelete_found_file row by row create one RecoveryCommand around their loop. While it
+// lives
+//  - the drives' sources stay open (one read-only open per source for the command);
+//  - the engines keep what they loaded for one row (the FAT engine its table) and use it for
+//    the next rows of the same volume instead of loading it again;
+//  - the names taken in each destination folder are known, so that the next file of a taken
+//    name tries the next number "name (N).ext" straight away instead of every number again.
+// Without one, every call opens, loads and tries names for itself. Commands nest; the
+// innermost is the current one. Single-threaded, like the engines.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "platform/volume_access.h"
+
+namespace pyralis {
+
+class RecoveryCommand {
+ public:
+  // With `keep_engine_data` false the rows share the open sources and the names, but each
+  // row loads the volume's tables afresh (for a destination on the scanned drive, where the
+  // written files change those tables between rows).
+  explicit RecoveryCommand(bool keep_engine_data = true);
+  ~RecoveryCommand();
+  RecoveryCommand(const RecoveryCommand&) = delete;
+  RecoveryCommand& operator=(const RecoveryCommand&) = delete;
+
+  // The command in progress, or nullptr.
+  static RecoveryCommand* Current();
+
+  // Data an engine keeps for the rest of the command, under a key of its choosing.
+  struct Kept {
+    virtual ~Kept() = default;
+  };
+  template <typename T>
+  T* Find(const std::string& key) const {
+    const auto it = kept_.find(key);
+    return it == kept_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
+  }
+  // Keeps `data` under `key` (replacing what was kept there); drops it when engine data is
+  // not kept.
+  void Keep(const std::string& key, std::unique_ptr<Kept> data);
+
+  // The first number worth trying for `name` in `folder`: 1 (the name itself) until this
+  // command has taken the name, then one more than the last number it took for it.
+  int FirstNumberToTry(const std::string& folder, const std::string& name) const;
+  // Notes that this command wrote `name` with `number` into `folder`.
+  void NumberTaken(const std::string& folder, const std::string& name, int number);
+
+ private:
+  static std::string name_key(const std::string& folder, const std::string& name);
+
+  platform::SourceHold source_hold_;
+  RecoveryCommand* outer_;
+  bool keep_engine_data_;
+  std::map<std::string, std::unique_ptr<Kept>> kept_;
+  std::unordered_map<std::string, int> last_number_;
+};
+
+}  // namespace pyralis
