@@ -31,7 +31,6 @@ class SourceFile {
   bool is_block_device() const { return block_device_; }
   // Length in bytes: the file size, or the device size for a block device; 0 when unknown.
   uint64_t length() const { return length_; }
-  int fd() const { return fd_; }
 
   // Transfers exactly `size` bytes at `offset` (retrying short transfers and EINTR); on
   // failure returns false with the bytes moved so far in *done and errno in *error (0 when
