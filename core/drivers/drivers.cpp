@@ -12,6 +12,7 @@
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
 #include "rawdisk/raw_disk_access.h"
@@ -45,7 +46,7 @@ void log_drive_problem(char letter, const std::string& fallback) {
 
 // Why a selected drive gave no geometry, when the raw disk layer has nothing to say.
 std::string unusable_reason(const TRawDiskAccessComponent& component) {
-  if (component.FileSystem().empty()) return "no FAT or NTFS volume found on it";
+  if (component.FileSystem().empty()) return "no FAT, exFAT or NTFS volume found on it";
   return "its " + component.FileSystem() + " volume reports no clusters";
 }
 
@@ -74,9 +75,11 @@ bool read_boot_sector(TRawDiskAccessComponent& component, bool by_family,
   return read;
 }
 
-enum class Volume { kFat, kNtfs, kOther };
+enum class Volume { kFat, kExFat, kNtfs, kOther };
 
 Volume volume_kind(const TRawDiskAccessComponent& component) {
+  // "exFAT" holds "FAT": it is told apart first.
+  if (contains_no_case(component.FileSystem(), "exFAT")) return Volume::kExFat;
   if (contains_no_case(component.FileSystem(), "FAT")) return Volume::kFat;
   if (contains_no_case(component.FileSystem(), "NTFS")) return Volume::kNtfs;
   return Volume::kOther;
@@ -84,8 +87,9 @@ Volume volume_kind(const TRawDiskAccessComponent& component) {
 
 // Reads the boot sector the engine of `kind` wants; logs the drive problem when it fails.
 bool prepare_engine(TRawDiskAccessComponent& component, char letter, Volume kind) {
-  const bool read = kind == Volume::kFat ? read_boot_sector(component, true, FatBootSector)
-                                         : read_boot_sector(component, false, NtfsBootSector);
+  // The exFAT engine reads its boot sector itself; the read here only decides that it runs.
+  const bool read = kind == Volume::kNtfs ? read_boot_sector(component, false, NtfsBootSector)
+                                          : read_boot_sector(component, true, FatBootSector);
   if (!read) log_drive_problem(letter, "reading its boot sector (sector 0) failed");
   return read;
 }
@@ -124,6 +128,8 @@ void scan_drive(char letter) {
     if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
     if (kind == Volume::kFat)
       fat_scan(component);
+    else if (kind == Volume::kExFat)
+      exfat_scan(component);
     else
       ntfs_scan(component);
   });
@@ -148,6 +154,8 @@ int undelete_found_file(char letter, int32_t index, const std::string& folder) {
     if (!prepare_engine(component, letter, kind)) return;
     if (kind == Volume::kFat)
       fat_undelete(component, index, folder);
+    else if (kind == Volume::kExFat)
+      exfat_undelete(component, index, folder);
     else
       ntfs_undelete(component, FoundFiles[index].Inode, folder);
   });
