@@ -290,7 +290,8 @@ class Volume:
         data[22] = data[23] = data[24] = off
         s = ENTRY
         data[s] = 0xC0
-        data[s + 1] = 0x01 | (0x02 if no_fat_chain else 0)
+        # A file without clusters has neither AllocationPossible nor NoFatChain set.
+        data[s + 1] = (0x01 | (0x02 if no_fat_chain else 0)) if first else 0
         data[s + 3] = len(units)
         struct.pack_into('<H', data, s + 4, self.name_hash(units))
         struct.pack_into('<Q', data, s + 8, valid)
