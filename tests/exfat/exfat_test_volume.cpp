@@ -38,7 +38,7 @@ bool ExfatTestVolume::Clean(std::string* output) const {
 
 std::map<std::string, std::string> ExfatTestVolume::TskDeletedFiles() const {
   std::string output;
-  EXPECT_EQ(run_command("timeout 60 fls -r -d -p " + shell_quote(image_), &output), 0) << output;
+  EXPECT_EQ(run_command("timeout 60 fls -r -d " + shell_quote(image_), &output), 0) << output;
   std::map<std::string, std::string> files;
   std::istringstream lines(output);
   std::string line;

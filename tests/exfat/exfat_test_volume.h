@@ -22,7 +22,7 @@ class ExfatTestVolume {
   void Write(const std::string& script) const;
   // True when fsck.exfat -n finds the volume clean.
   bool Clean(std::string* output) const;
-  // fls -r -d -p: deleted regular files as path -> inode.
+  // fls -r -d: deleted regular files as path -> inode.
   std::map<std::string, std::string> TskDeletedFiles() const;
 
  private:
