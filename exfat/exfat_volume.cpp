@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <map>
 
 #include "core/engine_window.h"
 #include "exfat/exfat_entries.h"
@@ -247,25 +249,25 @@ void add_cluster(std::vector<ClusterRun>& runs, uint32_t x) {
     runs.push_back({x, 1});
 }
 
-bool runs_overlap(std::vector<ClusterRun> runs) {
-  std::sort(runs.begin(), runs.end(),
-            [](const ClusterRun& a, const ClusterRun& b) { return a.first < b.first; });
-  for (size_t i = 1; i < runs.size(); ++i)
-    if (uint64_t{runs[i - 1].first} + runs[i - 1].count > runs[i].first) return true;
-  return false;
-}
-
 }  // namespace
 
 bool Volume::ChainIsWhole(uint32_t first, uint64_t clusters, ClusterPlan& plan) {
+  // No chain holds more clusters than the heap, and one that comes back to a cluster it
+  // holds is no file's chain: the runs taken so far are kept by first cluster to see that.
+  if (clusters > layout_.cluster_count) return false;
+  std::map<uint32_t, uint32_t> taken;  // first cluster -> count
+  const auto holds = [&taken](uint32_t x) {
+    auto it = taken.upper_bound(x);
+    return it != taken.begin() && x - std::prev(it)->first < std::prev(it)->second;
+  };
   uint32_t x = first;
   for (uint64_t i = 0; i < clusters; ++i) {
-    if (!layout_.valid_cluster(x) || !ClusterFree(x)) return false;
+    if (!layout_.valid_cluster(x) || holds(x) || !ClusterFree(x)) return false;
     add_cluster(plan.runs, x);
+    taken[plan.runs.back().first] = plan.runs.back().count;
     if (i + 1 < clusters) x = FatEntry(x);
   }
-  // A chain that comes back to a cluster it holds is no file's chain.
-  return !runs_overlap(plan.runs);
+  return true;
 }
 
 ClusterPlan Volume::PlanClusters(uint32_t first, uint64_t clusters, bool no_fat_chain) {
