@@ -9,8 +9,10 @@
 #     PYRALIS_BENCH_RUNS runs (default 3) and their ratio;
 #   - peak memory (maximum resident set size) of the scan, with the bound
 #     64 MiB + 300 bytes per found file;
-#   - recovery: wall time of `pyralis-cli recover --all` and of `tsk_recover` (which writes
-#     every deleted file it finds) on the same volume;
+#   - recovery: wall time of `pyralis-cli recover --all --with-paths` and of `tsk_recover`
+#     (which writes every deleted file it finds under its folders) on the same volume. Folders
+#     are kept by both: without them the 100 names repeated in every folder make each new file
+#     look for a free "name (n)" among up to 200 taken ones;
 #   - a file of more than 4 GiB in a 5 GiB sparse volume, recovered and compared with icat.
 # pyralis-cli is taken from PYRALIS_CLI, else build/dev or build/release.
 set -euo pipefail
@@ -74,9 +76,9 @@ echo "scan peak memory: ${scan_mib} MiB (bound $(awk -v n="$found" 'BEGIN { prin
 
 out=$(mktemp -d "$work/out.XXXXXX")
 trap 'rm -rf "$out"' EXIT
-rec=$(timed "$cli" recover "$image" --all --to "$out/pyralis")
+rec=$(timed "$cli" recover "$image" --all --with-paths --to "$out/pyralis")
 tsk=$(timed tsk_recover "$image" "$out/tsk")
-echo "recovery: pyralis-cli recover --all ${rec} s ($(find "$out/pyralis" -type f | wc -l) files, $(du -sm "$out/pyralis" | cut -f1) MiB), tsk_recover ${tsk} s ($(find "$out/tsk" -type f | wc -l) files)"
+echo "recovery: pyralis-cli recover --all --with-paths ${rec} s ($(find "$out/pyralis" -type f | wc -l) files, $(du -sm "$out/pyralis" | cut -f1) MiB), tsk_recover ${tsk} s ($(find "$out/tsk" -type f | wc -l) files)"
 rm -rf "$out/pyralis" "$out/tsk"
 
 big=$work/exfat-big.img
