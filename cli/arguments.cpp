@@ -208,8 +208,8 @@ ParseResult parse_arguments(const std::vector<std::string>& arguments) {
 std::string help_text() {
   return R"(Usage: pyralis-cli COMMAND [SOURCE...] [OPTIONS]
 
-Finds deleted files on FAT12/16/32 and NTFS volumes (disk images or block devices) and
-copies chosen ones into a folder. The source is only ever read.
+Finds deleted files on FAT12/16/32, exFAT and NTFS volumes (disk images or block devices)
+and copies chosen ones into a folder. The source is only ever read.
 
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
@@ -221,7 +221,8 @@ Commands:
                                 scan drive X, then write the chosen files into DIR
 
 SOURCE is a disk image or a block device. Given sources get letters from C: on, one per
-FAT or NTFS partition (or one for a bare volume); the machine's own FAT/NTFS volumes follow.
+FAT, exFAT or NTFS partition (or one for a bare volume); the machine's own such volumes
+follow.
 Without --drive, the first given source's drive is used, else C:.
 
 Options:
@@ -229,7 +230,7 @@ Options:
   --format F       table (default), tsv, json, csv or bodyfile (for mactime)
   --to DIR         destination folder, created when missing; never on the scanned volume
   --all            recover every file the scan found
-  --inode N...     recover the files with these inode numbers (FAT: first cluster,
+  --inode N...     recover the files with these inode numbers (FAT, exFAT: first cluster,
                    NTFS: MFT record number); numbers may also be comma-separated
   --row N...       recover these rows (0-based, in the order scan prints them)
   --with-paths     recreate each file's folder under DIR (drive letter dropped)

@@ -13,6 +13,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
 #include "rawdisk/raw_disk_access.h"
@@ -46,7 +47,7 @@ void log_drive_problem(char letter, const std::string& fallback) {
 
 // Why a selected drive gave no geometry, when the raw disk layer has nothing to say.
 std::string unusable_reason(const TRawDiskAccessComponent& component) {
-  if (component.FileSystem().empty()) return "no FAT or NTFS volume found on it";
+  if (component.FileSystem().empty()) return "no FAT, exFAT or NTFS volume found on it";
   return "its " + component.FileSystem() + " volume reports no clusters";
 }
 
@@ -75,9 +76,11 @@ bool read_boot_sector(TRawDiskAccessComponent& component, bool by_family,
   return read;
 }
 
-enum class Volume { kFat, kNtfs, kOther };
+enum class Volume { kFat, kExFat, kNtfs, kOther };
 
 Volume volume_kind(const TRawDiskAccessComponent& component) {
+  // "exFAT" holds "FAT": it is told apart first.
+  if (contains_no_case(component.FileSystem(), "exFAT")) return Volume::kExFat;
   if (contains_no_case(component.FileSystem(), "FAT")) return Volume::kFat;
   if (contains_no_case(component.FileSystem(), "NTFS")) return Volume::kNtfs;
   return Volume::kOther;
@@ -85,8 +88,9 @@ Volume volume_kind(const TRawDiskAccessComponent& component) {
 
 // Reads the boot sector the engine of `kind` wants; logs the drive problem when it fails.
 bool prepare_engine(TRawDiskAccessComponent& component, char letter, Volume kind) {
-  const bool read = kind == Volume::kFat ? read_boot_sector(component, true, FatBootSector)
-                                         : read_boot_sector(component, false, NtfsBootSector);
+  // The exFAT engine reads its boot sector itself; the read here only decides that it runs.
+  const bool read = kind == Volume::kNtfs ? read_boot_sector(component, false, NtfsBootSector)
+                                          : read_boot_sector(component, true, FatBootSector);
   if (!read) log_drive_problem(letter, "reading its boot sector (sector 0) failed");
   return read;
 }
@@ -123,7 +127,10 @@ ScanResult scan_drive(char letter) {
     Window().ProcessMessages();
     const Volume kind = volume_kind(component);
     if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
-    engine_ran = (kind == Volume::kFat ? fat_scan(component) : ntfs_scan(component)) > 0;
+    const int ran = kind == Volume::kFat     ? fat_scan(component)
+                    : kind == Volume::kExFat ? exfat_scan(component)
+                                             : ntfs_scan(component);
+    engine_ran = ran > 0;
   });
   if (finished && engine_ran) return ScanActive ? ScanResult::kScanned : ScanResult::kStopped;
   // A scan that broke off or never reached a volume is no finished scan.
@@ -151,8 +158,12 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
       return;
     }
     if (!prepare_engine(component, letter, kind)) return;
-    outcome = kind == Volume::kFat ? fat_undelete(component, index, folder)
-                                   : ntfs_undelete(component, FoundFiles[index].Inode, folder);
+    if (kind == Volume::kFat)
+      outcome = fat_undelete(component, index, folder);
+    else if (kind == Volume::kExFat)
+      outcome = exfat_undelete(component, index, folder);
+    else
+      outcome = ntfs_undelete(component, FoundFiles[index].Inode, folder);
   });
   return outcome;
 }

@@ -248,6 +248,37 @@ std::string root_directory_label(const ReadAt& read, const BootSectorInfo& info,
 
 }  // namespace
 
+// exFAT: the label (entry 0x83) and the free clusters the allocation bitmap (entry 0x81)
+// counts, from the first cluster of the root directory, where formatting puts both.
+static void probe_exfat_root(const ReadAt& read, std::span<const uint8_t> s,
+                             const BootSectorInfo& info, VolumeDetails& details) {
+  const uint64_t bps = info.bytes_per_sector, cluster = bps * info.sectors_per_cluster;
+  const uint64_t heap = load_u32(s, 0x58) * bps, root = load_u32(s, 0x60);
+  const uint64_t clusters = info.total_clusters;
+  // A cluster is at most 32 MiB; bitmaps above 64 MiB (2^29 clusters) are not counted.
+  if (root < 2 || root > clusters + 1 || cluster > (32u << 20) || clusters > (1ull << 29)) return;
+  std::vector<uint8_t> entries(static_cast<size_t>(cluster));
+  if (!read(heap + (root - 2) * cluster, entries.data(), entries.size())) return;
+  for (size_t at = 0; at + 32 <= entries.size() && entries[at] != 0; at += 32) {
+    const std::span<const uint8_t> e(entries.data() + at, 32);
+    if (e[0] == 0x83) {
+      std::u16string units;
+      for (size_t i = 0; i < std::min<size_t>(e[1], 11); ++i) units.push_back(load_u16(e, 2 + 2 * i));
+      std::string text;  // the label is shown in ASCII, other characters as "?"
+      for (const char16_t u : units) text += (u >= 0x20 && u < 0x7F) ? static_cast<char>(u) : '?';
+      details.label = text;
+    } else if (e[0] == 0x81 && (e[1] & 1) == 0) {
+      const uint64_t first = load_u32(e, 20);
+      if (first < 2 || first > clusters + 1) continue;
+      std::vector<uint8_t> bitmap(static_cast<size_t>((clusters + 7) / 8));
+      if (!read(heap + (first - 2) * cluster, bitmap.data(), bitmap.size())) continue;
+      uint64_t used = 0;
+      for (uint64_t x = 0; x < clusters; ++x) used += (bitmap[x / 8] >> (x % 8)) & 1;
+      details.free_clusters = clusters - used;
+    }
+  }
+}
+
 BootSectorInfo parse_boot_sector(std::span<const uint8_t> sector) {
   if (sector.size() < 512) {
     BootSectorInfo info;
@@ -308,6 +339,8 @@ VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length) {
     if (details.label.empty()) details.label = info.bpb_label;
   } else if (info.kind == VolumeKind::kNtfs) {
     details.free_clusters = count_ntfs_free_clusters(read, sector, info).value_or(0);
+  } else if (info.kind == VolumeKind::kExFat) {
+    probe_exfat_root(read, sector, info, details);
   }
   return details;
 }

@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${PYRALIS_FUZZ_SECONDS:-45}
 build=${PYRALIS_FUZZ_BUILD_DIR:-build/fuzz}
-all_targets="fat_walk runlist ntfs_record ntfs_mount texts"
+all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set"
 targets=${*:-$all_targets}
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
@@ -47,6 +47,7 @@ max_len() {
     ntfs_record) echo 1024 ;;
     ntfs_mount) echo 1536 ;;
     runlist) echo 512 ;;
+    exfat_entry_set) echo 4096 ;;
     *) echo 256 ;;
   esac
 }

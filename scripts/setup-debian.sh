@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkgconf qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libblkid-dev libgtest-dev xvfb xauth imagemagick fonts-dejavu-core mtools dosfstools fdisk
-  sleuthkit time strace clang libclang-rt-14-dev dbus python3-dbusmock)
+  sleuthkit time strace clang libclang-rt-14-dev dbus python3-dbusmock exfatprogs python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

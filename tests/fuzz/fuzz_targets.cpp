@@ -16,6 +16,7 @@
 #include "core/process_state.h"
 #include "core/recovered_file.h"
 #include "drivers/drivers.h"
+#include "exfat/exfat_entries.h"
 #include "fat/fat_names.h"
 #include "ntfs/ntfs_engine.h"
 #include "ntfs/ntfs_internal.h"
@@ -280,6 +281,29 @@ int ntfs_mount(const uint8_t* data, size_t size) {
   return 0;
 }
 
+int exfat_entry_set(const uint8_t* data, size_t size) {
+  if (size > 65536) return 0;
+  const std::span<const uint8_t> bytes(data, size);
+  for (size_t at = 0; at < size; at += exfat::kEntryBytes) {
+    const auto set = exfat::parse_entry_set(bytes.subspan(at));
+    if (!set) continue;
+    const size_t set_bytes = (1 + static_cast<size_t>(set->secondaries)) * exfat::kEntryBytes;
+    FUZZ_CHECK(set->secondaries >= exfat::kMinSecondaries &&
+               set->secondaries <= exfat::kMaxSecondaries);
+    FUZZ_CHECK(at + set_bytes <= size);
+    FUZZ_CHECK(!set->name.empty() && set->name.size() <= 255);
+    FUZZ_CHECK(set->deleted == ((data[at] & exfat::kInUse) == 0));
+    FUZZ_CHECK(exfat::set_checksum(bytes.subspan(at, set_bytes)) ==
+               static_cast<uint16_t>(data[at + 2] | data[at + 3] << 8));
+    format_iso_date(exfat::entry_date_time(set->modify_timestamp, set->modify_10ms,
+                                           set->modify_utc_offset));
+    format_list_date(exfat::entry_date_time(set->create_timestamp, set->create_10ms,
+                                            set->create_utc_offset));
+    FUZZ_CHECK(cut_characters(WideToAnsi(set->name), 255).size() <= 255 * 4);
+  }
+  return 0;
+}
+
 int texts(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
   const auto value = [&](size_t at) {
@@ -403,7 +427,8 @@ const std::vector<Target>& targets() {
                                           {"runlist", runlist},
                                           {"ntfs_record", ntfs_record},
                                           {"ntfs_mount", ntfs_mount},
-                                          {"texts", texts}};
+                                          {"texts", texts},
+                                          {"exfat_entry_set", exfat_entry_set}};
   return all;
 }
 

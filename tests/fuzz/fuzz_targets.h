@@ -24,6 +24,9 @@ int ntfs_record(const uint8_t* data, size_t size);
 // The first 512 bytes replace the boot sector and the next 1024 record 0 ($MFT) of a
 // synthetic volume, which is then scanned and its first rows recovered.
 int ntfs_mount(const uint8_t* data, size_t size);
+// The input is the content of an exFAT directory: every 32-byte entry of it is read as the
+// start of a file entry set, and what is accepted is checked against the set's own promises.
+int exfat_entry_set(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Entries of the exFAT engine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/recovery_outcome.h"
+
+namespace pyralis {
+
+class TRawDiskAccessComponent;
+
+// Mounts the volume from its own boot sector, walks every directory, live and deleted, and
+// appends every deleted file entry set to FoundFiles. Returns 1, or 0 when the volume was
+// refused (with its line).
+int exfat_scan(TRawDiskAccessComponent& component);
+// Writes row `index` of FoundFiles into `folder` (ends with "/"): the file's own clusters
+// when its entry said they are contiguous, its table chain when that is still whole, else
+// its first cluster and the free clusters after it.
+RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index,
+                               const std::string& folder);
+
+}  // namespace pyralis

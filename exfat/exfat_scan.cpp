@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// exfat_scan: walks every directory of the volume, live ones first and then the deleted ones
+// found in them, and lists every deleted file entry set in FoundFiles.
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/engine_window.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "exfat/exfat_engine.h"
+#include "exfat/exfat_entries.h"
+#include "exfat/exfat_files.h"
+#include "exfat/exfat_volume.h"
+#include "rawdisk/raw_disk_access.h"
+#include "rawdisk/raw_disk_access_component.h"
+
+namespace pyralis {
+
+namespace exfat {
+
+namespace {
+
+constexpr int kMaxDirectoryDepth = 128;
+
+// Facts by a 64-bit digest of the row's path, name, first cluster and size; the two numbers
+// are kept beside them and checked again, so a clash of digests can only lose a fact.
+struct StoredFacts {
+  int64_t inode, size;
+  FileFacts facts;
+};
+std::unordered_map<uint64_t, StoredFacts> g_facts;
+
+uint64_t key_of(const FoundFileRecord& r) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  const auto mix = [&h](std::string_view bytes) {
+    for (const char c : bytes) h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+    h = (h ^ 0xFF) * 1099511628211ull;
+  };
+  mix(r.Path);
+  mix(r.Name);
+  mix(std::to_string(r.Inode) + "/" + std::to_string(r.Size));
+  return h;
+}
+
+struct PendingDirectory {
+  uint32_t first_cluster;
+  uint64_t length;
+  bool no_fat_chain;
+  std::string path;
+  int depth;
+};
+
+class Scan {
+ public:
+  explicit Scan(Volume& volume) : volume_(volume) {}
+  void Run(const std::string& root_path);
+  int64_t found() const { return found_; }
+
+ private:
+  void WalkDirectory(const PendingDirectory& directory, bool deleted);
+  void Push(const EntrySet& set, const std::string& path, int depth, bool deleted);
+  void Append(const EntrySet& set, const std::string& name, const std::string& path);
+
+  Volume& volume_;
+  // Live directories are walked before any deleted one, so that a deleted directory whose
+  // first cluster a live one has taken over never hides the live one's entries.
+  std::vector<PendingDirectory> live_, deleted_;
+  std::unordered_set<uint32_t> visited_;
+  int64_t walked_ = 0;
+  int64_t found_ = 0;
+  bool depth_reported_ = false;
+};
+
+void Scan::Run(const std::string& root_path) {
+  live_.push_back({volume_.layout().root_cluster, 0, false, root_path, 0});
+  while (ScanActive && (!live_.empty() || !deleted_.empty())) {
+    const bool deleted = live_.empty();
+    std::vector<PendingDirectory>& stack = deleted ? deleted_ : live_;
+    const PendingDirectory directory = std::move(stack.back());
+    stack.pop_back();
+    if (!visited_.insert(directory.first_cluster).second) continue;  // a loop, or walked
+    // The gauge counts directories: walked ones against all known so far.
+    Window().SetGaugeMaxValue(walked_ + 1 + static_cast<int64_t>(live_.size() + deleted_.size()));
+    Window().SetGaugeProgress(walked_);
+    WalkDirectory(directory, deleted);
+    ++walked_;
+  }
+  Window().SetGaugeMaxValue(walked_ + static_cast<int64_t>(live_.size() + deleted_.size()));
+  Window().SetGaugeProgress(walked_);
+}
+
+void Scan::WalkDirectory(const PendingDirectory& directory, bool deleted) {
+  DirectoryReader reader(volume_, directory.first_cluster, directory.length,
+                         directory.no_fat_chain);
+  while (ScanActive) {
+    Window().ProcessMessages();
+    const auto bytes = reader.Peek(1 + kMaxSecondaries);
+    if (bytes.size() < kEntryBytes || bytes[0] == kEndOfDirectory) break;
+    const auto set = parse_entry_set(bytes);
+    if (!set) {
+      reader.Skip(1);
+      continue;
+    }
+    reader.Skip(1 + static_cast<size_t>(set->secondaries));
+    if (set->directory())
+      Push(*set, directory.path, directory.depth + 1, deleted || set->deleted);
+    else if (set->deleted)
+      Append(*set, cut_characters(WideToAnsi(set->name), 255), directory.path);
+  }
+}
+
+void Scan::Push(const EntrySet& set, const std::string& path, int depth, bool deleted) {
+  const std::string child = path + "\\" + cut_characters(WideToAnsi(set.name), 255);
+  if (!volume_.layout().valid_cluster(set.first_cluster) || visited_.count(set.first_cluster))
+    return;
+  if (depth > kMaxDirectoryDepth) {
+    if (!depth_reported_)
+      Window().LogLine("Directories deeper than " + std::to_string(kMaxDirectoryDepth) +
+                       " levels were not scanned (first at " + child + ").");
+    depth_reported_ = true;
+    return;
+  }
+  // A directory is at least one cluster long, whatever a stale length says.
+  const uint64_t length = std::max<uint64_t>(set.data_length, volume_.layout().cluster_size);
+  (deleted ? deleted_ : live_).push_back({set.first_cluster, length, set.no_fat_chain, child, depth});
+}
+
+void Scan::Append(const EntrySet& set, const std::string& name, const std::string& path) {
+  FoundFileRecord record;
+  record.Inode = set.first_cluster;
+  record.Sector = 0;
+  record.Size = static_cast<int64_t>(std::min<uint64_t>(set.data_length, INT64_MAX));
+  const uint64_t clusters = volume_.ClustersFor(set.data_length);
+  record.RecoveryQuality = static_cast<int8_t>(volume_.EstimateQuality(
+      volume_.PlanClusters(set.first_cluster, clusters, set.no_fat_chain), clusters));
+  record.Created = entry_date_time(set.create_timestamp, set.create_10ms, set.create_utc_offset);
+  record.Modified = entry_date_time(set.modify_timestamp, set.modify_10ms, set.modify_utc_offset);
+  record.Name = name;
+  record.Path = path;
+  FoundFiles.append(std::move(record));
+  const FoundFileRecord& stored = FoundFiles[FoundFiles.Count() - 1];
+  remember_file_facts(stored, {set.no_fat_chain, set.valid_data_length});
+  ++found_;
+  Window().SetFilesFoundText(std::to_string(found_));
+  Window().SetElapsedText(elapsed_text());
+}
+
+}  // namespace
+
+void clear_file_facts() {
+  g_facts.clear();
+}
+
+void remember_file_facts(const FoundFileRecord& record, const FileFacts& facts) {
+  g_facts[key_of(record)] = {record.Inode, record.Size, facts};
+}
+
+std::optional<FileFacts> recall_file_facts(const FoundFileRecord& record) {
+  const auto it = g_facts.find(key_of(record));
+  if (it == g_facts.end() || it->second.inode != record.Inode || it->second.size != record.Size)
+    return std::nullopt;
+  return it->second.facts;
+}
+
+}  // namespace exfat
+
+int exfat_scan(TRawDiskAccessComponent& component) {
+  const std::string root_path = std::string(1, component.LogicalDrive()) + ":";
+  exfat::clear_file_facts();
+  std::string error;
+  auto volume = exfat::Volume::Open(component, &error);
+  if (!volume) {
+    Window().LogLine(root_path + " was not scanned: " + error + ".");
+    Window().SetStatusFilesText("Files: 0");
+    return 0;
+  }
+  exfat::Scan scan(*volume);
+  scan.Run(root_path);
+  Window().SetStatusFilesText("Files: " + std::to_string(scan.found()));
+  return 1;
+}
+
+}  // namespace pyralis
