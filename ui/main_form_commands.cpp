@@ -178,7 +178,7 @@ void TMainForm::Unerase1Click() {
 
   RecoveryActive = false;
   wait_form_->hide();
-  if (!selected.isEmpty()) OfferOpenFolder(QString::fromStdString(folder));
+  if (written > 0) OfferOpenFolder(QString::fromStdString(folder));
 }
 
 void TMainForm::ListViewSelectItem() {

@@ -196,7 +196,7 @@ class MainFormTest : public QObject {
     form().ListViewColumnClick(3);  // largest first
     const std::string chosen = FoundFiles[1].Name;
     select_rows(1, 1);
-    form().ListView->setCurrentIndex(form().Model().index(1, 0));
+    form().ListView->setCurrentIndex(form().ListView->model()->index(1, 0));
     form().ListViewColumnClick(3);  // now smallest first: the chosen file moves to row 0
     QCOMPARE(FoundFiles[0].Name, chosen);
     const QModelIndexList rows = form().ListView->selectionModel()->selectedRows();
