@@ -12,8 +12,16 @@
 #endif
 #define PYRALIS_KEY(name) "StringFileInfo\\040904E4\\" name "\0"
 
+// AddressSanitizer (clang) would pad the array with a red zone inside the section; the block
+// must end where its text ends.
+#if defined(__clang__)
+#define PYRALIS_NO_RED_ZONE __attribute__((no_sanitize("address")))
+#else
+#define PYRALIS_NO_RED_ZONE
+#endif
+
 extern "C" {
-__attribute__((section(".pyralis_version"), used, aligned(1)))
+PYRALIS_NO_RED_ZONE __attribute__((section(".pyralis_version"), used, aligned(1)))
 const char pyralis_version_block[] =
     "PYRALIS-VERSION\0"
     PYRALIS_KEY("CompanyName") "Quorel Data Recovery Centre\0"
