@@ -216,9 +216,10 @@ Commands:
                                 serial, size and source
   scan [SOURCE...] [--drive X] [--format F] [--map FILE]
                                 scan drive X and print one row per deleted file found
-  recover [SOURCE...] [--drive X] --to DIR (--all | --inode N... | --row N...)
-          [--with-paths] [--no-dates] [--report FILE] [--map FILE]
-                                scan drive X, then write the chosen files into DIR
+  recover [SOURCE...] [--drive X] --to DIR CHOICE [--with-paths] [--no-dates]
+          [--report FILE] [--map FILE]
+                                scan drive X, then write the chosen files into DIR;
+                                CHOICE is --all, --inode N... or --row N...
 
 SOURCE is a disk image or a block device. Given sources get letters from C: on, one per
 FAT, exFAT or NTFS partition (or one for a bare volume); the machine's own such volumes

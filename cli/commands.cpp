@@ -25,6 +25,7 @@
 #include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
 #include "platform/volume_access.h"
+#include "platform/version_text.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -334,19 +335,13 @@ bool interrupted() {
   return g_interrupted != 0;
 }
 
-std::string version_line() {
-  const auto block = platform::GetFileVersionInfo(platform::running_executable_path());
-  const auto version = platform::VerQueryValue(block, "StringFileInfo\\040904E4\\FileVersion");
-  return "pyralis-cli " + (version ? *version : std::string("(no version information)"));
-}
-
 int run(const Options& options) {
   switch (options.command) {
     case Command::Help:
       std::fputs(help_text().c_str(), stdout);
       return kExitOk;
     case Command::Version:
-      std::printf("%s\n", version_line().c_str());
+      std::fputs(platform::version_text("pyralis-cli").c_str(), stdout);
       return kExitOk;
     case Command::Drives:
       return run_drives(options);

@@ -20,8 +20,4 @@ int run(const Options& options);
 void install_interrupt_handler();
 bool interrupted();
 
-// The version line: "pyralis-cli " and the FileVersion of the running executable's
-// version block, or a note that the block is missing.
-std::string version_line();
-
 }  // namespace pyralis::cli

@@ -5,7 +5,8 @@
 #   scripts/fuzz-smoke.sh                  # every target, 45 s each
 #   PYRALIS_FUZZ_SECONDS=3600 scripts/fuzz-smoke.sh ntfs_record   # a longer run of one
 #
-# Skips (exit 0) when clang or libFuzzer is missing. Seeds: the committed inputs under
+# Skips (exit 0) when clang or libFuzzer is missing; with PYRALIS_FUZZ_CHECK=1 it only says
+# by its exit status whether they are there (0) or not (1). Seeds: the committed inputs under
 # tests/fuzz/corpus/<target>/ and tests/fuzz/regressions/<target>/ and those the seed writer
 # makes from generated volumes. New inputs collect in <build>/corpus/<target>/; a crash
 # leaves its input in <build>/artifacts/<target>/ and fails the run.
@@ -16,18 +17,22 @@ build=${PYRALIS_FUZZ_BUILD_DIR:-build/fuzz}
 all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set"
 targets=${*:-$all_targets}
 
+skip() {
+  echo "fuzz-smoke: $1; fuzzing skipped"
+  [ -z "${PYRALIS_FUZZ_CHECK:-}" ]
+  exit
+}
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
-  echo "fuzz-smoke: clang is not installed; fuzzing skipped"
-  exit 0
+  skip "clang is not installed"
 fi
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
 printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
   >"$probe/probe.cpp"
 if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" 2>/dev/null; then
-  echo "fuzz-smoke: clang cannot link -fsanitize=fuzzer (libFuzzer missing); fuzzing skipped"
-  exit 0
+  skip "clang cannot link -fsanitize=fuzzer (libFuzzer missing)"
 fi
+if [ -n "${PYRALIS_FUZZ_CHECK:-}" ]; then exit 0; fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYRALIS_FUZZ=ON -DPYRALIS_SANITIZE=ON -DPYRALIS_GUI=OFF \

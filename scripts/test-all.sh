@@ -2,7 +2,12 @@
 # Sets the machine up, builds everything and runs every test (labels unit, gui, e2e).
 #   scripts/test-all.sh                 all stages
 #   PYRALIS_TEST_LABEL=e2e scripts/test-all.sh    only the tests of one label
-# Each stage is a function; further stages (sanitizers, fuzzing) go into `stages`.
+# Each stage is a function listed in `stages`; each prints its time at the end.
+#   setup      the Debian packages (scripts/setup-debian.sh)
+#   tests      Release build with the GUI in build/test, every test
+#   package    that build installed into a staging folder, validated, packaged, lintian
+#   sanitize   unit and e2e tests again with ASan+UBSan, then a short fuzz run of each fuzz
+#              target, both from one clang build (scripts/test-sanitize.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${PYRALIS_JOBS:-$(nproc)}
@@ -12,7 +17,7 @@ export QT_QPA_PLATFORM=offscreen
 build_and_test() {  # dir cmake-options...
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYRALIS_GUI=ON "$@"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYRALIS_GUI=ON "$@"
   cmake --build "$dir" -j "$jobs"
   local label=()
   if [ -n "${PYRALIS_TEST_LABEL:-}" ]; then label=(-L "$PYRALIS_TEST_LABEL"); fi
@@ -22,14 +27,16 @@ build_and_test() {  # dir cmake-options...
 stage_setup() { scripts/setup-debian.sh; }
 stage_tests() { build_and_test "${PYRALIS_BUILD_DIR:-build/test}"; }
 
-stage_sanitize() { scripts/test-sanitize.sh; }
-stage_fuzz() {  # skipped without clang (fuzz-smoke.sh also skips without libFuzzer)
-  if command -v clang++ >/dev/null; then scripts/fuzz-smoke.sh; else echo "fuzz: no clang, skipped" >&2; fi
-}
+stage_package() { scripts/test-package.sh "${PYRALIS_BUILD_DIR:-build/test}"; }
+stage_sanitize() { PYRALIS_SANITIZE_FUZZ=1 scripts/test-sanitize.sh; }
 
-stages=(stage_setup stage_tests stage_sanitize stage_fuzz)
+stages=(stage_setup stage_tests stage_package stage_sanitize)
+times=""
 for stage in "${stages[@]}"; do
   echo "== ${stage#stage_}" >&2
+  start=$SECONDS
   "$stage"
+  times="$times  ${stage#stage_} $((SECONDS - start)) s"$'\n'
 done
-echo "All test stages passed." >&2
+echo "All test stages passed. Stage times:" >&2
+printf '%s' "$times" >&2

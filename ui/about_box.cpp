@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/version_text.h"
 #include "ui/shell_open.h"
 
 namespace pyralis::ui {
@@ -53,6 +54,9 @@ TAboutBox::TAboutBox(const TVersionInfoReader& reader, QWidget* parent)
   Bevel1->setFrameShape(QFrame::HLine);
   Bevel1->setFrameShadow(QFrame::Sunken);
   Bevel1->setGeometry(2, 105 + 17 - 2, 351, 2);
+  LicenceLabel = place(
+      new QLabel(QStringLiteral("Licence: ") + QString::fromLatin1(platform::kLicenceName), this),
+      24, 135);
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   OKButton->setGeometry(277, 129, 75, 25);
   OKButton->setDefault(true);

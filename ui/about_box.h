@@ -25,6 +25,7 @@ class TAboutBox : public QDialog {
   QLabel* Label4;
   TLinkLabel* SiteLabel;
   TLinkLabel* Label3;
+  QLabel* LicenceLabel;  // "Licence: GPL-3.0-or-later", beside the OK button
   QFrame* Bevel1;
   QPushButton* OKButton;
 

@@ -296,7 +296,8 @@ TEST(CliProgram, HelpAndVersion) {
   TempDir dir;
   const CliRun version = run_cli("--version", dir);
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "pyralis-cli 1.1.5.10\n");
+  EXPECT_TRUE(version.out.starts_with("pyralis-cli 1.1.5.10\n")) << version.out;
+  EXPECT_NE(version.out.find("Licence GPL-3.0-or-later"), std::string::npos) << version.out;
   const CliRun help = run_cli("scan --help", dir);
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.starts_with("Usage: pyralis-cli")) << help.out;
@@ -306,7 +307,6 @@ TEST(CliProgram, HelpAndVersion) {
 TEST(CliProgram, NtfsSampleVolumesScanCleanly) {
   TempDir dir;
   const std::string bare = gunzip_fixture("gpl3-samples/ntfs3.raw.gz", dir);
-  if (bare.empty()) GTEST_SKIP() << "sample volumes missing";
   const CliRun json = run_cli("scan " + shell_quote(bare) + " --format json", dir);
   EXPECT_EQ(json.status, 0) << json.err;
   EXPECT_TRUE(check_json(json.out).valid) << json.out;
@@ -314,7 +314,6 @@ TEST(CliProgram, NtfsSampleVolumesScanCleanly) {
 
   // A whole disk: the NTFS partition at sector 128 becomes drive C.
   const std::string disk = gunzip_fixture("cc0-ntfs-samples/ntfs-lastaccess.raw.gz", dir);
-  if (disk.empty()) return;
   const CliRun drives = run_cli("drives " + shell_quote(disk) + " --format tsv", dir);
   ASSERT_EQ(drives.status, 0) << drives.err;
   const auto c = split(drives.out_lines().at(1), '\t');

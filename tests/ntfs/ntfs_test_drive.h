@@ -39,7 +39,8 @@ inline void scan_image(const std::string& image) {
   RecoveryActive = true;
 }
 
-// A sample volume decompressed once per test run (shared, never modified); "" when missing.
+// A sample volume decompressed once per test run (shared, never modified); throws naming
+// the file when it is missing.
 std::string shared_fixture(const std::string& relative);
 
 // Rows of FoundFiles with this name.

@@ -1,6 +1,7 @@
 #include "tests/platform/test_images.h"
 
 #include <fstream>
+#include <stdexcept>
 
 namespace pyralis::test {
 namespace {
@@ -56,13 +57,12 @@ std::string make_gpt_disk(const TempDir& dir) {
 }
 
 std::string gunzip_fixture_head(const std::string& relative, const TempDir& dir, uint64_t bytes) {
-  const std::string source = fixtures_dir() + "/" + relative;
+  const std::string source = fixture_path(relative);
   const std::string target = dir.file("head.img");
   // head closes the pipe early, so gzip's own status is not looked at.
-  if (run_command("test -f " + shell_quote(source) + " && { gzip -dc " + shell_quote(source) +
-                  " | head -c " + std::to_string(bytes) + " > " + shell_quote(target) + "; }") !=
-      0) {
-    return "";
+  if (run_command("gzip -dc " + shell_quote(source) + " | head -c " + std::to_string(bytes) +
+                  " > " + shell_quote(target)) != 0) {
+    throw std::runtime_error("sample volume cannot be decompressed: " + source);
   }
   return target;
 }

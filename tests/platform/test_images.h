@@ -22,7 +22,7 @@ std::string make_mbr_disk(const TempDir& dir);
 std::string make_gpt_disk(const TempDir& dir);
 
 // The first `bytes` of a compressed sample (enough for partition tables and boot sectors,
-// much faster than the whole disk); "" when the sample is missing.
+// much faster than the whole disk); throws naming the file when the sample is missing.
 std::string gunzip_fixture_head(const std::string& relative, const TempDir& dir, uint64_t bytes);
 
 // `size` bytes of `path` from `offset` ("" when the file is shorter).

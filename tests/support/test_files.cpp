@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #ifndef PYRALIS_FIXTURES_DIR
-#define PYRALIS_FIXTURES_DIR ""
+#error "PYRALIS_FIXTURES_DIR (the repository's tests/fixtures folder) must be defined"
 #endif
 
 namespace pyralis::test {
@@ -34,8 +34,14 @@ TempDir::~TempDir() {
 }
 
 std::string fixtures_dir() {
-  if (const char* env = std::getenv("PYRALIS_FIXTURES_DIR"); env && *env) return env;
   return PYRALIS_FIXTURES_DIR;
+}
+
+std::string fixture_path(const std::string& relative) {
+  const std::string path = fixtures_dir() + "/" + relative;
+  if (!std::filesystem::is_regular_file(path))
+    throw std::runtime_error("sample volume missing: " + path);
+  return path;
 }
 
 std::string shell_quote(const std::string& text) {
@@ -64,12 +70,12 @@ bool have_program(const std::string& program) {
 }
 
 std::string gunzip_fixture(const std::string& relative, const TempDir& dir) {
-  const std::string source = fixtures_dir() + "/" + relative;
-  if (!std::filesystem::exists(source)) return "";
+  const std::string source = fixture_path(relative);
   std::string name = std::filesystem::path(relative).filename().string();
   if (name.size() > 3 && name.ends_with(".gz")) name.resize(name.size() - 3);
   const std::string target = dir.file(name);
-  if (run_command("gzip -dc " + shell_quote(source) + " > " + shell_quote(target)) != 0) return "";
+  if (run_command("gzip -dc " + shell_quote(source) + " > " + shell_quote(target)) != 0)
+    throw std::runtime_error("sample volume cannot be decompressed: " + source);
   return target;
 }
 

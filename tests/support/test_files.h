@@ -21,10 +21,13 @@ class TempDir {
   std::string path_;
 };
 
-// Root of the sample volumes (PYRALIS_FIXTURES_DIR).
+// Root of the sample volumes: the repository's tests/fixtures (PYRALIS_FIXTURES_DIR).
 std::string fixtures_dir();
-// Decompresses fixtures_dir()/relative (a .gz) into `dir`; returns the new file's path, or ""
-// when the sample is missing.
+// fixtures_dir()/relative; throws std::runtime_error naming the file when it is missing, so
+// that the test using it fails (a missing sample never skips a test).
+std::string fixture_path(const std::string& relative);
+// Decompresses fixtures_dir()/relative (a .gz) into `dir` and returns the new file's path;
+// throws like fixture_path when the sample is missing or cannot be decompressed.
 std::string gunzip_fixture(const std::string& relative, const TempDir& dir);
 // Runs a shell command; returns its exit status (-1 when it could not run). Output is
 // captured into *output when given.

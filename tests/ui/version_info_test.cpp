@@ -65,6 +65,8 @@ class VersionInfoTest : public QObject {
     QCOMPARE(box.Label4->text(), QStringLiteral("Quorel Data Recovery Centre"));
     QCOMPARE(box.OKButton->geometry(), QRect(277, 129, 75, 25));
     QVERIFY(box.OKButton->isDefault());
+    QCOMPARE(box.LicenceLabel->text(), QStringLiteral("Licence: GPL-3.0-or-later"));
+    QVERIFY(!box.LicenceLabel->geometry().intersects(box.OKButton->geometry()));
     QVERIFY(box.Label3->text().startsWith(QStringLiteral("mailto:")));
 
     QList<QUrl> opened;
