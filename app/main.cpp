@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pyralis [image-or-device ...]: the desktop program. The given image files and block devices
 // become drives from C: on, then the machine's own FAT and NTFS volumes follow; drive C is
 // selected at start. The desktop entry hands files opened from a file manager over the same

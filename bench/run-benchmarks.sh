@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks pyralis-cli against The Sleuth Kit on large FAT32 and NTFS volumes.
 #   bench/run-benchmarks.sh [fat32] [ntfs]        (default: both)
 # For each volume it prints:

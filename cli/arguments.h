@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line arguments of pyralis-cli: the command, its sources and its options.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engines' window on a terminal: log lines to a stream (standard error by default),
 // and a one-line progress display on standard error when it is a terminal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three commands of pyralis-cli over the drive table and the drivers.
 #pragma once
 

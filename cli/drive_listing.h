@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive table as a grid: one row per attached drive.
 #pragma once
 

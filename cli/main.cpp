@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pyralis-cli: the command-line front end over the same drivers as the desktop program.
 #include <cstdio>
 #include <string>

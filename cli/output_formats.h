@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How pyralis-cli prints the catalogue and the drive table: aligned columns for people,
 // tab-separated, CSV and JSON for programs, and The Sleuth Kit's body format for timelines.
 #pragma once

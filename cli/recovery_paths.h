@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where recover writes a file, and whether the engine wrote it.
 #pragma once
 

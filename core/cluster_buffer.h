@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TBuffer: a window of consecutive 512-byte sectors of the volume through which the engines
 // read bytes at byte offsets. A request inside the window is served from memory; otherwise
 // the window moves to the request's sector and is refilled with one ReadDrive.

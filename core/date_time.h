@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The date-time value of the catalogue: days since 1899-12-30 00:00 as a double.
 #pragma once
 

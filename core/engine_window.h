@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the engines touch of the window while they run. The desktop program, the command
 // line and the tests each plug in their own implementation; engines reach it through
 // Window(). ScanActive, RecoveryActive and ScanStartTime are process-wide state

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The catalogue of deleted files found by the last scan (`FoundFiles`), and the two
 // texts a record is shown by. Row i of the list is record i.
 #pragma once

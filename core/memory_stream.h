@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A growable byte buffer with a read/write position. Volume data passes between
 // the layers in these; whoever receives a new stream owns it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a recovered file into the destination folder, safely:
 //  - the name from the volume becomes one safe path component (no "/", NUL, "." or "..",
 //    at most 255 bytes, never empty), so nothing is written outside the folder;

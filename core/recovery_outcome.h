@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What became of one recovered file: the engines' recovery entries and the recovery driver
 // return it, the window unselects only complete rows, and the command line turns it into
 // its exit status and report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan and recovery drivers: open the drive, tell FAT from NTFS by the file-system
 // name, read sector 0 and hand the volume to the engine.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A directory's entries, read one cluster (or, for the FAT12/16 root, one piece of the fixed
 // region) at a time, so that each level of the walk holds little memory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entries of the FAT engine (FAT12, FAT16, FAT32 with long names).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FAT volume layout: the boot-sector fields the engine reads, their validation, and what
 // follows from them (where the table, the root directory and each cluster lie).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names and dates of FAT directory entries as the scan lists them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fat_undelete: writes one found file into the destination folder.
 #include "fat/fat_recovery.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rebuilding a deleted file: its first cluster, then the free clusters after it in cluster
 // order (a deleted file's chain is gone from the table).
 #pragma once

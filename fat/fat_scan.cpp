@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fat_scan: a depth-first walk over the directory tree, live and deleted directories alike,
 // that lists every deleted file entry in FoundFiles.
 #include "fat/fat_scan.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The deleted-file scan's parts that the tests reach directly.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file allocation table in memory (`FatImage`): loaded once per engine call (or once per
 // recovery command, which shares it between its rows), then every entry lookup is a read
 // from memory.

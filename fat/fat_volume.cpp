@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fat/fat_volume.h"
 
 #include "core/engine_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's state for one scan or recovery call: the checked layout, the table in memory
 // and the 20-sector window through which directories, signatures and file content are read.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Little-endian loads from byte spans. Every load checks that its bytes lie inside the span
 // and gives 0 when they do not, so a caller that forgot a range check reads zeros, never
 // memory outside the buffer. Callers still check ranges first where a zero would be wrong.

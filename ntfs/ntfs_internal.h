@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The NTFS engine's own structures and routines, shared by its source files and its tests.
 // doc/ntfs.md describes the on-disk structures as this engine reads them.
 //

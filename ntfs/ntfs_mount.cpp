@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mounting an NTFS volume: the boot sector's geometry (checked before use), MFT record 0
 // with its $DATA runlist and $BITMAP, and record 6 ($Bitmap). Also the engine's four read
 // windows.

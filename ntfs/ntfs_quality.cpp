@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recovery estimate: the share of a deleted file's clusters that $Bitmap still marks
 // free, read through a 2048-byte window of the bitmap (ClusterBitmapCache).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MFT records: update-sequence fix-ups, soundness checks of untrusted records, the attribute
 // cursor, and the inode and attribute handles built on it.
 #include <algorithm>

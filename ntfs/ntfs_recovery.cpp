@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a deleted file: the record is read again and tested, then each $DATA stream is
 // copied from its runs (resident data as stored, holes as zeros) into the destination
 // folder. The main stream goes under the listed name; a named stream goes beside it as

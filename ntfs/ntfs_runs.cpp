@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mapping pairs and runlists, and reads of attribute values through the engine's sector
 // windows.
 #include <algorithm>

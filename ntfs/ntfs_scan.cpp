@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The deleted-file scan: walks the MFT bitmap, reads every record no longer in use and
 // lists those that still hold a file, with its name, folder path, size, times and estimate.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the block layer's sysfs tree tells about a device: its folder and its drive type.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Little-endian integer loads from byte spans. A load that would run past the end of the
 // span gives 0, so a short or cut buffer reads as zeros instead of reading out of bounds.
 #pragma once

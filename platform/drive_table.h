@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive table: drive letters mapped to sources. A source is an image file or a block
 // device, plus the byte offset and length of the volume inside it (a partition).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Free clusters of an NTFS volume, counted from the cluster bitmap ($Bitmap, MFT record 6).
 #pragma once
 

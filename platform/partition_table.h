@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MBR (with extended and logical partitions) and GPT partition tables, 512-byte sectors.
 //   MBR: sector 0, four 16-byte entries at 0x1BE: +4 type, +8 first sector (u32), +12 sector
 //   count (u32); signature 0x55AA at 0x1FE. Types 0x05, 0x0F, 0x85 are extended partitions:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and reading a source (image file or block device) with plain POSIX calls.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's version block: key/value strings embedded in the executable (an ELF section)
 // by linking the `pyralis_version_block` object library, and read back from a file.
 #pragma once

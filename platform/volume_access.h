@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Queries and transfers on the volume behind a drive letter of the drive table: the
 // stand-ins for the Windows drive-type, volume-information, free-space and raw volume
 // device services.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recognising a FAT, exFAT or NTFS volume from its boot sector, and deriving what the
 // Windows volume and free-space queries report for it: file-system name, serial number,
 // label, sector and cluster sizes, total and free clusters.

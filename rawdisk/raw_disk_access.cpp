@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drive information and the NT-family sector route over the platform's drive table, the
 // dispatchers by OS family, and the UTF-16 to UTF-8 conversion.
 #include "rawdisk/raw_disk_access.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drive information, OS detection and sector I/O by drive number, over the platform layer.
 // Drive numbers are 1-based (A is 1, C is 3). Every transfer reports only true/false.
 #pragma once

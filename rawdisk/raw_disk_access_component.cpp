@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "rawdisk/raw_disk_access_component.h"
 
 #include <cctype>

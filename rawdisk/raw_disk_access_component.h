@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TRawDiskAccessComponent: the program's one window onto a logical drive. Select a drive,
 // read geometry and identity, set SectorNumber then SectorCount, call ReadDrive and read
 // the bytes from DiskBufferStream. Every operation leaves StatusCode/StatusText; nothing

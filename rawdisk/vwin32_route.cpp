@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The consumer family's sector route: DOS disk services performed by the VWIN32 device
 // (INT 21h 7305h extended absolute disk I/O, INT 25h/26h absolute disk read/write, and the
 // INT 21h 440Dh volume lock). On this platform the device never opens unless a test hands

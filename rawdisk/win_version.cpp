@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // OS family, the version naming table and the consumer family's geometry correction.
 #include <sys/utsname.h>
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Short fuzz run of every fuzz target (libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer), about 45 seconds each, in a build directory of its own.
 #

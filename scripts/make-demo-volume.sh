@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a small FAT32 demo volume with deleted files, without mounting anything:
 #   scripts/make-demo-volume.sh [IMAGE]      (default: demo/demo-fat32.img)
 # Long names, a deleted folder with files in it, photos, documents and archives whose first

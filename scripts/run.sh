@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main job: set the machine up, build Pyralis (Release, build/release) and run it.
 #   scripts/run.sh            build (or reuse) the demo FAT32 volume demo/demo-fat32.img and
 #                             open it in the desktop program; without a display, scan it with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures of the desktop program under Xvfb, to check its windows by eye: the main window
 # at start and after a scan of a generated FAT image, the scan and recovery dialogs, the
 # about box, and the whole screen at each step (with ImageMagick's `import`).

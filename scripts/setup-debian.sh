@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing Pyralis needs on Debian 12, with apt-get only.
 # Does nothing when everything is already installed.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets the machine up, builds everything and runs every test (labels unit, gui, e2e).
 #   scripts/test-all.sh                 all stages
 #   PYRALIS_TEST_LABEL=e2e scripts/test-all.sh    only the tests of one label

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The unit and e2e tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer in
 # a build directory of their own (no GUI). Any sanitizer report fails its test.
 #   scripts/test-sanitize.sh

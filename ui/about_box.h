@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TAboutBox: the modal about dialog (product, version, the maker's notice and two links).
 #pragma once
 

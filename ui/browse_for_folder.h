@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder chooser: the platform's folder dialog, owned by the active window.
 #pragma once
 

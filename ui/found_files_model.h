@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The found-files list as a model: row i is record i of FoundFiles. The model holds only
 // its row count and the header marks; every text is made from the record when the view
 // asks for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list's column sort: FoundFiles re-ordered in place by one of six keys, each column
 // remembering its next direction in SortToggle, and the header marks that show it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TGauge: a drawn progress control. The scan dialog uses it as a horizontal bar with the
 // percentage written over it by exclusive or, so the text stays readable on both the
 // filled and the unfilled part.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own images (SVG in Qt resources), rendered to pixmaps.
 #pragma once
 

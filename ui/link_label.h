@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A label that looks and acts like a link: hand cursor, underlined, clicked signal.
 #pragma once
 

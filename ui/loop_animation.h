@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small looping animation drawn by the program itself: a magnifier searching over a
 // folder (scan dialog) or pages flying from one folder to another (recovery dialog). It
 // plays from a timer while shown, so it moves whenever the event loop runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMainForm: the program's main window. Drive tree on the left, the found-files list with
 // the maker's notice above it, destination folder and log below; every command starts here.
 #pragma once

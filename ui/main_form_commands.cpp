@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The long commands of the main window: Scan and Unerase. Both run on the user-interface
 // thread while the engines pump events, so both hold the busy flag: while it is set, Scan,
 // Unerase, column clicks and drive changes do nothing, and closing the window only stops the

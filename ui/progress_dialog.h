@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the two progress dialogs share: a fixed dialog without title-bar buttons, always on
 // top, centred on the main window, that takes the focus back while its operation runs.
 #pragma once

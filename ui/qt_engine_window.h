@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engines' view of the desktop program: the scan dialog's fields and gauge, the status
 // bar's files panel and the log, and message pumping through the Qt event loop.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TSearchForm: the scan-progress dialog (found-files count, elapsed time, gauge, Stop).
 #pragma once
 

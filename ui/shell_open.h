@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Handing targets to the desktop: the maker's addresses, help file, and the URL opener.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The glyph of the progress dialogs' Stop buttons: a 16 x 16 red rounded square, darker
 // toward its lower edge, with a light pink power symbol; the corners are transparent.
 #pragma once

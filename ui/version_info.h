@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TVersionInfoReader: the version strings of the program's own executable, read once when
 // the reader is made.
 #pragma once

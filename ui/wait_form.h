@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWaitForm: the recovery-progress dialog (an animation and Stop).
 #pragma once
 

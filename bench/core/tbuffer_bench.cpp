@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sector reads per second through TBuffer on a page-cached image.
 //
 //   tbuffer_bench [IMAGE]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the FAT engine on an image through the drivers (not a test).
 //   fat_bench scan IMAGE                 scan; prints the files found and the seconds taken
 //   fat_bench recover IMAGE DIR PREFIX   scan, then recover every found file whose name begins

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the large FAT32 benchmark volume (4 GiB, 2,000 folders of 50 files, a fifth of them
 # deleted, and 8 deleted files of 16 MiB) with the project's own image writer.
 #   bench/fat/make-bench-volume.sh IMAGE

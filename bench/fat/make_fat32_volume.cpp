@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a large FAT32 volume for the scan and recovery benchmark straight into a sparse
 // image file: FOLDERS folders of FILES_PER_FOLDER files with long names in the root, every
 // fifth file deleted (entries marked 0xE5, clusters freed), and a few large deleted files

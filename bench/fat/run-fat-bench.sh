@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The FAT engine against The Sleuth Kit on a large FAT32 volume (not a test):
 #  - scan: best of PYRALIS_BENCH_RUNS (default 5) wall and CPU times of `fat_bench scan`
 #    beside `fls -r -d`, warm page cache, and the ratio;

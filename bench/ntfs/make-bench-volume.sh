@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the NTFS benchmark volume: 200,000 MFT records, 50,000 of them deleted files (one in
 # fifty 2,000 clusters long, in three fragments), written sparsely, with a manifest of the
 # deleted files beside it (record, path, size, clusters; tab-separated).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's version block, placed in an ELF section of its own so that the version
 // reader finds it in the executable file. Layout: the magic text "PYRALIS-VERSION", then
 // zero-terminated key and value texts in turn, ended by an empty key. Keys are the paths

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small strict JSON reader for tests: checks that a text is one well-formed JSON value and
 // counts the objects of a top-level array.
 #pragma once

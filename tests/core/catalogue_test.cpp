@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The found-file catalogue, its texts, name cuts, date-time values and the elapsed text.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TBuffer over a real image attached through the drive table: window rules, large
 // requests, the end of the volume, failed transfers and shared components.
 #include <gtest/gtest.h>

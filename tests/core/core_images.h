@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small volume images for the core tests, made at test time.
 #pragma once
 

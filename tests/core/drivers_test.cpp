@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan and recovery drivers: which volumes reach which engine (seen by the boot-sector
 // copies they take), and the one line a drive that cannot be read leaves in the log.
 #include <gtest/gtest.h>

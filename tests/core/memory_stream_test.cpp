@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory stream that volume data travels in between the layers.
 #include <gtest/gtest.h>
 

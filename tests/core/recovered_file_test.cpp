@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing recovered files: safe names, no replacing, temporary files that never linger.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged volumes for the hardening tests: small FAT and NTFS volumes made at test time,
 // byte patches that break them, and one routine that scans and recovers a volume through
 // the drivers while checking that the run ends in order.

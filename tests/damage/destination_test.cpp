@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Destination safety: a read-only destination, a full one, one whose file system refuses
 // the names, and the same name twice. Each problem gives one clear line for its file, no
 // other file is lost, and nothing is written outside the chosen folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged FAT12/16/32 volumes: every scan and recovery ends in order, reads and writes stay
 // inside their buffers and the destination, and a volume that cannot be read says so once.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every kept fuzz input (the committed corpus seeds and each regression input, one
 // folder per target) and the seeds made from generated volumes through the fuzz targets'
 // bodies, so that an input that once crashed keeps being checked by the normal suite.

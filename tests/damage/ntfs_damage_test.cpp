@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged NTFS volumes: broken boot sectors, records, attributes, runlists, parent chains and
 // names. Every scan and recovery ends in order and stays inside its buffers and the
 // destination folder; a huge MFT keeps memory bounded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scanned volume is only ever read: after scanning and recovering every file of each
 // generated volume, through the drivers and through pyralis-cli, the image is unchanged;
 // every open of the image is read-only (one open for a whole pyralis-cli command) and nothing

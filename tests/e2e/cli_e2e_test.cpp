@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built pyralis-cli on volumes generated with mkfs.fat and mtools, and on sample volumes.
 #include <gtest/gtest.h>
 

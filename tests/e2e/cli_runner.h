@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built pyralis-cli and builds FAT volumes with mtools for the end-to-end tests.
 #pragma once
 

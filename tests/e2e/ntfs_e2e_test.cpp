@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pyralis-cli on NTFS volumes built at test time: a disk with an MBR whose NTFS partition holds
 // deleted files (resident, fragmented, in a deleted folder, two of the same name).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Directory data that tools will not write, crafted into the root region of a FAT16 volume:
 // unused attribute bits, long names the narrow encoding cannot hold, leftover long-name runs,
 // bad dates, clusters outside the volume, directory loops, signatures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boot-sector checks, the layout derived from them, and table entries of each width.
 #include <gtest/gtest.h>
 

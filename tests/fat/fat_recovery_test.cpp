@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recovery: the first cluster and the free clusters after it, streamed into the destination
 // folder without ever replacing a file; Stop, write failures and short volumes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample volumes written by other systems, and a cross-check of a generated volume with
 // The Sleuth Kit (fls, istat, icat) as an independent reader.
 #include <gtest/gtest.h>

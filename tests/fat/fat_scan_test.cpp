@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The deleted-file scan on volumes written by mkfs.fat and mtools, FAT12, FAT16 and FAT32.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/fat/fat_test_volume.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FAT volumes for the engine tests: built with mkfs.fat and mtools in a temporary folder,
 // patched in memory where the tools will not write what a test needs, scanned and recovered
 // through the drivers, and read back by The Sleuth Kit as an independent reader.

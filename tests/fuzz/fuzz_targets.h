@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bodies of the fuzz targets. Each takes one input of any length and drives one part of
 // the engines with it; none may crash, hang, read or write outside a buffer, or write outside
 // its own temporary folder. The libFuzzer programs call them, and a normal test replays the

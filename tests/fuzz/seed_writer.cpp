@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed inputs of every fuzz target, made from generated volumes, into
 // <folder>/<target>/seed-<n>: pyralis-fuzz-seeds <folder>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boot sector checks and the geometry derived from them.
 #include <gtest/gtest.h>
 

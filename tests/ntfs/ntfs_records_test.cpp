@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MFT records: fix-ups, the attribute cursor, and records that lie about their own layout.
 #include <gtest/gtest.h>
 

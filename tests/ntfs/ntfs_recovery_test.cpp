@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recovering deleted files from synthetic volumes: byte-identical content (compared with
 // the builder's content and with icat), holes as zeros, reused clusters as they lie, named
 // streams beside the file, existing files kept, refusals and write failures with their

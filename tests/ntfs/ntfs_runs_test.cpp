@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mapping pairs, runlist lookups and reads of attribute values that need no disk.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Volumes formatted by Windows: they mount without a complaint, large clusters included,
 // and list no file that a user deleted.
 #include <gtest/gtest.h>

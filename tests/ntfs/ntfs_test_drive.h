@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running the NTFS engine over an image file attached as a drive, for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hand-built MFT records for the engine's unit tests: a record header, attributes appended
 // one by one, and update-sequence protection applied the way NTFS writes records.
 #pragma once

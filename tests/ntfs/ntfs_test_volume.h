@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A synthetic NTFS volume with one deleted file of each kind the engine must handle, built
 // at test time with the test image builder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged records of deleted files and damaged metadata: each is skipped or reported with a
 // clear line while the rest of the volume is still scanned, and nothing hangs or writes
 // bytes that are not the file's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The deleted-file scan over synthetic volumes: names, folders, sizes, dates and estimates of
 // each kind of deleted file, agreement with The Sleuth Kit's listing, and Stop.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file deleted by hand in a copy of a Windows-made volume, the way NTFS deletes: the
 // record's in-use flag, its bit in the MFT bitmap and its clusters' bits in $Bitmap are
 // cleared. The scan must list it under its name and folder, and the recovery must give its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal state of NtfsImageBuilder, shared by its placement half (ntfs_image_builder.cpp)
 // and its writing half (ntfs_image_writer.cpp).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-ntfs-image: writes a large synthetic NTFS volume for benchmarks.
 //
 //   make-ntfs-image OUTPUT [--records N] [--deleted N] [--long-every K] [--long-clusters N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes one MFT file record: header, attributes in the order they are added, end marker,
 // update-sequence fix-ups. Also the values of $STANDARD_INFORMATION and $FILE_NAME.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Byte-level pieces of the NTFS on-disk format used by the image builder: little-endian
 // stores, UTF-16 names, the upcase table and file-name collation, mapping pairs, the
 // attribute definition table and update-sequence fix-ups.

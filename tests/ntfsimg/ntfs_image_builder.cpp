@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Placement half of the builder: geometry, the system files' clusters, files and their
 // streams, cluster allocation and the answers about what was placed.
 #include "tests/ntfsimg/ntfs_image_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synthetic NTFS volumes for tests and benchmarks.
 //
 // NtfsImageBuilder lays out a small but complete NTFS 3.1 volume: boot sector (and its backup

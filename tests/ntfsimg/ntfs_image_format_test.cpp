@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks of the builder's byte layout that need no outside reader: mapping pairs, fix-ups,
 // record headers, the MBR and the bitmaps.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The builder's volumes read by an independent reader, The Sleuth Kit: fsstat accepts them,
 // fls lists the deleted files under the expected names and folders, icat gives the expected
 // bytes, istat shows the expected runs. Skipped when sleuthkit is not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing half of the builder: MFT records, directory indexes, boot sector, MBR, bitmaps
 // and file content, streamed into a sparse image file or a memory buffer.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds a directory's $I30 file-name index: a small index lives wholly in $INDEX_ROOT; a
 // larger one becomes a B-tree of INDX blocks (for $INDEX_ALLOCATION) under the root, loaded
 // bottom-up from the sorted names.

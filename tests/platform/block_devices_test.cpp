@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drive types read from a sysfs-like tree, and folders on a real block device.
 #include "platform/block_devices.h"
 

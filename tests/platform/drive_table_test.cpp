@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive table: letters for image files, partitioned disks and block devices, problem
 // texts for sources that cannot be used, drive types and transfers bounded by the volume.
 #include "platform/drive_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The documents folder and whether a folder lies on a drive's device.
 #include "platform/system_paths.h"
 

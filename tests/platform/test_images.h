@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Volume and disk images made at test time with dosfstools and sfdisk.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version block: found in a program linked with it, absent from one without, and read
 // safely from files that are not what they seem.
 #include "platform/version_resource.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boot-sector recognition and the values the volume queries report, on volumes made by
 // mkfs.fat, on a Windows-made NTFS sample, and on damaged boot sectors.
 #include "platform/volume_probe.h"

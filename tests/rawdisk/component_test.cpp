@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TRawDiskAccessComponent on image files: status codes, the setters' rules, buffer sizing,
 // and the bytes that ReadDrive delivers compared with the file's.
 #include "rawdisk/raw_disk_access_component.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The NT-family route over the drive table, drive descriptions, and WideToAnsi.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The consumer family's register and packet logic, driven through a fake VWIN32 device.
 #include <gtest/gtest.h>
 

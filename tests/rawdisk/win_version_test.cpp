@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version naming table, the OS family and the consumer family's geometry correction,
 // on fixed version records.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An EngineWindow that records what the engines show, for tests.
 #pragma once
 

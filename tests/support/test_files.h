@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Temporary folders, sample volumes and shell helpers for tests.
 #pragma once
 

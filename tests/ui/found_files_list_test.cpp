@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The found-files model (texts on demand, alignment, row colours) and the column sort with
 // its twelve orders, toggles and header marks.
 #include <QAbstractItemModelTester>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TGauge: percentages, the setters' clamping and refusals, and the xor-drawn bar.
 #include <QtTest>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window end to end under the offscreen platform: start-up, Scan of a FAT image
 // made with mkfs.fat and mtools, sorting through the header, Unerase, the same-drive
 // question, Stop, and commands refused while one runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pyralis-screenshot-tour OUT_DIR IMAGE...: opens the program's windows on the given images,
 // scans drive C, and saves pictures of what a user would see: the main window at start, the
 // scan dialog while it runs, the main window after the scan (sorted by size, two rows

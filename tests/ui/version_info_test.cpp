@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TVersionInfoReader and TAboutBox, with the version block this binary carries and with a
 // file that has none.
 #include <QtTest>
