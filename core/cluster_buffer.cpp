@@ -175,4 +175,18 @@ int64_t TBuffer::ReadToStream(TRawDiskAccessComponent& component, int64_t offset
   return dest.Size();
 }
 
+void read_to_stream_or_zeros(TBuffer& window, TRawDiskAccessComponent& component,
+                             uint64_t offset, uint32_t count, TMemoryStream& dest, bool* logged) {
+  const int64_t before = dest.Size();
+  window.ReadToStream(component, static_cast<int64_t>(offset), count, dest);
+  if (dest.Size() >= before + count) return;
+  if (!*logged)
+    Window().LogLine("Could not read " + std::string(1, component.LogicalDrive()) +
+                     ": at byte " + std::to_string(offset + (dest.Size() - before)) +
+                     "; what could not be read counts as zeros.");
+  *logged = true;
+  dest.SetSize(before + count);
+  dest.SetPosition(dest.Size());
+}
+
 }  // namespace pyralis

@@ -88,4 +88,10 @@ class TBuffer {
   bool cache_valid_ = false;  // cache_ holds the current window (ReadToStream leaves it stale)
 };
 
+// ReadToStream that always grows `dest` by `count`: what the volume does not deliver is
+// appended as zeros, and the first such shortfall is logged once per *logged ("Could not read
+// C: at byte N; what could not be read counts as zeros.").
+void read_to_stream_or_zeros(TBuffer& window, TRawDiskAccessComponent& component,
+                             uint64_t offset, uint32_t count, TMemoryStream& dest, bool* logged);
+
 }  // namespace pyralis

@@ -320,6 +320,15 @@ void RecoveredFile::NoteUnreadable(uint64_t offset, uint64_t length) {
   add_file_range(unreadable_, offset, length);
 }
 
+void RecoveredFile::NoteUnreadable(uint64_t at, const std::vector<RequestRange>& ranges,
+                                   uint64_t used) {
+  for (const RequestRange& r : ranges) {
+    const auto offset = static_cast<uint64_t>(r.offset);
+    if (offset < used)
+      NoteUnreadable(at + offset, std::min<uint64_t>(static_cast<uint64_t>(r.length), used - offset));
+  }
+}
+
 RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
   RecoveryOutcome outcome;
   outcome.written_path = written_path_;

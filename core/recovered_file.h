@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/cluster_buffer.h"
 #include "core/recovery_outcome.h"
 #include "core/sha256.h"
 
@@ -74,6 +75,9 @@ class RecoveredFile {
   // Notes that the `length` bytes at file offset `offset` stand for data the volume could
   // not deliver (written as zeros).
   void NoteUnreadable(uint64_t offset, uint64_t length);
+  // The same for the unreadable `ranges` of one volume request whose first `used` bytes go
+  // to file offset `at` (ranges past `used` are not part of the file).
+  void NoteUnreadable(uint64_t at, const std::vector<RequestRange>& ranges, uint64_t used);
   // After Commit: what was written of a file that should hold `size` bytes. Complete, or
   // partial with the noted ranges and, when fewer than `size` bytes were written, the
   // missing rest; with the path written and the SHA-256 of the bytes written.

@@ -37,10 +37,7 @@ Copy copy_clusters(exfat::Volume& volume, const exfat::ClusterPlan& plan, uint64
       volume.ReadClusters(run.first + done, count, piece);
       const uint64_t n = std::min<uint64_t>(left, static_cast<uint64_t>(piece.Size()));
       // Sectors the volume could not deliver are zeros in `piece`: the file keeps their place.
-      for (const RequestRange& r : volume.LastUnreadable())
-        if (static_cast<uint64_t>(r.offset) < n)
-          out.NoteUnreadable(out.BytesWritten() + r.offset,
-                             std::min<uint64_t>(r.length, n - r.offset));
+      out.NoteUnreadable(out.BytesWritten(), volume.LastUnreadable(), n);
       if (!out.Write(piece.Memory(), n, error)) return Copy::kWriteFailed;
       left -= n;
       done += count;

@@ -8,7 +8,6 @@
 #include <limits>
 #include <map>
 
-#include "core/engine_window.h"
 #include "exfat/exfat_entries.h"
 #include "platform/byte_loads.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -178,17 +177,7 @@ bool Volume::FindSystemEntries(std::string* error) {
 }
 
 void Volume::Read(uint64_t offset, uint32_t count, TMemoryStream& dest) {
-  const int64_t before = dest.Size();
-  data_window_.ReadToStream(component_, static_cast<int64_t>(offset), count, dest);
-  if (dest.Size() < before + count) {
-    if (!short_read_logged_)
-      Window().LogLine("Could not read " + std::string(1, component_.LogicalDrive()) +
-                       ": at byte " + std::to_string(offset + (dest.Size() - before)) +
-                       "; what could not be read counts as zeros.");
-    short_read_logged_ = true;
-    dest.SetSize(before + count);
-    dest.SetPosition(dest.Size());
-  }
+  read_to_stream_or_zeros(data_window_, component_, offset, count, dest, &short_read_logged_);
 }
 
 bool Volume::ReadClusters(uint32_t x, uint32_t count, TMemoryStream& dest) {

@@ -45,10 +45,7 @@ CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint
     volume.ReadClusters(x, count, run);
     const uint64_t n = std::min<uint64_t>(left, static_cast<uint64_t>(run.Size()));
     // Sectors the volume could not deliver are zeros in `run`: the file keeps their place.
-    for (const RequestRange& r : volume.LastUnreadable())
-      if (static_cast<uint64_t>(r.offset) < n)
-        out.NoteUnreadable(out.BytesWritten() + r.offset,
-                           std::min<uint64_t>(r.length, n - r.offset));
+    out.NoteUnreadable(out.BytesWritten(), volume.LastUnreadable(), n);
     if (!out.Write(run.Memory(), n, error)) return CollectResult::kWriteFailed;
     left -= n;
     if (left == 0) break;

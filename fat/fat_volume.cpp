@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fat/fat_volume.h"
 
-#include "core/engine_window.h"
 #include "core/process_state.h"
 #include "core/recovery_command.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -64,17 +63,7 @@ FatVolume::FatVolume(TRawDiskAccessComponent& component, const FatLayout& layout
     : component_(component), layout_(layout) {}
 
 void FatVolume::Read(uint64_t offset, uint32_t count, TMemoryStream& dest) {
-  const int64_t before = dest.Size();
-  window_.ReadToStream(component_, static_cast<int64_t>(offset), count, dest);
-  if (dest.Size() < before + count) {
-    if (!short_read_logged_)
-      Window().LogLine("Could not read " + std::string(1, component_.LogicalDrive()) +
-                       ": at byte " + std::to_string(offset + (dest.Size() - before)) +
-                       "; what could not be read counts as zeros.");
-    short_read_logged_ = true;
-    dest.SetSize(before + count);
-    dest.SetPosition(dest.Size());
-  }
+  read_to_stream_or_zeros(window_, component_, offset, count, dest, &short_read_logged_);
 }
 
 bool FatVolume::ReadClusters(uint32_t x, uint32_t clusters, TMemoryStream& dest) {

@@ -122,12 +122,9 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
       const bool read =
           buffer != nullptr && buffer->ReadBytes(*volume.component, next * cluster,
                                                  static_cast<uint32_t>(bytes), data.data()) > 0;
-      if (!read) {
-        if (buffer == nullptr) out.file().NoteUnreadable(written, wanted);
-        for (const RequestRange& r : buffer ? buffer->Unreadable() : std::vector<RequestRange>{})
-          if (r.offset < wanted)
-            out.file().NoteUnreadable(written + r.offset, std::min(r.length, wanted - r.offset));
-      }
+      if (!read && buffer == nullptr) out.file().NoteUnreadable(written, wanted);
+      if (!read && buffer != nullptr)
+        out.file().NoteUnreadable(written, buffer->Unreadable(), wanted);
       // One pump per cluster, as before every cluster written; Stop ends the file there.
       for (int64_t c = 0; c < count; ++c) {
         window.ProcessMessages();
