@@ -270,8 +270,9 @@ bool write_report(const std::string& file, const std::vector<ReportEntry>& entri
 
 int run_recover(const Options& options) {
   // One command: the source is opened once, the FAT engine loads its table once, and the
-  // names given out in the destination are known from row to row.
-  const RecoveryCommand command;
+  // names given out in the destination are known from row to row. The report lists digests.
+  RecoveryCommand command;
+  command.ComputeDigests(!options.report.empty());
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;

@@ -187,6 +187,8 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
   written_path_.clear();
   unreadable_.clear();
   digest_ = Sha256();
+  const RecoveryCommand* command = RecoveryCommand::Current();
+  digesting_ = command != nullptr && command->DigestsWanted();
   if (target().capture != nullptr) {
     // The first file of a capture gets the buffer; the others (named streams) are dropped.
     capturing_ = true;
@@ -223,7 +225,7 @@ bool RecoveredFile::Write(const void* data, size_t size, std::string* error) {
     return false;
   }
   if (!write_all(fd_, static_cast<const uint8_t*>(data), size, error)) return false;
-  digest_.Update(data, size);
+  if (digesting_) digest_.Update(data, size);
   written_ += size;
   if (size > 0) ends_in_hole_ = false;
   return true;
@@ -244,7 +246,7 @@ bool RecoveredFile::WriteZeros(uint64_t size, std::string* error) {
     if (error) *error = reason(errno);
     return false;
   }
-  digest_.UpdateZeros(size);
+  if (digesting_) digest_.UpdateZeros(size);
   written_ += size;
   if (size > 0) ends_in_hole_ = true;
   return true;
@@ -338,7 +340,7 @@ RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
   if (written_ < size) add_file_range(outcome.unreadable, written_, size - written_);
   outcome.result =
       outcome.unreadable.empty() ? RecoveryResult::kComplete : RecoveryResult::kPartial;
-  outcome.sha256 = digest_.HexDigest();
+  if (digesting_) outcome.sha256 = digest_.HexDigest();
   return outcome;
 }
 

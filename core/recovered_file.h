@@ -80,8 +80,11 @@ class RecoveredFile {
   void NoteUnreadable(uint64_t at, const std::vector<RequestRange>& ranges, uint64_t used);
   // After Commit: what was written of a file that should hold `size` bytes. Complete, or
   // partial with the noted ranges and, when fewer than `size` bytes were written, the
-  // missing rest; with the path written and the SHA-256 of the bytes written.
+  // missing rest; with the path written and, when the recovery command asked for digests,
+  // the SHA-256 of the bytes written.
   RecoveryOutcome Outcome(uint64_t size);
+  // Whether the bytes written are digested (then a hole costs time for its length).
+  bool Digesting() const { return digesting_; }
 
  private:
   int fd_ = -1;
@@ -95,6 +98,7 @@ class RecoveredFile {
   std::string written_path_;
   std::vector<FileByteRange> unreadable_;
   Sha256 digest_;
+  bool digesting_ = false;  // the current recovery command asked for digests
   bool ends_in_hole_ = false;  // the last bytes were a hole (WriteZeros)
 };
 

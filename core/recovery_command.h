@@ -6,7 +6,10 @@
 //  - the engines keep what they loaded for one row (the FAT engine its table) and use it for
 //    the next rows of the same volume instead of loading it again;
 //  - the names taken in each destination folder are known, so that the next file of a taken
-//    name tries the next number "name (N).ext" straight away instead of every number again.
+//    name tries the next number "name (N).ext" straight away instead of every number again;
+//  - the written files get their SHA-256 when the command asks for it (a report that lists
+//    them). Digests cost time in proportion to the file's length, holes included, so
+//    nothing else computes them.
 // Without one, every call opens, loads and tries names for itself. Commands nest; the
 // innermost is the current one. Single-threaded, like the engines.
 #pragma once
@@ -52,12 +55,17 @@ class RecoveryCommand {
   // Notes that this command wrote `name` with `number` into `folder`.
   void NumberTaken(const std::string& folder, const std::string& name, int number);
 
+  // Whether the files written during this command get their SHA-256 (off until asked).
+  void ComputeDigests(bool on) { digests_ = on; }
+  bool DigestsWanted() const { return digests_; }
+
  private:
   static std::string name_key(const std::string& folder, const std::string& name);
 
   platform::SourceHold source_hold_;
   RecoveryCommand* outer_;
   bool keep_engine_data_;
+  bool digests_ = false;
   std::map<std::string, std::unique_ptr<Kept>> kept_;
   std::unordered_map<std::string, int> last_number_;
 };

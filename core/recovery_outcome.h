@@ -30,7 +30,9 @@ struct RecoveryOutcome {
   // Ranges written as zeros because the volume could not be read there, or left out because
   // the data was missing (no free cluster followed, a run left the volume). Ordered, merged.
   std::vector<FileByteRange> unreadable;
-  std::string sha256;  // lower-case hex digest of what was written; empty when nothing was
+  // Lower-case hex digest of what was written; empty when nothing was, or when the recovery
+  // command did not ask for digests.
+  std::string sha256;
 
   bool complete() const { return result == RecoveryResult::kComplete; }
   // Bytes counted in `unreadable`.

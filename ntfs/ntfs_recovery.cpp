@@ -22,6 +22,8 @@ namespace {
 constexpr uint32_t kRecordFlags = 0x16;
 // Clusters are read in pieces of up to this many bytes (whole clusters, at least one).
 constexpr int64_t kReadPiece = 1 << 20;
+// While a digest is computed, holes are skipped in gaps of up to this many bytes.
+constexpr int64_t kHolePiece = int64_t{64} << 20;
 
 void log(const std::string& line) {
   Window().LogLine(line);
@@ -99,14 +101,18 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
     if (run.length <= 0 || written >= s.data_size || outside) break;
     if (run.lcn < 0) {
       // A hole or a run that is not mapped: zeros, as one gap (a damaged record may give a
-      // hole of 2^40 clusters; it is never walked cluster by cluster).
+      // hole of 2^40 clusters; it is never walked cluster by cluster). While a digest is
+      // computed, which costs time for every byte, Stop is looked at every kHolePiece bytes.
       const int64_t left_bytes = s.data_size - written;
-      const int64_t wanted = run.length > left_bytes / cluster ? left_bytes : run.length * cluster;
-      window.ProcessMessages();
-      if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
-      if (!out.WriteZeros(static_cast<uint64_t>(wanted)))
-        return with_result(RecoveryResult::kFailed);
-      written += wanted;
+      int64_t wanted = run.length > left_bytes / cluster ? left_bytes : run.length * cluster;
+      while (wanted > 0) {
+        window.ProcessMessages();
+        if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
+        const int64_t gap = out.file().Digesting() ? std::min(wanted, kHolePiece) : wanted;
+        if (!out.WriteZeros(static_cast<uint64_t>(gap))) return with_result(RecoveryResult::kFailed);
+        written += gap;
+        wanted -= gap;
+      }
       continue;
     }
     // Clusters beyond the volume end the stream (the file stays short and its line gives

@@ -11,6 +11,9 @@
 # tests/fuzz/corpus/<target>/ and tests/fuzz/regressions/<target>/ and those the seed writer
 # makes from generated volumes. New inputs collect in <build>/corpus/<target>/; a crash
 # leaves its input in <build>/artifacts/<target>/ and fails the run.
+# The mutations follow a fixed seed (PYRALIS_FUZZ_SEED, 1 unless given; 0 picks a random
+# one), so a run in CI repeats the run a developer made before committing; longer runs with
+# random seeds are how new inputs are found.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${PYRALIS_FUZZ_SECONDS:-45}
@@ -68,7 +71,7 @@ for t in $targets; do
   echo "fuzz-smoke: $t for ${seconds}s"
   status=0
   "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
-    -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    -seed="${PYRALIS_FUZZ_SEED:-1}" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
     "$corpus" "$build/seeds/$t" "tests/fuzz/corpus/$t" "tests/fuzz/regressions/$t" \
     >"$log" 2>&1 || status=$?
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)

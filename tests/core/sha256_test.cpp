@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/recovered_file.h"
+#include "core/recovery_command.h"
 #include "core/sha256.h"
 #include "tests/support/test_files.h"
 
@@ -39,6 +40,8 @@ TEST(Sha256, KnownVectorsWholeAndInPieces) {
 
 TEST(RecoveredFileOutcome, DigestRangesAndLines) {
   test::TempDir dir;
+  RecoveryCommand command;
+  command.ComputeDigests(true);
   RecoveredFile file;
   ASSERT_TRUE(file.Open(dir.path() + "/", "a.bin", nullptr));
   ASSERT_TRUE(file.Write("abc", 3, nullptr));
@@ -58,6 +61,20 @@ TEST(RecoveredFileOutcome, DigestRangesAndLines) {
   RecoveryOutcome complete = outcome;
   complete.result = RecoveryResult::kComplete;
   EXPECT_EQ(undeleted_line(complete), "Undeleted " + dir.path() + "/a.bin successfully.");
+}
+
+TEST(RecoveredFileOutcome, NoDigestUnlessTheCommandAsks) {
+  test::TempDir dir;
+  const RecoveryCommand command;  // a window's Unerase: no report, so no digests
+  RecoveredFile file;
+  ASSERT_TRUE(file.Open(dir.path() + "/", "sparse.bin", nullptr));
+  // A damaged record can claim a hole of many gigabytes: skipping it must cost nothing.
+  ASSERT_TRUE(file.WriteZeros(uint64_t{1} << 33, nullptr));
+  ASSERT_TRUE(file.Write("x", 1, nullptr));
+  ASSERT_TRUE(file.Commit(nullptr, nullptr));
+  const RecoveryOutcome outcome = file.Outcome((uint64_t{1} << 33) + 1);
+  EXPECT_TRUE(outcome.complete());
+  EXPECT_TRUE(outcome.sha256.empty());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "core/recovery_command.h"
 #include "drivers/drivers.h"
 #include "exfat/exfat_entries.h"
 #include "fat/fat_names.h"
@@ -88,11 +89,14 @@ void scan_and_recover(const std::string& image, int rows, int64_t inode = -1) {
   std::error_code ec;
   fs::create_directory(out, ec);
   RecoveryActive = true;
-  int done = 0;
-  for (int32_t i = 0; i < FoundFiles.Count() && done < rows; ++i) {
-    if (inode != -1 && FoundFiles[i].Inode != inode) continue;
-    undelete_found_file(letter, i, out + "/");
-    ++done;
+  {
+    const RecoveryCommand command;  // as the window's Unerase: one command, no digests
+    int done = 0;
+    for (int32_t i = 0; i < FoundFiles.Count() && done < rows; ++i) {
+      if (inode != -1 && FoundFiles[i].Inode != inode) continue;
+      undelete_found_file(letter, i, out + "/");
+      ++done;
+    }
   }
   RecoveryActive = false;
   // Everything recovered stays inside `out` as plain files.
