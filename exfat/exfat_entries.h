@@ -22,6 +22,9 @@ constexpr size_t kMaxSetBytes = (1 + kMaxSecondaries) * kEntryBytes;
 constexpr uint8_t kInUse = 0x80;
 constexpr uint8_t kSecondary = 0x40;
 constexpr uint8_t kEndOfDirectory = 0x00;
+// An unused entry (in-use bit clear) of no type the scan reads: what the directory reader puts
+// in place of entries it could not read.
+constexpr uint8_t kUnreadableEntry = 0x7F;
 constexpr uint8_t kAllocationBitmap = 0x81;
 constexpr uint8_t kUpcaseTable = 0x82;
 constexpr uint8_t kFileEntry = 0x85;

@@ -313,10 +313,19 @@ bool DirectoryReader::ReadNextCluster() {
   piece_.SetSize(0);
   piece_.SetPosition(0);
   volume_.ReadClusters(x, 1, piece_);
+  // Entries of sectors that could not be read are zeros in piece_, which would read as the
+  // end of the directory: they become unused entries instead, so the walk goes on past them.
+  uint8_t* bytes = piece_.Memory();
+  const auto size = static_cast<int64_t>(piece_.Size());
+  for (const RequestRange& r : volume_.LastUnreadable()) {
+    for (int64_t at = r.offset / kEntryBytes * kEntryBytes; at < r.offset + r.length && at < size;
+         at += kEntryBytes)
+      bytes[at] = kUnreadableEntry;
+  }
   // Entries already used go; the ones still pending move to the front.
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(position_));
   position_ = 0;
-  pending_.insert(pending_.end(), piece_.Memory(), piece_.Memory() + piece_.Size());
+  pending_.insert(pending_.end(), bytes, bytes + size);
   next_cluster_ = no_fat_chain_ ? x + 1 : volume_.FatEntry(x);
   return true;
 }

@@ -11,6 +11,7 @@
 #include "core/process_state.h"
 #include "exfat/exfat_volume.h"
 #include "platform/byte_loads.h"
+#include "platform/unreadable_areas.h"
 #include "tests/exfat/exfat_test_volume.h"
 #include "tests/support/recording_window.h"
 
@@ -129,6 +130,32 @@ TEST_F(ExfatRulesTest, ContiguousChainedAndFreeClusterRules) {
   undelete_found_file('c', row_of("c.bin"), out.path() + "/");
   EXPECT_FALSE(std::ifstream(out.file("c (2).bin")).good());
   EXPECT_EQ(window.LinesWith("successfully.").size(), 3u);
+}
+
+TEST_F(ExfatRulesTest, UnreadableFolderSectorCostsOnlyTheEntriesItHolds) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP();
+  ExfatTestVolume v(dir, 16, "4K");
+  // Thirty files of three entries each: about five to a 512-byte sector of the folder.
+  std::string script = "mkdir\t/box\n", deletes;
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = "/box/f" + std::to_string(10 + i) + ".dat";
+    script += "put\t" + name + "\t100\t" + std::to_string(i + 1) + "\n";
+    deletes += "delete\t" + name + "\n";
+  }
+  v.Write(script);
+  v.Write(deletes);
+  const std::string bytes = read_file(v.image());
+  const std::u16string units = u"f20.dat";
+  const size_t at = bytes.find(std::string(reinterpret_cast<const char*>(units.data()), 14));
+  ASSERT_NE(at, std::string::npos);
+  platform::set_unreadable_areas(v.image(), {{at / 512 * 512, 512}});
+  scan_exfat_image(v.image());
+  platform::clear_unreadable_areas();
+  // The zeros read for that sector are no end of the folder: the files after it are listed.
+  EXPECT_GE(row_of("box/f39.dat"), 0) << window.LogText();
+  EXPECT_LT(row_of("box/f20.dat"), 0);
+  EXPECT_GE(FoundFiles.Count(), 30 - 7);
+  EXPECT_LT(FoundFiles.Count(), 30);
 }
 
 TEST_F(ExfatRulesTest, FileOverFourGibInASparseImage) {
