@@ -54,4 +54,10 @@ inline const char* recovery_result_text(RecoveryResult r) {
   return "failed";
 }
 
+// How many of a found file's clusters the volume still marks free: what is left of it.
+struct ClusterTally {
+  uint64_t clusters = 0;  // clusters that hold the file's data (holes not counted)
+  uint64_t free = 0;      // of those, the ones still free
+};
+
 }  // namespace pyralis

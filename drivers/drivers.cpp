@@ -169,4 +169,22 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   return outcome;
 }
 
+std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index) {
+  std::optional<ClusterTally> tally;
+  if (index < 0 || index >= FoundFiles.Count()) return tally;
+  run_guarded("Counting clusters", letter, [&] {
+    TRawDiskAccessComponent component;
+    component.SetLogicalDrive(letter);
+    const Volume kind = volume_kind(component);
+    if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
+    if (kind == Volume::kFat)
+      tally = fat_count_clusters(component, index);
+    else if (kind == Volume::kExFat)
+      tally = exfat_count_clusters(component, index);
+    else
+      tally = ntfs_count_clusters(component, FoundFiles[index].Inode);
+  });
+  return tally;
+}
+
 }  // namespace pyralis

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/recovery_outcome.h"
@@ -24,5 +25,8 @@ ScanResult scan_drive(char letter);
 // complete, partial (kept, with the ranges of zeros or missing bytes), failed (nothing left
 // behind) or stopped.
 RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::string& folder);
+// How many of row `index`'s clusters drive `letter` still marks free, as its engine counts
+// them; none when the drive, its volume or the row cannot be read.
+std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index);
 
 }  // namespace pyralis

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/recovery_outcome.h"
@@ -20,5 +21,9 @@ int exfat_scan(TRawDiskAccessComponent& component);
 // its first cluster and the free clusters after it.
 RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index,
                                const std::string& folder);
+// The clusters the recovery of row `index` would read, and how many of them are free; none
+// when the volume or the row cannot be read.
+std::optional<ClusterTally> exfat_count_clusters(TRawDiskAccessComponent& component,
+                                                 int32_t index);
 
 }  // namespace pyralis

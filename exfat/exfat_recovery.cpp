@@ -113,4 +113,23 @@ RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index
   return outcome;
 }
 
+std::optional<ClusterTally> exfat_count_clusters(TRawDiskAccessComponent& component,
+                                                 int32_t index) {
+  if (index < 0 || index >= FoundFiles.Count()) return std::nullopt;
+  const FoundFileRecord& record = FoundFiles[index];
+  const uint64_t size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
+  std::string error;
+  auto volume = exfat::Volume::Open(component, &error);
+  if (!volume) return std::nullopt;
+  ClusterTally tally;
+  tally.clusters = volume->ClustersFor(size);
+  const auto first = static_cast<uint64_t>(record.Inode);
+  if (tally.clusters == 0 || !volume->layout().valid_cluster(first)) return tally;
+  const exfat::FileFacts facts =
+      exfat::recall_file_facts(record).value_or(exfat::FileFacts{false, size});
+  tally.free = volume->FreeClusters(
+      volume->PlanClusters(static_cast<uint32_t>(first), tally.clusters, facts.no_fat_chain));
+  return tally;
+}
+
 }  // namespace pyralis

@@ -288,11 +288,16 @@ ClusterPlan Volume::PlanClusters(uint32_t first, uint64_t clusters, bool no_fat_
   return plan;
 }
 
-int Volume::EstimateQuality(const ClusterPlan& plan, uint64_t clusters) {
-  if (clusters == 0) return 100;
+uint64_t Volume::FreeClusters(const ClusterPlan& plan) {
   uint64_t free = 0;
   for (const ClusterRun& run : plan.runs)
     for (uint64_t k = 0; k < run.count; ++k) free += ClusterFree(static_cast<uint32_t>(run.first + k));
+  return free;
+}
+
+int Volume::EstimateQuality(const ClusterPlan& plan, uint64_t clusters) {
+  if (clusters == 0) return 100;
+  const uint64_t free = FreeClusters(plan);
   int percentage = static_cast<int>(static_cast<unsigned __int128>(free) * 100 / clusters);
   if (percentage == 0 && free > 0) percentage = 1;
   return percentage;

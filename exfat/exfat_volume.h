@@ -98,6 +98,8 @@ class Volume {
   // Share (0..100) of the plan's clusters the bitmap marks free, counting missing clusters as
   // lost, 1 when only a few are free; 100 for a file without clusters.
   int EstimateQuality(const ClusterPlan& plan, uint64_t clusters);
+  // How many of the plan's clusters the bitmap marks free.
+  uint64_t FreeClusters(const ClusterPlan& plan);
 
   uint64_t ClustersFor(uint64_t bytes) const {
     return bytes / layout_.cluster_size + (bytes % layout_.cluster_size != 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/recovery_outcome.h"
@@ -20,5 +21,10 @@ int fat_scan(TRawDiskAccessComponent& component);
 // or no free cluster followed), failed (nothing left behind) or stopped.
 RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
                              const std::string& folder);
+// The clusters row `index` needs from its first cluster on, and how many of those are free
+// in the FAT (a file written in one piece is whole when all are); none when the volume
+// cannot be read.
+std::optional<ClusterTally> fat_count_clusters(TRawDiskAccessComponent& component,
+                                               int32_t index);
 
 }  // namespace pyralis

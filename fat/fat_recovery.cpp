@@ -110,4 +110,24 @@ RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
   return outcome;
 }
 
+std::optional<ClusterTally> fat_count_clusters(TRawDiskAccessComponent& component,
+                                               int32_t index) {
+  if (index < 0 || index >= FoundFiles.Count()) return std::nullopt;
+  const FoundFileRecord& record = FoundFiles[index];
+  std::string error;
+  auto volume = FatVolume::Open(component, &error);
+  if (!volume) return std::nullopt;
+  const FatLayout& l = volume->layout();
+  const uint64_t size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
+  ClusterTally tally;
+  tally.clusters = size / l.cluster_size + (size % l.cluster_size != 0);
+  const auto first = static_cast<uint64_t>(record.Inode);
+  if (!l.valid_cluster(first)) return tally;
+  // Clusters past the volume's last one count as taken.
+  const uint64_t end = std::min<uint64_t>(first + tally.clusters, uint64_t{l.last_cluster()} + 1);
+  for (uint64_t x = first; x < end; ++x)
+    tally.free += volume->table().get_fat_entry(static_cast<uint32_t>(x)) == 0;
+  return tally;
+}
+
 }  // namespace pyralis

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/recovery_outcome.h"
@@ -19,6 +20,11 @@ int ntfs_scan(TRawDiskAccessComponent& component);
 // clusters written as zeros, or runs leaving the volume), failed or stopped.
 RecoveryOutcome ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode,
                               const std::string& folder);
+// The clusters of the main stream of MFT record `inode` (holes not counted, clusters past
+// the volume and unmapped runs counted as taken) and how many of them $Bitmap marks free;
+// none when the record cannot be read or its data lies in the record itself.
+std::optional<ClusterTally> ntfs_count_clusters(TRawDiskAccessComponent& component,
+                                                int64_t inode);
 // Empties the scan's NameCache (the Scan command does this before every scan).
 void ntfs_clear_name_cache();
 

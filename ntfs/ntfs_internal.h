@@ -278,6 +278,14 @@ size_t name_cache_size();
 // Recovery quality
 
 int calc_percentage(FileRecordInfo* info, NtfsVolume* volume);
+// A runlist's clusters: in use or past the volume or not mapped (lost), free in $Bitmap,
+// and holes. Each count stops at INT64_MAX / 200.
+struct RunTally {
+  int64_t lost = 0;
+  int64_t free = 0;
+  int64_t holes = 0;
+};
+RunTally tally_runs(const Runlist& rl, NtfsVolume& volume);
 // Nonzero when allocated, 0 when free, -1 when the bitmap could not be read.
 int cluster_in_use(NtfsVolume* volume, int64_t cluster);
 // Marks ClusterBitmapCache empty (2048 zero bytes).

@@ -62,6 +62,40 @@ int cluster_in_use(NtfsVolume* volume, int64_t cluster) {
   return g_cache.window[static_cast<size_t>(bit / 8)] & (1u << (bit % 8));
 }
 
+RunTally tally_runs(const Runlist& rl, NtfsVolume& volume) {
+  RunTally t;
+  size_t i = 0;
+  if (!rl.empty() && rl[0].lcn == kLcnNotMapped) {
+    t.lost += rl[0].length;
+    i = 1;
+  }
+  EngineWindow& window = Window();
+  for (; i < rl.size() && rl[i].length > 0; ++i) {
+    const RunElement& run = rl[i];
+    if (run.lcn == kLcnNotMapped) {
+      t.lost = std::min(t.lost + run.length, INT64_MAX / 200);
+    } else if (run.lcn == kLcnHole) {
+      t.holes = std::min(t.holes + run.length, INT64_MAX / 200);
+    } else {
+      // Clusters past the end of the volume are lost without looking them up, so a stale
+      // run of billions of clusters costs nothing.
+      const int64_t end = run.lcn + run.length;  // no overflow: decode_runlist checked it
+      const int64_t inside_end = std::min(end, volume.total_clusters);
+      if (end > inside_end)
+        t.lost = std::min(t.lost + (end - std::max(inside_end, run.lcn)), INT64_MAX / 200);
+      for (int64_t cluster = run.lcn; cluster < inside_end; ++cluster) {
+        window.ProcessMessages();
+        if (cluster_in_use(&volume, cluster) != 0) {
+          ++t.lost;
+        } else {
+          ++t.free;
+        }
+      }
+    }
+  }
+  return t;
+}
+
 int calc_percentage(FileRecordInfo* info, NtfsVolume* volume) {
   if (info == nullptr || volume == nullptr) return -1;
   const std::string number = std::to_string(info->number);
@@ -86,37 +120,9 @@ int calc_percentage(FileRecordInfo* info, NtfsVolume* volume) {
   }
   if (!s.runlist || s.runlist->empty() || s.runlist->front().length <= 0) return -1;
 
-  const Runlist& rl = *s.runlist;
-  int64_t lost = 0, free = 0;
-  size_t i = 0;
-  if (rl[0].lcn == kLcnNotMapped) {
-    lost += rl[0].length;
-    i = 1;
-  }
-  EngineWindow& window = Window();
-  for (; i < rl.size() && rl[i].length > 0; ++i) {
-    const RunElement& run = rl[i];
-    if (run.lcn == kLcnNotMapped) {
-      lost = std::min(lost + run.length, INT64_MAX / 200);
-    } else if (run.lcn == kLcnHole) {
-      free = std::min(free + run.length, INT64_MAX / 200);
-    } else {
-      // Clusters past the end of the volume are lost without looking them up, so a stale
-      // run of billions of clusters costs nothing.
-      const int64_t end = run.lcn + run.length;  // no overflow: decode_runlist checked it
-      const int64_t inside_end = std::min(end, volume->total_clusters);
-      if (end > inside_end)
-        lost = std::min(lost + (end - std::max(inside_end, run.lcn)), INT64_MAX / 200);
-      for (int64_t cluster = run.lcn; cluster < inside_end; ++cluster) {
-        window.ProcessMessages();
-        if (cluster_in_use(volume, cluster) != 0) {
-          ++lost;
-        } else {
-          ++free;
-        }
-      }
-    }
-  }
+  const RunTally t = tally_runs(*s.runlist, *volume);
+  const int64_t lost = t.lost;
+  const int64_t free = std::min(t.free + t.holes, INT64_MAX / 200);  // holes need no clusters
   if (lost + free == 0) {
     log("ERROR: Unexpected error whilst calculating percentage for inode " + number);
     return -1;

@@ -242,4 +242,22 @@ RecoveryOutcome ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode,
   return outcome;
 }
 
+std::optional<ClusterTally> ntfs_count_clusters(TRawDiskAccessComponent& component,
+                                                int64_t inode) {
+  ntfs::ScopedReadBuffers buffers({ntfs::kRecordBuffer, ntfs::kVolumeBitmapBuffer});
+  ntfs::reset_cluster_bitmap_cache();
+  auto volume = ntfs::mount_volume(&component, true);
+  std::optional<ClusterTally> tally;
+  if (volume != nullptr) {
+    const auto info = ntfs::read_record(volume.get(), inode);
+    if (info != nullptr && !info->streams.empty() && !info->streams.front().resident &&
+        info->streams.front().runlist) {
+      const ntfs::RunTally t = ntfs::tally_runs(*info->streams.front().runlist, *volume);
+      tally = ClusterTally{static_cast<uint64_t>(t.lost + t.free), static_cast<uint64_t>(t.free)};
+    }
+  }
+  ntfs::umount_volume(volume);
+  return tally;
+}
+
 }  // namespace pyralis

@@ -79,6 +79,7 @@ FilePreview preview_found_file(char letter, int row, uint64_t max_bytes) {
     PreviewScope scope(lines);
     RecoveryTargetScope capture({0.0, &bytes, max_bytes});
     outcome = undelete_found_file(letter, row, std::string());
+    preview.clusters = count_found_file_clusters(letter, row);
   }
   preview.bytes = QByteArray(reinterpret_cast<const char*>(bytes.data()),
                              static_cast<qsizetype>(bytes.size()));
@@ -178,6 +179,10 @@ void PreviewPane::Show(int row, const FilePreview& preview) {
                           QString::fromStdString(record.Path).toHtmlEscaped(),
                           QString::fromStdString(quality_to_text(record.RecoveryQuality)),
                           QString::fromStdString(size_to_text(record.Size)));
+  if (preview.clusters && preview.clusters->clusters > 0)
+    info += QStringLiteral("<br>Clusters still free: %1 of %2")
+                .arg(QLocale().toString(qulonglong(preview.clusters->free)),
+                     QLocale().toString(qulonglong(preview.clusters->clusters)));
   if (!preview.problem.isEmpty()) info += QStringLiteral("<br><i>%1</i>").arg(preview.problem.toHtmlEscaped());
   InfoLabel->setText(info);
   if (preview.bytes.isEmpty()) {

@@ -11,6 +11,9 @@
 #include <QStackedWidget>
 #include <QString>
 #include <cstdint>
+#include <optional>
+
+#include "core/recovery_outcome.h"
 
 namespace pyralis::ui {
 
@@ -21,6 +24,7 @@ struct FilePreview {
   QByteArray bytes;
   bool whole = false;  // the engine read the file to its end
   QString problem;     // why nothing (or not all) could be read; empty when all was read
+  std::optional<ClusterTally> clusters;  // how many of its clusters are still free
 };
 
 // Reads catalogue row `row` of drive `letter` as Unerase would, keeping at most `max_bytes`

@@ -81,6 +81,10 @@ TEST_P(ExfatAgreementTest, ListsAndRecoversWhatTheSleuthKitSees) {
     const int32_t row = row_of(paths[i]);
     ASSERT_GE(row, 0) << paths[i];
     EXPECT_EQ(FoundFiles[row].RecoveryQuality, 100) << paths[i];
+    const auto tally = count_found_file_clusters('c', row);
+    ASSERT_TRUE(tally) << paths[i];
+    EXPECT_EQ(tally->free, tally->clusters) << paths[i];
+    EXPECT_EQ(tally->clusters == 0, FoundFiles[row].Size == 0) << paths[i];
     RecoveryActive = true;
     undelete_found_file('c', row, out.path() + "/");
     const std::string recovered = read_file(out.file(FoundFiles[row].Name));

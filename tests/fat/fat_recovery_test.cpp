@@ -71,6 +71,16 @@ TEST_F(FatRecoveryTest, RebuildsFromTheFreeClustersAfterTheFirst) {
   EXPECT_TRUE(window.Logged("Undeleted " + out.path() + "/xNE.BIN successfully."))
       << window.LogText();
   EXPECT_EQ(window.LinesWith("Undeleted").size(), 4u);
+
+  // The preview's count looks at the clusters from the first on: live1's is taken.
+  const auto right_tally = count_found_file_clusters('c', row_index("xIGHT.BIN"));
+  ASSERT_TRUE(right_tally);
+  EXPECT_EQ(right_tally->clusters, 3u);
+  EXPECT_EQ(right_tally->free, 2u);
+  const auto wrong_tally = count_found_file_clusters('c', row_index("xRONG.BIN"));
+  ASSERT_TRUE(wrong_tally);
+  EXPECT_EQ(wrong_tally->free, 3u);
+  EXPECT_FALSE(count_found_file_clusters('c', FoundFiles.Count()));
 }
 
 TEST_F(FatRecoveryTest, FirstClusterReusedByAnotherFile) {

@@ -87,6 +87,16 @@ TEST_F(NtfsRecoveryTest, HolesReadAsZerosAndReusedClustersAsTheyLie) {
   Recover("partly");
   EXPECT_TRUE(same_bytes(Out("partly.bin"), b.on_disk_content(Rec("partly"))));
   EXPECT_TRUE(window_.Logged(Success("partly.bin")));
+
+  // The preview's count of clusters still free leaves holes out and sees the reused two.
+  const auto sparse_tally = count_found_file_clusters('c', row_of_inode(Rec("sparse")));
+  ASSERT_TRUE(sparse_tally);
+  EXPECT_EQ(sparse_tally->clusters, 5u);
+  EXPECT_EQ(sparse_tally->free, 5u);
+  const auto partly_tally = count_found_file_clusters('c', row_of_inode(Rec("partly")));
+  ASSERT_TRUE(partly_tally);
+  EXPECT_EQ(partly_tally->clusters, 4u);
+  EXPECT_EQ(partly_tally->free, 2u);
 }
 
 TEST_F(NtfsRecoveryTest, NamedStreamsAreWrittenBesideTheMainContent) {

@@ -159,6 +159,8 @@ class FindPreviewTest : public QObject {
     const ui::FilePreview picture = ui::preview_found_file('c', photo);
     QVERIFY(picture.whole);
     QVERIFY(picture.problem.isEmpty());
+    QVERIFY(picture.clusters && picture.clusters->clusters > 0);
+    QCOMPARE(picture.clusters->free, picture.clusters->clusters);
     const int letter = 1 - photo;
     const ui::FilePreview text = ui::preview_found_file('c', letter);
     QCOMPARE(ui::decode_text(text.bytes), text_);
@@ -167,6 +169,7 @@ class FindPreviewTest : public QObject {
     form.ListView->setCurrentIndex(form.ListView->model()->index(photo, 0));
     form.PreviewCurrent();
     QCOMPARE(form.Preview1->Showing(), ui::PreviewPane::Shown::kPicture);
+    QVERIFY(form.Preview1->InfoLabel->text().contains(QStringLiteral("Clusters still free: ")));
     form.ListView->setCurrentIndex(form.ListView->model()->index(letter, 0));
     form.PreviewCurrent();
     QCOMPARE(form.Preview1->Showing(), ui::PreviewPane::Shown::kText);
