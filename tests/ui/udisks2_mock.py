@@ -5,10 +5,13 @@ Drive, Block, PartitionTable, Partition and Filesystem objects.
 Devices (none of the /dev paths exist, so the program has to go through OpenDevice):
   sdy1  SanDisk Cruzer Blade, vfat "HOLIDAY": OpenDevice hands out a descriptor of the image
         given as parameter "image" (and insists on an int32 "flags" option)
-  sdz1  Kingston DataTraveler, exfat "WORK": OpenDevice answers NotAuthorizedDismissed
+  sdz1  Kingston DataTraveler, exfat "WORK": OpenDevice answers NotAuthorizedDismissed,
+        OpenForBackup that the device is busy (it is mounted)
   sdx1  an ext4 partition, which the program must not list
 org.freedesktop.UDisks2.Mock.AddDevice(name, vendor, model, label) and RemoveDevice(name)
-plug and pull a stick at run time (InterfacesAdded / InterfacesRemoved).
+plug and pull a stick at run time (InterfacesAdded / InterfacesRemoved). A stick added so
+opens through OpenForBackup too, as daemons older than 2.7.3 offer only that (the Manager's
+Version property can be set to such a version).
 '''
 
 import os
@@ -43,9 +46,22 @@ def open_image(block, mode, options):
         os.close(fd)
 
 
-def refuse(block, mode, options):
+def backup_image(block, options):
+    fd = os.open(block.image, os.O_RDONLY | os.O_CLOEXEC)
+    try:
+        return dbus.types.UnixFd(fd)
+    finally:
+        os.close(fd)
+
+
+def refuse(block, *arguments):
     raise dbus.exceptions.DBusException('Not authorized to perform operation',
                                         name=PREFIX + 'Error.NotAuthorizedDismissed')
+
+
+def busy(block, options):
+    raise dbus.exceptions.DBusException('Error opening /dev/sdz1: Device or resource busy',
+                                        name=PREFIX + 'Error.Failed')
 
 
 def device_bytes(path):
@@ -66,7 +82,8 @@ def add_object(mock, path, interfaces, methods=None):
     return obj
 
 
-def add_stick(mock, name, vendor, model, fs_type, label, size, open_device):
+def add_stick(mock, name, vendor, model, fs_type, label, size, open_device,
+              open_for_backup=refuse):
     drive = DRIVES + f'{vendor}_{model}'.replace(' ', '_')
     add_object(mock, drive, {PREFIX + 'Drive': {
         'Vendor': dbus.String(vendor), 'Model': dbus.String(model),
@@ -85,7 +102,7 @@ def add_stick(mock, name, vendor, model, fs_type, label, size, open_device):
         PREFIX + 'Partition': {'Table': dbus.ObjectPath(disk), 'Number': dbus.UInt32(1)},
         PREFIX + 'Filesystem': {'MountPoints': dbus.Array([], signature='ay')}},
         {PREFIX + 'Block': [('OpenDevice', 'sa{sv}', 'h', open_device),
-                            ('OpenForBackup', 'a{sv}', 'h', refuse)]})
+                            ('OpenForBackup', 'a{sv}', 'h', open_for_backup)]})
 
 
 def load(mock, parameters):
@@ -95,14 +112,15 @@ def load(mock, parameters):
     stick = add_stick(mock, 'sdy1', 'SanDisk', 'Cruzer Blade', 'vfat', 'HOLIDAY',
                       os.path.getsize(mock.image), open_image)
     stick.image = mock.image
-    add_stick(mock, 'sdz1', 'Kingston', 'DataTraveler', 'exfat', 'WORK', 31 * 10**9, refuse)
+    add_stick(mock, 'sdz1', 'Kingston', 'DataTraveler', 'exfat', 'WORK', 31 * 10**9, refuse,
+              busy)
     add_stick(mock, 'sdx1', 'ATA', 'Samsung SSD', 'ext4', 'root', 500 * 10**9, refuse)
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='')
 def AddDevice(mock, name, vendor, model, label):
     stick = add_stick(mock, name, vendor, model, 'vfat', label, os.path.getsize(mock.image),
-                      open_image)
+                      open_image, backup_image)
     stick.image = mock.image
 
 

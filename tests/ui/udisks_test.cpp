@@ -3,7 +3,9 @@
 // bus: captions and tooltips, a scan through the descriptor OpenDevice hands out, the line of
 // a refused device, and a stick plugged in and pulled while the window is up.
 #include <QDBusConnection>
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QtTest>
 #include <memory>
 
@@ -36,6 +38,29 @@ void call_mock(const QString& method, const QVariantList& arguments) {
       QStringLiteral("org.freedesktop.UDisks2.Mock"), method);
   call.setArguments(arguments);
   QCOMPARE(QDBusConnection::systemBus().call(call).type(), QDBusMessage::ReplyMessage);
+}
+
+// How often the mock's object `object` was called with `method`.
+int mock_calls(const QString& object, const QString& method) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2/") + object,
+      QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("GetMethodCalls"));
+  call << method;
+  const QDBusMessage reply = QDBusConnection::systemBus().call(call);
+  if (reply.type() != QDBusMessage::ReplyMessage) return -1;
+  const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
+  int count = 0;
+  calls.beginArray();
+  while (!calls.atEnd()) {
+    qulonglong when = 0;
+    QVariantList arguments;
+    calls.beginStructure();
+    calls >> when >> arguments;
+    calls.endStructure();
+    ++count;
+  }
+  calls.endArray();
+  return count;
 }
 
 }  // namespace
@@ -105,6 +130,39 @@ class UdisksTest : public QObject {
     QVERIFY(form_->LogMemo->toPlainText().endsWith(
         QStringLiteral("Drive F: Generic SD Card (sdw1) was removed.")));
     QCOMPARE(platform::find_drive('F'), nullptr);
+  }
+
+  void OlderDaemonOpensForBackup() {
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2/Manager"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    set << QStringLiteral("org.freedesktop.UDisks2.Manager") << QStringLiteral("Version")
+        << QVariant::fromValue(QDBusVariant(QStringLiteral("2.7.2")));
+    QCOMPARE(QDBusConnection::systemBus().call(set).type(), QDBusMessage::ReplyMessage);
+    call_mock(QStringLiteral("AddDevice"), {QStringLiteral("sdv1"), QStringLiteral("Generic"),
+                                            QStringLiteral("Old Reader"), QStringLiteral("OLD")});
+    QTRY_VERIFY(node_named(*form_, QStringLiteral("sdv1")));
+    const char letter = node_named(*form_, QStringLiteral("sdv1"))->text(0).at(0).toLower().toLatin1();
+    form_->SelectDriveNode(letter);
+    form_->Scan1Click();
+    QVERIFY2(FoundFiles.Count() > 0, qPrintable(form_->LogMemo->toPlainText()));
+    QVERIFY2(platform::find_drive(letter)->source.descriptor != nullptr,
+             qPrintable(form_->LogMemo->toPlainText()));
+    QCOMPARE(mock_calls(QStringLiteral("block_devices/sdv1"), QStringLiteral("OpenForBackup")), 1);
+    QCOMPARE(mock_calls(QStringLiteral("block_devices/sdv1"), QStringLiteral("OpenDevice")), 0);
+    // A mounted device: the old daemon opens it exclusively and fails; the line says why.
+    form_->SelectDriveNode('e');
+    form_->Scan1Click();
+    QVERIFY2(form_->LogMemo->toPlainText().endsWith(QStringLiteral(
+                 "Drive E: Kingston DataTraveler (sdz1) was not opened: Error opening /dev/sdz1: "
+                 "Device or resource busy (this udisks2 is older than 2.7.3 and opens a device "
+                 "only while it is not mounted).")),
+             qPrintable(form_->LogMemo->toPlainText()));
+    call_mock(QStringLiteral("RemoveDevice"), {QStringLiteral("sdv1")});
+    QTRY_VERIFY(!node_named(*form_, QStringLiteral("sdv1")));
+    set.setArguments({QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("Version"),
+                      QVariant::fromValue(QDBusVariant(QStringLiteral("2.9.4")))});
+    QCOMPARE(QDBusConnection::systemBus().call(set).type(), QDBusMessage::ReplyMessage);
   }
 
  private:
