@@ -159,7 +159,7 @@ int run_scan(const Options& options) {
   write_found_files(std::cout, options.format, FoundFiles);
   std::cout.flush();
   if (!holds_engine_volume(letter)) {
-    error_line(DescribeDriveSource(letter) + " holds no FAT or NTFS volume");
+    error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
   if (interrupted()) return kExitInterrupted;
@@ -280,7 +280,7 @@ int run_recover(const Options& options) {
   window.watch_interrupt(&g_interrupted);
   const ScanResult scanned = scan(window, letter);
   if (!holds_engine_volume(letter)) {
-    error_line(DescribeDriveSource(letter) + " holds no FAT or NTFS volume");
+    error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
   if (interrupted()) {

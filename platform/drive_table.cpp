@@ -204,7 +204,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   if (!partitions.kind.empty()) {
     base.problem = path + " holds an " + partitions.kind + " partition table with " +
                    std::to_string(partitions.partitions.size()) +
-                   " partition(s), none of them FAT or NTFS";
+                   " partition(s), none of them FAT, exFAT or NTFS";
   } else if (base.length < 512) {
     base.problem =
         path + " is too short to hold a volume (" + std::to_string(base.length) + " bytes)";

@@ -4,9 +4,9 @@
 //
 // Letter rule: the paths given to the program come first, from C: on, in the order given;
 // an image or disk with an MBR or GPT partition table yields one letter per partition that
-// holds FAT or NTFS, in table order; a bare volume yields one letter. Then the machine's own
-// FAT/NTFS volumes (attach_machine_volumes) follow in /sys/class/block order. A and B are
-// never given out.
+// holds FAT, exFAT or NTFS, in table order; a bare volume yields one letter. Then the
+// machine's own FAT, exFAT and NTFS volumes (attach_machine_volumes) follow in
+// /sys/class/block order. A and B are never given out.
 #pragma once
 
 #include <cstdint>

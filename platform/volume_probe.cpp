@@ -323,7 +323,7 @@ VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length) {
   }
   const BootSectorInfo info = parse_boot_sector(sector);
   if (info.kind == VolumeKind::kNone) {
-    details.problem = "holds no FAT or NTFS volume (" + info.reason + ")";
+    details.problem = "holds no FAT, exFAT or NTFS volume (" + info.reason + ")";
     return details;
   }
   details.file_system = file_system_name(info.kind);

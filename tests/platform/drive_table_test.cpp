@@ -91,7 +91,7 @@ TEST_F(DriveTable, UnusableSourcesKeepTheirLetterWithAReason) {
   ASSERT_EQ(letters, (std::vector<char>{'C', 'D', 'E', 'F'}));
   EXPECT_NE(find_drive('F')->source.problem.find("neither an image file nor a block device"),
             std::string::npos);
-  EXPECT_NE(find_drive('C')->source.problem.find("no FAT or NTFS"), std::string::npos)
+  EXPECT_NE(find_drive('C')->source.problem.find("no FAT, exFAT or NTFS"), std::string::npos)
       << find_drive('C')->source.problem;
   EXPECT_NE(find_drive('D')->source.problem.find("No such file or directory"), std::string::npos)
       << find_drive('D')->source.problem;

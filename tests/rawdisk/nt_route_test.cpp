@@ -75,7 +75,7 @@ TEST_F(NtRoute, ProblemTextsNameDriveSourceAndReason) {
   const std::string c = DescribeDriveProblem('c');
   EXPECT_EQ(c.rfind("Drive C: " + missing, 0), 0u) << c;
   EXPECT_NE(c.find("No such file or directory"), std::string::npos) << c;
-  EXPECT_NE(DescribeDriveProblem('D').find("no FAT or NTFS"), std::string::npos);
+  EXPECT_NE(DescribeDriveProblem('D').find("no FAT, exFAT or NTFS"), std::string::npos);
   EXPECT_EQ(DescribeDriveProblem('E'), "");
   EXPECT_EQ(DescribeDriveSource('E'), "E: " + good);
   EXPECT_NE(DescribeDriveProblem('Z').find("Z:"), std::string::npos);
