@@ -2,12 +2,15 @@
 #include "core/cluster_buffer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <string>
 
 #include "core/engine_window.h"
+#include "core/process_state.h"
 #include "platform/source_file.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access_component.h"
 
 namespace pyralis {
@@ -43,6 +46,13 @@ void log_bad_run(char drive, const BadSectorRun& run) {
 }
 
 }  // namespace
+
+void log_gone_source_once(char drive) {
+  if (platform::first_notice_of_gone_source(drive))
+    Window().LogLine("Drive " + std::string(1, static_cast<char>(std::toupper(drive))) +
+                     ": is gone (removed, or it stopped answering); nothing more is read from "
+                     "it.");
+}
 
 TBuffer::TBuffer(uint32_t capacity_sectors)
     : window_bytes_(static_cast<uint32_t>(std::min<int64_t>(capacity_sectors, kMaxWindowSectors) *
@@ -86,8 +96,15 @@ int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint
   component.SetSectorCount(window_sectors_);
   component.ReadDrive();  // sectors that could not be read are zeros
   bad_runs_ = component.BadSectorRuns();
-  for (const BadSectorRun& run : bad_runs_)
-    if (component.FirstReportOf(run)) log_bad_run(component.LogicalDrive(), run);
+  // A source that went away ends the scan at once with one line, instead of a line for
+  // every window of the rest of the volume.
+  if (!bad_runs_.empty() && platform::source_gone(component.LogicalDrive())) {
+    log_gone_source_once(component.LogicalDrive());
+    ScanActive = false;
+  } else {
+    for (const BadSectorRun& run : bad_runs_)
+      if (component.FirstReportOf(run)) log_bad_run(component.LogicalDrive(), run);
+  }
   const int64_t size = component.DiskBufferStream().Size();
   window_bytes_ = static_cast<uint32_t>(std::min<int64_t>(size, kMaxWindowSectors * kSectorBytes));
   return offset % kSectorBytes;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/cluster_buffer.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
@@ -17,6 +18,7 @@
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
 
@@ -133,6 +135,8 @@ ScanResult scan_drive(char letter) {
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
   });
+  // A source that went away during the scan said so; what was found before stays listed.
+  if (platform::source_gone(letter)) engine_ran = false;
   if (finished && engine_ran) return ScanActive ? ScanResult::kScanned : ScanResult::kStopped;
   // A scan that broke off or never reached a volume is no finished scan.
   ScanActive = false;
@@ -144,6 +148,11 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   if (index < 0 || index >= FoundFiles.Count()) {
     Window().LogLine("Cannot recover row " + std::to_string(index) + ": the list holds " +
                      std::to_string(FoundFiles.Count()) + " files");
+    return outcome;
+  }
+  // A drive that went away is said to be gone once; its rows are not tried.
+  if (platform::source_gone(letter)) {
+    log_gone_source_once(letter);
     return outcome;
   }
   RecoveryTarget target = CurrentRecoveryTarget();

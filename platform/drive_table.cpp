@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -29,6 +30,8 @@ struct Entry {
   std::optional<VolumeDetails> details;  // probed once, then kept
   std::string last_error;                // reason of the last failed transfer
   bool removed = false;                  // detached: kept only so its letter stays taken
+  bool gone = false;                     // the source went away after it was attached
+  bool gone_noticed = false;             // first_notice_of_gone_source said so
   // The source opened read-only, kept while a SourceHold lives (shared by the entries of
   // one path's partitions); null when reads open the source for each transfer.
   std::shared_ptr<const SourceFile> open_file;
@@ -370,8 +373,10 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
     const std::lock_guard lock(table_mutex);
     Entry* e = entry_for(letter);
     if (!e) return false;
-    if (e->removed) {
-      e->last_error = e->drive.source.problem;
+    if (e->removed || e->gone) {
+      e->last_error = e->removed ? e->drive.source.problem : e->drive.source.path + " is gone";
+      e->gone = e->gone || !write;
+      last_error = ENODEV;
       return false;
     }
     source = e->drive.source;
@@ -391,7 +396,10 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
     // Areas marked unreadable (a ddrescue map) fail like bad sectors after what lies before.
     const size_t readable =
         write ? inside : readable_prefix(source.path, source.offset + offset, inside, &area_err);
-    if (!file->is_open()) {
+    if (!write && source_gone_for_testing(source.path)) {
+      last_error = ENODEV;
+      error = source.path + " is gone";
+    } else if (!file->is_open()) {
       last_error = file->open_errno();
       error = open_problem_text(source.path, file->open_errno(), file->is_block_device());
     } else if (write ? !file->write_at(source.offset + offset, buffer, inside, nullptr, &err)
@@ -406,9 +414,20 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
       ok = inside == size;
     }
   }
+  // A read that failed because the source went away: a device pulled (its size is 0 now)
+  // or an image or device that can no longer be opened.
+  const int open_error = file && !file->is_open() ? file->open_errno() : 0;
+  const bool gone =
+      !write && !error.empty() && source.problem.empty() &&
+      (last_error == ENODEV || (file && file->shrunk()) || open_error == ENOENT ||
+       open_error == ENXIO || open_error == ENODEV || open_error == ENOMEDIUM);
+  if (gone) last_error = ENODEV;
   if (!error.empty()) {
     const std::lock_guard lock(table_mutex);
-    if (Entry* e = entry_for(letter)) e->last_error = error;
+    if (Entry* e = entry_for(letter)) {
+      e->last_error = error;
+      e->gone = e->gone || gone;
+    }
   }
   return ok;
 }
@@ -436,6 +455,20 @@ bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size)
 
 int last_transfer_error() {
   return last_error;
+}
+
+bool source_gone(char letter) {
+  const std::lock_guard lock(table_mutex);
+  const Entry* e = entry_for(letter);
+  return e != nullptr && (e->gone || e->removed);
+}
+
+bool first_notice_of_gone_source(char letter) {
+  const std::lock_guard lock(table_mutex);
+  Entry* e = entry_for(letter);
+  if (e == nullptr || !(e->gone || e->removed) || e->gone_noticed) return false;
+  e->gone_noticed = true;
+  return true;
 }
 
 std::string drive_problem(char letter) {

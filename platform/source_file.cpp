@@ -44,6 +44,19 @@ void SourceFile::learn_length() {
   }
 }
 
+bool SourceFile::shrunk() const {
+  if (fd_ < 0 || length_ == 0) return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return true;
+  uint64_t now = 0;
+  if (block_device_) {
+    if (::ioctl(fd_, BLKGETSIZE64, &now) != 0) return true;
+  } else {
+    now = static_cast<uint64_t>(st.st_size);
+  }
+  return now < length_;
+}
+
 SourceFile::~SourceFile() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -40,6 +40,9 @@ class SourceFile {
                int* error = nullptr) const;
   bool write_at(uint64_t offset, const void* buffer, size_t size, size_t* done = nullptr,
                 int* error = nullptr) const;
+  // Whether the source is now shorter than when it was opened: a device that was pulled
+  // (the kernel sets its size to 0) or an image that was cut or deleted.
+  bool shrunk() const;
 
  private:
   void learn_length();

@@ -16,6 +16,7 @@ namespace {
 struct Faults {
   std::vector<ByteArea> areas;  // ordered, merged
   std::optional<uint64_t> cut;
+  std::optional<uint64_t> reads_until_gone;
 };
 
 std::mutex faults_mutex;
@@ -138,6 +139,22 @@ void clear_unreadable_areas() {
 void set_source_cut_for_testing(const std::string& source_path, uint64_t length) {
   const std::lock_guard lock(faults_mutex);
   faults_by_path[source_path].cut = length;
+}
+
+void set_source_gone_for_testing(const std::string& source_path, uint64_t reads) {
+  const std::lock_guard lock(faults_mutex);
+  faults_by_path[source_path].reads_until_gone = reads;
+}
+
+bool source_gone_for_testing(const std::string& source_path) {
+  const std::lock_guard lock(faults_mutex);
+  if (faults_by_path.empty()) return false;
+  const auto found = faults_by_path.find(source_path);
+  if (found == faults_by_path.end() || !found->second.reads_until_gone) return false;
+  uint64_t& left = *found->second.reads_until_gone;
+  if (left == 0) return true;
+  --left;
+  return false;
 }
 
 size_t readable_prefix(const std::string& source_path, uint64_t offset, size_t size, int* error) {

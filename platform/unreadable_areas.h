@@ -40,6 +40,11 @@ std::string use_map_beside(const std::string& image);
 
 // For tests only: the source ends after `length` bytes for reads (a cut image).
 void set_source_cut_for_testing(const std::string& source_path, uint64_t length);
+// For tests only: the source goes away (as a pulled stick) after `reads` more reads of it;
+// from then on source_gone_for_testing is true for it.
+void set_source_gone_for_testing(const std::string& source_path, uint64_t reads);
+// Counts one read of `source_path`; true when the source has gone away by then.
+bool source_gone_for_testing(const std::string& source_path);
 
 // How much of [offset, offset + size) of `source_path` a read may deliver before it must
 // fail: `size` when nothing unreadable lies inside. *error becomes EIO for an unreadable

@@ -34,6 +34,14 @@ bool write_volume(char letter, uint64_t offset, const void* buffer, size_t size)
 // The errno value of this thread's last failed read_volume/write_volume (EIO for a bad
 // sector, ENOENT for a vanished image, ...); 0 when it failed because the source ended.
 int last_transfer_error();
+
+// Whether drive `letter`'s source went away after it was attached (a stick pulled or
+// detached, a device that stopped answering, an image deleted): its reads fail from then on
+// with ENODEV, without touching the source.
+bool source_gone(char letter);
+// True only the first time it is asked after the source of `letter` went away, so that one
+// line says so.
+bool first_notice_of_gone_source(char letter);
 // While at least one SourceHold lives, a drive's source that has been opened for reading
 // stays open (read-only, one descriptor per source, shared by the drives of its partitions)
 // and serves every further read, instead of being opened and closed for each transfer. The

@@ -10,6 +10,9 @@
 #include "core/process_state.h"
 #include "drivers/drivers.h"
 #include "core/recovery_command.h"
+#include "platform/drive_table.h"
+#include "platform/unreadable_areas.h"
+#include "platform/volume_access.h"
 #include "tests/fat/fat_test_volume.h"
 
 namespace pyralis::test {
@@ -209,6 +212,52 @@ TEST_F(FatRecoveryTest, OneCommandWritesWhatOneCallPerRowWrites) {
   EXPECT_EQ(numbered, contents);
   EXPECT_EQ(read_file(out.file("Other.txt")), fill(900, 'o'));
   EXPECT_EQ(written.size(), static_cast<size_t>(kFiles + 3));
+}
+
+// A stick pulled during the scan: wherever it goes away, the scan ends with one line that
+// says so (not "End scan", not a line for every window left), keeps what it found before, and
+// the recovery of those rows reads nothing more.
+TEST_F(FatRecoveryTest, SourceThatGoesAwayEndsTheScanWithOneLine) {
+  constexpr int kFolders = 12;
+  for (int i = 0; i < kFolders; ++i) {
+    const std::string folder = "::/D" + std::to_string(i);
+    v.MakeDir(folder);
+    v.Put(folder + "/a.txt", fill(600, 'a'));
+    v.Put(folder + "/b.txt", fill(700, 'b'));
+    v.Delete(folder + "/a.txt");
+  }
+  bool cut_short = false;
+  bool whole = false;
+  for (uint64_t reads = 0; reads < 500 && !whole; ++reads) {
+    window.log.clear();
+    platform::reset_drive_table();
+    platform::attach_sources({v.image()});
+    platform::set_source_gone_for_testing(v.image(), reads);
+    FoundFiles.clear();
+    const ScanResult result = scan_drive('c');
+    if (!platform::source_gone('c')) {
+      EXPECT_EQ(result, ScanResult::kScanned);
+      EXPECT_EQ(FoundFiles.Count(), kFolders);
+      whole = true;
+      break;
+    }
+    const std::string log = window.LogText();
+    EXPECT_NE(result, ScanResult::kScanned) << reads;
+    EXPECT_FALSE(ScanActive);
+    EXPECT_EQ(window.LinesWith("is gone").size(), 1u) << reads << "\n" << log;
+    EXPECT_LE(window.LinesWith("Cannot read").size(), 1u) << reads << "\n" << log;
+    cut_short |= FoundFiles.Count() > 0 && FoundFiles.Count() < kFolders;
+    if (FoundFiles.Count() > 0) {
+      RecoveryActive = true;
+      const RecoveryOutcome outcome = undelete_found_file('c', 0, out.path() + "/");
+      EXPECT_EQ(outcome.result, RecoveryResult::kFailed);
+      EXPECT_EQ(window.LinesWith("is gone").size(), 1u) << "said once";
+      EXPECT_TRUE(folder_entries(out.path()).empty());
+    }
+  }
+  platform::clear_unreadable_areas();
+  EXPECT_TRUE(whole) << "enough reads let the scan finish";
+  EXPECT_TRUE(cut_short) << "some point of going away lies inside the walk";
 }
 
 }  // namespace
