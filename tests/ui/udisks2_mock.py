@@ -10,8 +10,8 @@ Devices (none of the /dev paths exist, so the program has to go through OpenDevi
   sdx1  an ext4 partition, which the program must not list
 org.freedesktop.UDisks2.Mock.AddDevice(name, vendor, model, label) and RemoveDevice(name)
 plug and pull a stick at run time (InterfacesAdded / InterfacesRemoved). A stick added so
-opens through OpenForBackup too, as daemons older than 2.7.3 offer only that (the Manager's
-Version property can be set to such a version).
+opens only through OpenForBackup, as daemons older than 2.7.3 do (the Manager's Version
+property can be set to such a version).
 '''
 
 import os
@@ -52,6 +52,11 @@ def backup_image(block, options):
         return dbus.types.UnixFd(fd)
     finally:
         os.close(fd)
+
+
+def no_open_device(block, mode, options):
+    raise dbus.exceptions.DBusException('No such method OpenDevice',
+                                        name='org.freedesktop.DBus.Error.UnknownMethod')
 
 
 def refuse(block, *arguments):
@@ -120,7 +125,7 @@ def load(mock, parameters):
 @dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='')
 def AddDevice(mock, name, vendor, model, label):
     stick = add_stick(mock, name, vendor, model, 'vfat', label, os.path.getsize(mock.image),
-                      open_image, backup_image)
+                      no_open_device, backup_image)
     stick.image = mock.image
 
 
