@@ -375,7 +375,6 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
     if (!e) return false;
     if (e->removed || e->gone) {
       e->last_error = e->removed ? e->drive.source.problem : e->drive.source.path + " is gone";
-      e->gone = e->gone || !write;
       last_error = ENODEV;
       return false;
     }

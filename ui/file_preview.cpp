@@ -16,6 +16,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "core/recovery_command.h"
 
 namespace pyralis::ui {
 
@@ -76,6 +77,9 @@ FilePreview preview_found_file(char letter, int row, uint64_t max_bytes) {
   KeptLines lines(Window());
   RecoveryOutcome outcome;
   {
+    // One command for both reads: the FAT engine loads its table once and the source is
+    // opened once.
+    const RecoveryCommand command;
     PreviewScope scope(lines);
     RecoveryTargetScope capture({0.0, &bytes, max_bytes});
     outcome = undelete_found_file(letter, row, std::string());
