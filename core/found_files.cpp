@@ -12,12 +12,28 @@ TFoundFiles FoundFiles;
 void TFoundFiles::clear() {
   records_.clear();
   records_.shrink_to_fit();
+  ids_.clear();
+  ids_.shrink_to_fit();
+  facts_.clear();
+  facts_.shrink_to_fit();
 }
 
-void TFoundFiles::append(FoundFileRecord record) {
+void TFoundFiles::append(FoundFileRecord record, RowFacts facts) {
   record.Name = cut_characters(record.Name);
   record.Path = cut_characters(record.Path);
   records_.push_back(std::move(record));
+  ids_.push_back(static_cast<RowId>(facts_.size()));
+  facts_.push_back(std::move(facts));
+}
+
+void TFoundFiles::SwapRows(int32_t a, int32_t b) {
+  std::swap(records_[static_cast<size_t>(a)], records_[static_cast<size_t>(b)]);
+  std::swap(ids_[static_cast<size_t>(a)], ids_[static_cast<size_t>(b)]);
+}
+
+int32_t TFoundFiles::IndexOf(RowId id) const {
+  const auto it = std::find(ids_.begin(), ids_.end(), id);
+  return it == ids_.end() ? -1 : static_cast<int32_t>(it - ids_.begin());
 }
 
 std::string quality_to_text(int quality) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/row_facts.h"
+
 namespace pyralis {
 
 // Date-time value: days since 1899-12-30 00:00, the fraction being the time of day.
@@ -30,16 +32,30 @@ class TFoundFiles {
   int32_t Count() const { return static_cast<int32_t>(records_.size()); }
   FoundFileRecord& operator[](int32_t i) { return records_[static_cast<size_t>(i)]; }
   const FoundFileRecord& operator[](int32_t i) const { return records_[static_cast<size_t>(i)]; }
-  // Releases the storage; the count becomes 0.
+  // Releases the storage and the row facts; the count becomes 0 and ids start again at 0.
   void clear();
-  // Appends one record; Name and Path are cut to 255 characters first.
-  void append(FoundFileRecord record);
-  // Whole-record access for the column sort, which permutes records in place.
+  // Appends one record (Name and Path cut to 255 characters first) with what its finder
+  // knows beyond the record; the row gets the next id.
+  void append(FoundFileRecord record, RowFacts facts = {});
+  // Whole-record access for the column sort, which permutes records in place; it must
+  // permute Ids() the same way (SwapRows does both).
   std::vector<FoundFileRecord>& Records() { return records_; }
+  void SwapRows(int32_t a, int32_t b);
   size_t Capacity() const { return records_.capacity(); }
+
+  // The stable id of row `index`, and the row that holds `id` now (-1 when none does).
+  RowId Id(int32_t index) const { return ids_[static_cast<size_t>(index)]; }
+  int32_t IndexOf(RowId id) const;
+  // The facts of row `index` / of the row with `id` (which must exist).
+  RowFacts& Facts(int32_t index) { return facts_[Id(index)]; }
+  const RowFacts& Facts(int32_t index) const { return facts_[Id(index)]; }
+  RowFacts& FactsOf(RowId id) { return facts_[id]; }
+  const RowFacts& FactsOf(RowId id) const { return facts_[id]; }
 
  private:
   std::vector<FoundFileRecord> records_;
+  std::vector<RowId> ids_;       // ids_[i] is row i's id
+  std::vector<RowFacts> facts_;  // by id
 };
 
 extern TFoundFiles FoundFiles;

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the scan learns of each listed file that its catalogue row has no column for (whether
-// its clusters are contiguous, how many of its bytes were written), kept for the recovery of
-// the same rows. Rows are sorted in place by the list, so the facts are found by the row's
-// own values, not by its index.
+// What the exFAT scan learnt of a listed file that its catalogue row has no column for
+// (whether its clusters are contiguous, how many of its bytes were written), read back from
+// the row's facts for its recovery.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 #include "core/found_files.h"
 
@@ -17,8 +15,12 @@ struct FileFacts {
   uint64_t valid_data_length = 0;
 };
 
-void clear_file_facts();
-void remember_file_facts(const FoundFileRecord& record, const FileFacts& facts);
-std::optional<FileFacts> recall_file_facts(const FoundFileRecord& record);
+// Row `index`'s exFAT facts; a row the exFAT scan did not list itself is taken as chained and
+// fully written (`size` bytes valid).
+inline FileFacts file_facts(int32_t index, uint64_t size) {
+  const RowFacts& facts = FoundFiles.Facts(index);
+  if (!facts.exfat_facts) return {false, size};
+  return {facts.no_fat_chain, facts.valid_data_length};
+}
 
 }  // namespace pyralis::exfat

@@ -77,8 +77,7 @@ RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index
     return outcome;
   }
   // Rows the scan did not list itself are taken as chained and fully written.
-  const exfat::FileFacts facts =
-      exfat::recall_file_facts(record).value_or(exfat::FileFacts{false, size});
+  const exfat::FileFacts facts = exfat::file_facts(index, size);
   const uint64_t valid = std::min(facts.valid_data_length, size);
   const exfat::ClusterPlan plan = volume->PlanClusters(
       static_cast<uint32_t>(first), volume->ClustersFor(size), facts.no_fat_chain);
@@ -125,8 +124,7 @@ std::optional<ClusterTally> exfat_count_clusters(TRawDiskAccessComponent& compon
   tally.clusters = volume->ClustersFor(size);
   const auto first = static_cast<uint64_t>(record.Inode);
   if (tally.clusters == 0 || !volume->layout().valid_cluster(first)) return tally;
-  const exfat::FileFacts facts =
-      exfat::recall_file_facts(record).value_or(exfat::FileFacts{false, size});
+  const exfat::FileFacts facts = exfat::file_facts(index, size);
   tally.free = volume->FreeClusters(
       volume->PlanClusters(static_cast<uint32_t>(first), tally.clusters, facts.no_fat_chain));
   return tally;

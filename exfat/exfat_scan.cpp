@@ -12,7 +12,6 @@
 #include "core/process_state.h"
 #include "exfat/exfat_engine.h"
 #include "exfat/exfat_entries.h"
-#include "exfat/exfat_files.h"
 #include "exfat/exfat_volume.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -24,26 +23,6 @@ namespace exfat {
 namespace {
 
 constexpr int kMaxDirectoryDepth = 128;
-
-// Facts by a 64-bit digest of the row's path, name, first cluster and size; the two numbers
-// are kept beside them and checked again, so a clash of digests can only lose a fact.
-struct StoredFacts {
-  int64_t inode, size;
-  FileFacts facts;
-};
-std::unordered_map<uint64_t, StoredFacts> g_facts;
-
-uint64_t key_of(const FoundFileRecord& r) {
-  uint64_t h = 1469598103934665603ull;  // FNV-1a
-  const auto mix = [&h](std::string_view bytes) {
-    for (const char c : bytes) h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
-    h = (h ^ 0xFF) * 1099511628211ull;
-  };
-  mix(r.Path);
-  mix(r.Name);
-  mix(std::to_string(r.Inode) + "/" + std::to_string(r.Size));
-  return h;
-}
 
 struct PendingDirectory {
   uint32_t first_cluster;
@@ -140,9 +119,11 @@ void Scan::Append(const EntrySet& set, const std::string& name, const std::strin
   record.Modified = entry_date_time(set.modify_timestamp, set.modify_10ms, set.modify_utc_offset);
   record.Name = name;
   record.Path = path;
-  FoundFiles.append(std::move(record));
-  const FoundFileRecord& stored = FoundFiles[FoundFiles.Count() - 1];
-  remember_file_facts(stored, {set.no_fat_chain, set.valid_data_length});
+  RowFacts facts;
+  facts.exfat_facts = true;
+  facts.no_fat_chain = set.no_fat_chain;
+  facts.valid_data_length = set.valid_data_length;
+  FoundFiles.append(std::move(record), std::move(facts));
   ++found_;
   Window().SetFilesFoundText(std::to_string(found_));
   Window().SetElapsedText(elapsed_text());
@@ -150,26 +131,10 @@ void Scan::Append(const EntrySet& set, const std::string& name, const std::strin
 
 }  // namespace
 
-void clear_file_facts() {
-  g_facts.clear();
-}
-
-void remember_file_facts(const FoundFileRecord& record, const FileFacts& facts) {
-  g_facts[key_of(record)] = {record.Inode, record.Size, facts};
-}
-
-std::optional<FileFacts> recall_file_facts(const FoundFileRecord& record) {
-  const auto it = g_facts.find(key_of(record));
-  if (it == g_facts.end() || it->second.inode != record.Inode || it->second.size != record.Size)
-    return std::nullopt;
-  return it->second.facts;
-}
-
 }  // namespace exfat
 
 int exfat_scan(TRawDiskAccessComponent& component) {
   const std::string root_path = std::string(1, component.LogicalDrive()) + ":";
-  exfat::clear_file_facts();
   std::string error;
   auto volume = exfat::Volume::Open(component, &error);
   if (!volume) {

@@ -17,7 +17,7 @@ using Records = std::vector<FoundFileRecord>;
 // keep their order. The smaller side is sorted by recursion and the larger one by the loop,
 // so the depth stays logarithmic; the outcome is that of sorting both sides recursively.
 template <bool Ascending, typename Key>
-void quick_sort(Records& records, int lo, int hi, Key key) {
+void quick_sort(const Records& records, int lo, int hi, Key key) {
   auto before = [](const auto& a, const auto& b) { return Ascending ? a < b : b < a; };
   while (lo < hi) {
     int i = lo, j = hi;
@@ -27,7 +27,7 @@ void quick_sort(Records& records, int lo, int hi, Key key) {
       while (before(key(records[static_cast<size_t>(i)]), pivot_key)) ++i;
       while (before(pivot_key, key(records[static_cast<size_t>(j)]))) --j;
       if (i <= j) {
-        std::swap(records[static_cast<size_t>(i)], records[static_cast<size_t>(j)]);
+        FoundFiles.SwapRows(i, j);  // the record and its row id together
         ++i;
         --j;
       }
@@ -44,7 +44,7 @@ void quick_sort(Records& records, int lo, int hi, Key key) {
 
 template <typename Key>
 void sort_by(bool ascending, Key key) {
-  Records& records = FoundFiles.Records();
+  const Records& records = FoundFiles.Records();
   const int hi = static_cast<int>(records.size()) - 1;
   if (ascending)
     quick_sort<true>(records, 0, hi, key);

@@ -118,6 +118,30 @@ TEST(Catalogue, CutsNeverSplitACharacter) {
   EXPECT_EQ(cut_characters("ab\xE2\x82", 10), "ab\xE2\x82");
 }
 
+TEST(Catalogue, RowFactsFollowTheirRowThroughSwapsAndEndWithClear) {
+  FoundFiles.clear();
+  for (int i = 0; i < 3; ++i) {
+    FoundFileRecord r;
+    r.Name = "f" + std::to_string(i);
+    RowFacts facts;
+    facts.valid_data_length = 100u + static_cast<unsigned>(i);
+    FoundFiles.append(r, facts);
+  }
+  FoundFiles.SwapRows(0, 2);
+  EXPECT_EQ(FoundFiles[0].Name, "f2");
+  EXPECT_EQ(FoundFiles.Id(0), 2u);
+  EXPECT_EQ(FoundFiles.Facts(0).valid_data_length, 102u);
+  EXPECT_EQ(FoundFiles.IndexOf(0), 2);
+  FoundFiles.Facts(2).content.state = ContentState::kIntact;
+  EXPECT_EQ(FoundFiles.FactsOf(0).content.state, ContentState::kIntact);
+  FoundFiles.clear();
+  EXPECT_EQ(FoundFiles.IndexOf(0), -1);
+  FoundFiles.append(FoundFileRecord{});
+  EXPECT_EQ(FoundFiles.Id(0), 0u);
+  EXPECT_EQ(FoundFiles.Facts(0).content.state, ContentState::kUnchecked);
+  FoundFiles.clear();
+}
+
 TEST(CatalogueTexts, QualityToText) {
   const std::pair<int, const char*> table[] = {
       {0, "Overwritten"}, {1, "Bad"},   {33, "Bad"},        {34, "Middle"}, {66, "Middle"},
