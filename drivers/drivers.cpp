@@ -118,6 +118,10 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 }  // namespace
 
 ScanResult scan_drive(char letter) {
+  return scan_drive(letter, ScanOptions{});
+}
+
+ScanResult scan_drive(char letter, const ScanOptions& options) {
   ScanActive = true;
   bool engine_ran = false;
   const bool finished = run_guarded("Scan", letter, [&] {
@@ -194,6 +198,24 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
       tally = ntfs_count_clusters(component, FoundFiles[index].Inode);
   });
   return tally;
+}
+
+ContentVerdict check_found_file(char letter, int32_t index) {
+  ContentVerdict verdict;
+  if (index < 0 || index >= FoundFiles.Count()) return verdict;
+  // Not measured yet: every row stays unchecked.
+  FoundFiles.Facts(index).content = verdict;
+  return verdict;
+}
+
+bool save_scan(char letter, const std::string& path, std::string* error) {
+  if (error) *error = "saving a scan is not available yet";
+  return false;
+}
+
+bool open_scan(char letter, const std::string& path, std::string* error) {
+  if (error) *error = "opening a saved scan is not available yet";
+  return false;
 }
 
 }  // namespace pyralis

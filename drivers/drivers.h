@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/recovery_outcome.h"
+#include "core/row_facts.h"
 
 namespace pyralis {
 
@@ -17,10 +18,20 @@ enum class ScanResult {
   kNotScanned,  // the drive could not be read or its volume was refused; a line says why
 };
 
+// What a scan does beyond walking the volume's folder tree or MFT.
+struct ScanOptions {
+  // Deep scan: one pass over the whole volume that lists what the tree no longer reaches
+  // (lost folders, entry sets, MFT records outside the current MFT).
+  bool deep = false;
+  // Search by content (carving) in the same pass; implies `deep`.
+  bool carve = false;
+};
+
 // Scans drive `letter` (either case) into FoundFiles. A drive that could not be scanned
 // leaves ScanActive false and its reason line in the log (the caller adds no "Process
 // interrupted" for it).
 ScanResult scan_drive(char letter);
+ScanResult scan_drive(char letter, const ScanOptions& options);
 // Recovers row `index` of FoundFiles from drive `letter` into `folder` (ends with "/"):
 // complete, partial (kept, with the ranges of zeros or missing bytes), failed (nothing left
 // behind) or stopped.
@@ -28,5 +39,17 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
 // How many of row `index`'s clusters drive `letter` still marks free, as its engine counts
 // them; none when the drive, its volume or the row cannot be read.
 std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index);
+// Reads row `index` of FoundFiles from drive `letter` the way its recovery reads it, into
+// memory only (nothing is written), and says what its bytes are: intact, damaged at byte N,
+// or unchecked (an unknown type, or a file that could not be read). Also kept in the row's
+// facts.
+ContentVerdict check_found_file(char letter, int32_t index);
+
+// Saved scans: the catalogue with its row facts, and the identity of the volume of drive
+// `letter` (serial, size, a digest of its first sectors), written to `path`; and read back,
+// refused when the file does not describe the volume now behind `letter`. False with a
+// one-line reason in `error` when it cannot be done; FoundFiles is left as it was then.
+bool save_scan(char letter, const std::string& path, std::string* error);
+bool open_scan(char letter, const std::string& path, std::string* error);
 
 }  // namespace pyralis
