@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a file's bytes say of it: its type by signature, and a walk over its structure that
+// tells whether the file is whole. Used by the content check of found files, the FAT32
+// first-cluster choice, carving and the preview. Standard C++ only.
+//
+// A walk reads only what it needs, through a ByteSource, never more than the source holds,
+// never allocates in proportion to a length field it read, and ends on every input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pyralis::filetypes {
+
+enum class Kind : uint8_t {
+  kUnknown,
+  kJpeg,
+  kPng,
+  kGif,
+  kBmp,
+  kWebp,
+  kTiff,     // kTiff includes the TIFF-based raws
+  kIsoBmff,  // MP4, MOV, M4A, 3GP, HEIC, AVIF, CR3
+  kRiff,     // AVI, WAV
+  kMatroska,
+  kMp3,
+  kFlac,
+  kOgg,
+  kPdf,
+  kZip,
+  kOle2,
+  kRtf,
+  kSevenZip,
+  kRar,
+  kGzip,
+  kSqlite,
+  kText,
+};
+
+// Where a carved or listed file of this kind belongs for a person looking for it.
+enum class Category : uint8_t { kPictures, kVideos, kAudio, kDocuments, kArchives, kOther };
+
+// Random access to a file's bytes (a recovered file in memory, a run of a volume).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Bytes the source holds; a walk never reads at or past it.
+  virtual uint64_t Size() const = 0;
+  // Copies up to `count` bytes at `offset` into `dest`; returns how many it copied (fewer
+  // only at the end of the source, or where the bytes could not be read).
+  virtual size_t Read(uint64_t offset, void* dest, size_t count) = 0;
+};
+
+// A source over bytes in memory.
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override;
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+enum class State : uint8_t {
+  kUnknown,  // no walker for this type, or the structure cannot be judged
+  kIntact,   // the structure is complete and agrees with the file's length
+  kDamaged,  // the structure breaks at `damaged_at`
+};
+
+struct Result {
+  Kind kind = Kind::kUnknown;
+  State state = State::kUnknown;
+  uint64_t damaged_at = 0;      // first byte where the structure breaks (kDamaged)
+  uint64_t implied_length = 0;  // where the structure says the file ends; 0 when unknown
+  // Pictures and videos, when the file says: date taken as "YYYY-MM-DD HH:MM:SS" (empty when
+  // unknown), and dimensions (0 when unknown).
+  std::string date_taken;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::string reason;  // what broke, for a person ("entropy data runs into foreign bytes")
+};
+
+// The kind whose signature the first bytes of a file carry (kUnknown when none does).
+// Cheap: looks at no more than the bytes given, at most the first 64.
+Kind identify(std::span<const uint8_t> head);
+
+// Walks the structure of the file in `source` (which holds the file from its first byte).
+// `extension` (without dot, any case) helps with types that carry no signature (text) and
+// is ignored where the bytes say otherwise. For a file of a known length the source holds
+// exactly the file; for carving it may hold more, and `implied_length` says where the file
+// ends.
+Result check(ByteSource& source, std::string_view extension = {});
+
+// Names and places of a kind.
+std::string_view kind_name(Kind kind);       // "JPEG"
+std::string_view kind_extension(Kind kind);  // "jpg"
+Category kind_category(Kind kind);
+// The kind a file name's extension promises ("photo.JPG" → kJpeg); kUnknown when none.
+Kind kind_of_extension(std::string_view extension);
+
+}  // namespace pyralis::filetypes
