@@ -399,7 +399,7 @@ bool transfer(char letter, uint64_t offset, void* buffer, size_t size, bool writ
       last_error = ENODEV;
       error = source.path + " is gone";
     } else if (!file->is_open()) {
-      last_error = file->open_errno();
+      last_error = file->open_errno() == kNotFileOrDevice ? EINVAL : file->open_errno();
       error = open_problem_text(source.path, file->open_errno(), file->is_block_device());
     } else if (write ? !file->write_at(source.offset + offset, buffer, inside, nullptr, &err)
                      : !file->read_at(source.offset + offset, buffer, readable, nullptr, &err) ||

@@ -12,10 +12,44 @@
 
 namespace pyralis::platform {
 
+namespace {
+
+bool acceptable(const struct stat& st, bool allow_block_device) {
+  return S_ISREG(st.st_mode) || (allow_block_device && S_ISBLK(st.st_mode));
+}
+
+}  // namespace
+
+int open_input(const std::string& path, int access, bool allow_block_device, int* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    *error = errno;
+    return -1;
+  }
+  if (!acceptable(st, allow_block_device)) {
+    *error = kNotFileOrDevice;
+    return -1;
+  }
+  // The path may have been replaced by a FIFO since: O_NONBLOCK keeps that open from
+  // waiting, and the type is checked again on what was opened.
+  const int fd = ::open(path.c_str(), access | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !acceptable(st, allow_block_device)) {
+    ::close(fd);
+    *error = kNotFileOrDevice;
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 SourceFile::SourceFile(const std::string& path, bool writable) {
-  fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  fd_ = open_input(path, writable ? O_RDWR : O_RDONLY, true, &open_errno_);
   if (fd_ < 0) {
-    open_errno_ = errno;
     struct stat st {};
     block_device_ = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
     return;
@@ -118,6 +152,7 @@ std::string error_text(int error) {
 }
 
 std::string open_problem_text(const std::string& path, int error, bool block_device) {
+  if (error == kNotFileOrDevice) return path + " is neither an image file nor a block device";
   std::string text = "cannot open " + path + ": " + error_text(error);
   if (block_device && (error == EACCES || error == EPERM)) {
     text +=

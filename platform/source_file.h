@@ -14,6 +14,17 @@ namespace pyralis::platform {
 // true only when every byte arrived.
 using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
 
+// What open_input and SourceFile give as the open error for a path that is neither a regular
+// file nor a block device (a FIFO, socket, character device or folder): such a path is never
+// opened, since opening a FIFO blocks until someone writes to it.
+constexpr int kNotFileOrDevice = -1;
+
+// Opens `path` (O_RDONLY or O_RDWR in `access`, close-on-exec) when it is a regular file, or a
+// block device with `allow_block_device`; returns the descriptor, or -1 with the errno value
+// (or kNotFileOrDevice) in *error. The type is checked before the open, which is made
+// non-blocking and checked again on the open descriptor, so that nothing can block.
+int open_input(const std::string& path, int access, bool allow_block_device, int* error);
+
 // An open file descriptor, closed on destruction. Opened read-only unless `writable`,
 // always close-on-exec.
 class SourceFile {
@@ -61,7 +72,8 @@ SharedDescriptor share_descriptor(int fd);
 // The system's text for `error` (strerror), e.g. "Permission denied".
 std::string error_text(int error);
 // One reason text for a failed open of `path`: the system's text, plus for a block device
-// that refuses access the privilege that reading it takes.
+// that refuses access the privilege that reading it takes; for kNotFileOrDevice
+// "<path> is neither an image file nor a block device".
 std::string open_problem_text(const std::string& path, int error, bool block_device);
 
 }  // namespace pyralis::platform

@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/unreadable_areas.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
+
+#include "platform/source_file.h"
 
 namespace pyralis::platform {
 
@@ -91,11 +96,29 @@ std::optional<std::vector<ByteArea>> parse_ddrescue_map(std::istream& in, std::s
 
 std::optional<std::vector<ByteArea>> read_ddrescue_map(const std::string& path,
                                                        std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+  // A FIFO or device named as the map must not block the program: it is refused unread.
+  int open_error = 0;
+  const int fd = open_input(path, O_RDONLY, false, &open_error);
+  if (fd < 0) {
+    if (error)
+      *error = open_error == kNotFileOrDevice
+                   ? path + " is not a regular file"
+                   : "cannot open " + path + ": " + error_text(open_error);
     return std::nullopt;
   }
+  std::string text;
+  char chunk[65536];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (error) *error = "cannot read " + path + ": " + error_text(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  std::istringstream in(text);
   std::string why;
   auto areas = parse_ddrescue_map(in, &why);
   if (!areas && error) *error = path + ": " + why;
@@ -109,8 +132,8 @@ std::string use_map_beside(const std::string& image) {
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
     candidates.push_back(image.substr(0, dot) + ".map");
   for (const std::string& map : candidates) {
-    std::ifstream probe(map);
-    if (!probe) continue;
+    struct stat st {};
+    if (::stat(map.c_str(), &st) != 0) continue;
     std::string why;
     auto areas = read_ddrescue_map(map, &why);
     if (!areas) return "The ddrescue map " + map + " was not used: " + why;
