@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "cli/output_formats.h"
 #include "core/process_state.h"
 
 namespace pyralis::cli {
@@ -56,7 +57,7 @@ void CliWindow::SetStatusFilesText(const std::string& text) {
 
 void CliWindow::LogLine(const std::string& line) {
   wipe();
-  std::fprintf(log_stream_, "%s\n", line.c_str());
+  std::fprintf(log_stream_, "%s\n", escape_controls(line).c_str());
   std::fflush(log_stream_);
   if (observer_) observer_(line);
 }

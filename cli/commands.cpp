@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,24 +11,29 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <system_error>
 
 #include "cli/cli_window.h"
 #include "cli/drive_listing.h"
+#include "cli/output_formats.h"
 #include "cli/recovery_paths.h"
 #include "cli/recovery_report.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
-#include "drivers/drivers.h"
+#include "core/recovered_file.h"
 #include "core/recovery_command.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
+#include "platform/block_devices.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
 #include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
-#include "platform/volume_access.h"
 #include "platform/version_text.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -35,22 +42,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;  // the signal that asked to stop, or 0
 
-void on_interrupt(int) {
+void on_interrupt(int signal_number) {
   if (g_interrupted) {
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
+    // The second request ends the program at once; the file being written goes with it.
+    remove_part_file_from_signal_handler();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
     return;
   }
-  g_interrupted = 1;
+  g_interrupted = signal_number;
   // Lock-free atomics: safe to store from a signal handler.
   ScanActive = false;
   RecoveryActive = false;
 }
 
 void error_line(const std::string& text) {
-  std::fprintf(stderr, "pyralis-cli: %s\n", text.c_str());
+  std::fprintf(stderr, "pyralis-cli: %s\n", escape_controls(text).c_str());
 }
 
 bool holds_engine_volume(char letter) {
@@ -162,7 +171,7 @@ int run_scan(const Options& options) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
-  if (interrupted()) return kExitInterrupted;
+  if (interrupted()) return interrupted_status();
   return result == ScanResult::kScanned ? kExitOk : kExitNotAllWritten;
 }
 
@@ -233,22 +242,95 @@ std::vector<int32_t> chosen_rows(const Options& options, int& unknown) {
   return rows;
 }
 
-// Recovers one row through the driver. `made` holds the folders this command has already
-// created, which are not looked at again.
+// Creates the folders of recovered files under the destination one by one, each relative to
+// its parent's descriptor and never through a symbolic link: a name in the way that is not a
+// folder (a recovered file, or a link planted in the destination) gives a numbered folder
+// "name (2)" instead. The descriptors go to the recovery command, which creates the files
+// through them, so nothing is written outside the destination.
+class FolderMaker {
+ public:
+  explicit FolderMaker(RecoveryCommand& command) : command_(command) {}
+
+  bool open_root(const std::string& destination) {
+    root_ = engine_folder(destination, "", false);
+    const int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      error_line("cannot open destination folder " + destination + ": " +
+                 std::error_code(errno, std::generic_category()).message());
+      return false;
+    }
+    command_.UseFolder(root_, fd);
+    return true;
+  }
+
+  // The folder (ending in "/") for a row whose catalogue path is `path`; "" with *error set
+  // when it cannot be made.
+  std::string folder_for(std::string_view path, bool with_paths, std::string* error) {
+    std::string logical = root_, real = root_;
+    if (!with_paths) return real;
+    for (const std::string& part : path_folders(path)) {
+      logical += part + "/";
+      const auto known = made_.find(logical);
+      if (known != made_.end()) {
+        real = known->second;
+        continue;
+      }
+      const std::string name = make_folder(command_.FolderDescriptor(real), real, part, error);
+      if (name.empty()) return "";
+      real += name + "/";
+      made_[logical] = real;
+    }
+    return real;
+  }
+
+ private:
+  static constexpr int kMaxNumberedFolders = 1000;
+
+  // Creates (or opens) `part` in the folder `parent_fd`; returns the name used.
+  std::string make_folder(int parent_fd, const std::string& parent, const std::string& part,
+                          std::string* error) {
+    int failure = EEXIST;
+    for (int n = 1; n <= kMaxNumberedFolders; ++n) {
+      const std::string suffix = n == 1 ? "" : " (" + std::to_string(n) + ")";
+      const std::string name = cut_bytes(part, 255 - suffix.size()) + suffix;
+      if (::mkdirat(parent_fd, name.c_str(), 0755) != 0 && errno != EEXIST) {
+        failure = errno;
+        break;
+      }
+      const int fd =
+          ::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd >= 0) {
+        command_.UseFolder(parent + name + "/", fd);
+        return name;
+      }
+      // Taken by a file or a symbolic link: try the next number.
+      if (errno != ENOTDIR && errno != ELOOP) {
+        failure = errno;
+        break;
+      }
+    }
+    *error = std::error_code(failure, std::generic_category()).message();
+    return "";
+  }
+
+  RecoveryCommand& command_;
+  std::string root_;
+  std::map<std::string, std::string> made_;  // folder as the catalogue names it -> as made
+};
+
+// Recovers one row through the driver into the folder that `folders` gives it.
 RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const Options& options,
-                            std::set<std::string>& made) {
+                            FolderMaker& folders) {
   const FoundFileRecord record = FoundFiles[row];
-  const std::string folder = engine_folder(options.destination, record.Path, options.with_paths);
   RecoveryOutcome outcome;
   outcome.size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
-  if (!made.contains(folder)) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-      window.LogLine("Cannot create " + folder + ": " + ec.message());
-      return outcome;
-    }
-    made.insert(folder);
+  std::string why;
+  const std::string folder = folders.folder_for(record.Path, options.with_paths, &why);
+  if (folder.empty()) {
+    window.LogLine("Cannot create " +
+                   engine_folder(options.destination, record.Path, options.with_paths) + ": " +
+                   why);
+    return outcome;
   }
   try {
     outcome = undelete_found_file(static_cast<char>(std::tolower(letter)), row, folder);
@@ -258,15 +340,138 @@ RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const O
   return outcome;
 }
 
-bool write_report(const std::string& file, const std::vector<ReportEntry>& entries) {
-  std::ofstream out(file, std::ios::trunc);
-  if (out) write_recovery_report(out, entries);
-  out.close();
-  if (out) return true;
-  error_line("cannot write the report " + file + ": " +
-             std::error_code(errno, std::generic_category()).message());
-  return false;
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+// Whether two block devices are one, or one is a partition of the other.
+bool same_disk(dev_t a, dev_t b) {
+  if (a == b) return true;
+  const std::string fa = platform::sysfs_block_folder(a), fb = platform::sysfs_block_folder(b);
+  return !fa.empty() && !fb.empty() && (fa.starts_with(fb + "/") || fb.starts_with(fa + "/"));
+}
+
+// " is the source being read" or " is the map being read" when `st` is one of the
+// command's inputs, else "".
+std::string input_clash(const Options& options, const struct stat& st) {
+  for (const std::string& source : options.sources) {
+    struct stat input {};
+    if (::stat(source.c_str(), &input) != 0) continue;
+    if (same_file(st, input) ||
+        (S_ISBLK(st.st_mode) && S_ISBLK(input.st_mode) && same_disk(st.st_rdev, input.st_rdev)))
+      return " is the source being read";
+  }
+  struct stat map {};
+  if (!options.map.empty() && ::stat(options.map.c_str(), &map) == 0 && same_file(st, map))
+    return " is the map being read";
+  return "";
+}
+
+// The --report file. It is checked and opened (created when missing) before anything is
+// recovered: it must not be the source, the map, a block device or anything on the scanned
+// drive, and a link as its last component is never followed. Existing from the start, it
+// cannot be taken by a recovered file either; it is written at the end of the command.
+class ReportFile {
+ public:
+  ReportFile() = default;
+  ReportFile(const ReportFile&) = delete;
+  ReportFile& operator=(const ReportFile&) = delete;
+  ~ReportFile() {
+    if (fd_ >= 0) ::close(fd_);
+    // A report this command created but never wrote (the command ended early) goes again.
+    if (created_ && !written_) ::unlink(path_.c_str());
+  }
+
+  // Prints why and returns false when the report cannot be used.
+  bool open(const Options& options, char letter) {
+    path_ = options.report;
+    const std::string head = "--report " + path_;
+    struct stat st {};
+    const bool exists = ::stat(path_.c_str(), &st) == 0;
+    if (exists) {
+      const std::string clash = input_clash(options, st);
+      if (!clash.empty()) return refuse(head + clash);
+      if (S_ISBLK(st.st_mode)) return refuse(head + " is a block device, not a file");
+      if (S_ISDIR(st.st_mode)) return refuse(head + " is a folder");
+    }
+    if (platform::folder_on_drive(existing_ancestor(path_).string(), letter))
+      return refuse(head + " lies on the scanned drive " + letter +
+                    ":; write it onto another drive");
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                 0644);
+    if (fd_ < 0) {
+      if (errno == ELOOP) return refuse(head + " is a symbolic link; name the file itself");
+      return refuse("cannot write the report " + path_ + ": " +
+                    std::error_code(errno, std::generic_category()).message());
+    }
+    created_ = !exists;
+    // What was opened is checked again: the path may have changed since it was looked at.
+    if (::fstat(fd_, &st) != 0) return refuse("cannot write the report " + path_);
+    const std::string clash = input_clash(options, st);
+    if (!clash.empty()) return refuse(head + clash);
+    if (S_ISBLK(st.st_mode)) return refuse(head + " is a block device, not a file");
+    regular_ = S_ISREG(st.st_mode);
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    return true;
+  }
+
+  // Refuses (with its line) a report that has the name and folder of a file to be recovered.
+  bool clashes_with_rows(const Options& options, const std::vector<int32_t>& rows) const {
+    const fs::path report(path_);
+    const std::string name = report.filename().string();
+    const fs::path parent = report.parent_path().empty() ? fs::path(".") : report.parent_path();
+    struct stat folder {};
+    if (!regular_ || ::stat(parent.c_str(), &folder) != 0) return false;
+    for (const int32_t row : rows) {
+      if (safe_file_name(FoundFiles[row].Name) != name) continue;
+      struct stat target {};
+      const std::string at =
+          engine_folder(options.destination, FoundFiles[row].Path, options.with_paths);
+      if (::stat(at.c_str(), &target) == 0 && same_file(target, folder)) {
+        error_line("--report " + path_ + " is a file this command recovers (row " +
+                   std::to_string(row) + ")");
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool write(const std::vector<ReportEntry>& entries) {
+    std::ostringstream text;
+    write_recovery_report(text, entries);
+    const std::string json = text.str();
+    bool ok = fd_ >= 0 && (!regular_ || ::ftruncate(fd_, 0) == 0);
+    for (size_t at = 0; ok && at < json.size();) {
+      const ssize_t n = ::write(fd_, json.data() + at, json.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        ok = false;
+      else
+        at += static_cast<size_t>(n);
+    }
+    const int error_number = errno;
+    if (fd_ >= 0 && ::close(fd_) != 0 && ok) ok = false;
+    fd_ = -1;
+    written_ = true;
+    if (ok) return true;
+    error_line("cannot write the report " + path_ + ": " +
+               std::error_code(error_number, std::generic_category()).message());
+    return false;
+  }
+
+ private:
+  bool refuse(const std::string& line) {
+    error_line(line);
+    return false;
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  bool created_ = false;
+  bool written_ = false;
+  bool regular_ = false;
+};
 
 int run_recover(const Options& options) {
   // One command: the source is opened once, the FAT engine loads its table once, and the
@@ -276,6 +481,10 @@ int run_recover(const Options& options) {
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
+  ReportFile report_file;
+  if (!options.report.empty() && !report_file.open(options, letter)) return kExitBadArguments;
+  FolderMaker folders(command);
+  if (!folders.open_root(options.destination)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
   const ScanResult scanned = scan(window, letter);
@@ -285,11 +494,13 @@ int run_recover(const Options& options) {
   }
   if (interrupted()) {
     error_line("interrupted; nothing recovered");
-    return kExitNotAllWritten;
+    return interrupted_status();
   }
   if (scanned != ScanResult::kScanned) return kExitNotAllWritten;
   int unknown = 0;
   const std::vector<int32_t> rows = chosen_rows(options, unknown);
+  if (!options.report.empty() && report_file.clashes_with_rows(options, rows))
+    return kExitBadArguments;
   // The recovery's own lines are this command's output.
   window.set_log_stream(stdout);
   RestoreDates = !options.no_dates;
@@ -297,14 +508,13 @@ int run_recover(const Options& options) {
   int complete = 0, partial = 0;
   bool stopped = false;
   std::vector<ReportEntry> report;
-  std::set<std::string> made_folders;
   for (const int32_t row : rows) {
     ReportEntry entry{row, FoundFiles[row].Inode, FoundFiles[row].Name, FoundFiles[row].Path, {}};
     entry.outcome.size = FoundFiles[row].Size > 0 ? static_cast<uint64_t>(FoundFiles[row].Size) : 0;
     if (interrupted())
       entry.outcome.result = RecoveryResult::kStopped;
     else
-      entry.outcome = recover_row(window, letter, row, options, made_folders);
+      entry.outcome = recover_row(window, letter, row, options, folders);
     complete += entry.outcome.complete();
     partial += entry.outcome.result == RecoveryResult::kPartial;
     stopped = stopped || entry.outcome.result == RecoveryResult::kStopped;
@@ -317,10 +527,11 @@ int run_recover(const Options& options) {
     std::fprintf(stderr, "Recovery stopped: %d of %d chosen files were written.\n",
                  complete + partial, chosen);
   std::fprintf(stderr, "Recovered %d of %d chosen files into %s", complete, chosen,
-               options.destination.c_str());
+               escape_controls(options.destination).c_str());
   if (partial > 0) std::fprintf(stderr, "; %d more written in part", partial);
   std::fprintf(stderr, "\n");
-  const bool reported = options.report.empty() || write_report(options.report, report);
+  const bool reported = options.report.empty() || report_file.write(report);
+  if (interrupted()) return interrupted_status();
   return complete == chosen && reported ? kExitOk : kExitNotAllWritten;
 }
 
@@ -330,11 +541,19 @@ void install_interrupt_handler() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal_number, &action, nullptr);
+  // A file that grows past `ulimit -f` fails its write (EFBIG) like a full disk, instead of
+  // ending the program with the temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool interrupted() {
   return g_interrupted != 0;
+}
+
+int interrupted_status() {
+  return g_interrupted == 0 ? kExitInterrupted : 128 + g_interrupted;
 }
 
 int run(const Options& options) {
@@ -345,8 +564,10 @@ int run(const Options& options) {
     case Command::Version:
       std::fputs(platform::version_text("pyralis-cli").c_str(), stdout);
       return kExitOk;
-    case Command::Drives:
-      return run_drives(options);
+    case Command::Drives: {
+      const int status = run_drives(options);
+      return interrupted() ? interrupted_status() : status;
+    }
     case Command::Scan:
       return run_scan(options);
     case Command::Recover:

@@ -58,18 +58,32 @@ std::optional<OutputFormat> parse_format(std::string_view name) {
   return std::nullopt;
 }
 
-std::string escape_tsv(std::string_view text) {
+std::string escape_controls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\t')
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // C1 controls (U+0080 to U+009F) are two bytes in UTF-8: 0xC2 0x80 to 0xC2 0x9F.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c == '\t') {
       out += "\\t";
-    else if (c == '\n')
+    } else if (c == '\n') {
       out += "\\n";
-    else if (c == '\r')
+    } else if (c == '\r') {
       out += "\\r";
-    else
-      out += c;
+    } else if (c < 0x20 || c == 0x7F || c1) {
+      char escaped[16];
+      if (c1)
+        std::snprintf(escaped, sizeof escaped, "\\xc2\\x%02x",
+                      static_cast<unsigned char>(text[++i]));
+      else
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
   return out;
 }
@@ -134,7 +148,7 @@ std::string bodyfile_name(const FoundFileRecord& record) {
   std::replace(name.begin(), name.end(), '\\', '/');
   // The body format has no quoting: keep every record on one line and its fields apart.
   std::string out;
-  for (char c : escape_tsv(name)) {
+  for (char c : escape_controls(name)) {
     if (c == '|')
       out += "\\x7c";
     else
@@ -159,7 +173,7 @@ void write_table(std::ostream& out, const Grid& grid) {
   std::vector<std::vector<std::string>> rows = {headers};
   for (const auto& row : grid.rows) {
     rows.emplace_back();
-    for (const std::string& cell : row) rows.back().push_back(escape_tsv(cell));
+    for (const std::string& cell : row) rows.back().push_back(escape_controls(cell));
   }
   std::vector<size_t> widths(grid.columns.size(), 0);
   for (const auto& row : rows)
@@ -183,7 +197,7 @@ void write_tsv(std::ostream& out, const Grid& grid) {
   for (size_t c = 0; c < grid.columns.size(); ++c) out << (c ? "\t" : "") << grid.columns[c].header;
   out << '\n';
   for (const auto& row : grid.rows) {
-    for (size_t c = 0; c < row.size(); ++c) out << (c ? "\t" : "") << escape_tsv(row[c]);
+    for (size_t c = 0; c < row.size(); ++c) out << (c ? "\t" : "") << escape_controls(row[c]);
     out << '\n';
   }
 }

@@ -44,8 +44,11 @@ void write_grid(std::ostream& out, OutputFormat format, const Grid& grid);
 void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files);
 
 // Field helpers, exposed for tests.
-// Tab, newline and carriage return become the two-character escapes \t, \n, \r.
-std::string escape_tsv(std::string_view text);
+// Control characters shown as text, so that a name from the volume cannot steer the
+// terminal or break a line: tab, newline and carriage return become \t, \n, \r, the other
+// C0 controls and DEL "\x1b" and the like, UTF-8 C1 controls "\xc2\x9b". The table and TSV
+// output, the body file and every log and error line of the command line go through it.
+std::string escape_controls(std::string_view text);
 // RFC 4180: quoted (with doubled quotes) when the text holds a comma, quote, CR or LF.
 std::string csv_field(std::string_view text);
 // A JSON string literal; bytes that are not valid UTF-8 become U+FFFD.

@@ -19,8 +19,8 @@ std::vector<std::string> path_folders(std::string_view path) {
     first = false;
     start = end + 1;
     if (drive || part.empty() || part == "." || part == "..") continue;
-    std::replace(part.begin(), part.end(), '/', '_');
-    std::replace(part.begin(), part.end(), '\0', '_');
+    for (char& c : part)
+      if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     parts.push_back(cut_bytes(part, 255));
   }
   return parts;

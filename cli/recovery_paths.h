@@ -10,7 +10,8 @@ namespace pyralis::cli {
 
 // Folders of a catalogue Path under the destination: "C:\DOCS\xLD" gives {"DOCS", "xLD"}.
 // The drive ("C:") is dropped; empty, "." and ".." parts are skipped so that nothing lands
-// outside the destination; "/" inside a part becomes "_"; each part is cut to 255 bytes.
+// outside the destination; "/" and control characters inside a part become "_"; each part
+// is cut to 255 bytes.
 std::vector<std::string> path_folders(std::string_view path);
 
 // The folder text handed to the engine (which joins it and the name as they are): the

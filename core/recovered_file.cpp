@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -80,27 +81,51 @@ bool unsupported(int error_number) {
          error_number == EPERM;
 }
 
-// Moves `from` to `to` unless `to` exists. Returns 0 or the errno value.
-int move_no_replace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+// Moves `from` to `to` (both relative to the folder descriptor `dir`) unless `to` exists.
+// Returns 0 or the errno value.
+int move_no_replace(int dir, const std::string& from, const std::string& to) {
+  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (!unsupported(errno)) return errno;
   // File systems without the flag: a hard link never replaces either.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
+  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+    ::unlinkat(dir, from.c_str(), 0);
     return 0;
   }
   if (!unsupported(errno)) return errno;
   // Neither (FAT destinations): claim the name with an exclusive create, then move the
   // content over the empty file that this call itself made.
-  const int claim = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int claim =
+      ::openat(dir, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (claim < 0) return errno;
   ::close(claim);
-  if (::rename(from.c_str(), to.c_str()) != 0) {
+  if (::renameat(dir, from.c_str(), dir, to.c_str()) != 0) {
     const int error_number = errno;
-    ::unlink(to.c_str());
+    ::unlinkat(dir, to.c_str(), 0);
     return error_number;
   }
   return 0;
+}
+
+// The temporary file being written, kept where a signal handler can remove it: its folder
+// descriptor and path (relative to it), valid while part_known is set.
+char part_path[4096];
+volatile std::sig_atomic_t part_dir = AT_FDCWD;
+volatile std::sig_atomic_t part_known = 0;
+
+void note_part_file(int dir, const std::string& path) {
+  part_known = 0;
+  if (path.empty() || path.size() >= sizeof part_path) return;
+  std::memcpy(part_path, path.c_str(), path.size() + 1);
+  part_dir = dir;
+  part_known = 1;
+}
+
+bool set_modified_time_at(int dir, const std::string& path, double modified) {
+  if (!(modified > 0.0) || modified > 2958465.0) return false;  // up to 9999-12-31
+  const std::optional<int64_t> seconds = local_date_time_to_unix(modified);
+  if (!seconds) return false;
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*seconds), 0}};
+  return ::utimensat(dir, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::string temp_name() {
@@ -157,17 +182,18 @@ RecoveryTargetScope::~RecoveryTargetScope() {
 }
 
 bool set_modified_time(const std::string& path, double modified) {
-  if (!(modified > 0.0) || modified > 2958465.0) return false;  // up to 9999-12-31
-  const std::optional<int64_t> seconds = local_date_time_to_unix(modified);
-  if (!seconds) return false;
-  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*seconds), 0}};
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  return set_modified_time_at(AT_FDCWD, path, modified);
+}
+
+void remove_part_file_from_signal_handler() {
+  if (part_known) ::unlinkat(part_dir, part_path, 0);
+  part_known = 0;
 }
 
 std::string safe_file_name(std::string_view name) {
   std::string safe(name);
   for (char& c : safe)
-    if (c == '/' || c == '\0') c = '_';
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
   if (safe.empty() || safe == "." || safe == "..") return "_";
   if (safe.size() <= kMaxNameBytes) return safe;
   std::string stem, extension;
@@ -197,12 +223,18 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
     return true;
   }
   ends_in_hole_ = false;
+  // Within a command that opened the folder, names are relative to its descriptor.
+  const int folder_fd = command ? command->FolderDescriptor(folder_) : -1;
+  dir_ = folder_fd >= 0 ? folder_fd : AT_FDCWD;
+  prefix_ = folder_fd >= 0 ? std::string() : folder_;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path = folder_ + temp_name();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const std::string path = prefix_ + temp_name();
+    const int fd =
+        ::openat(dir_, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
       fd_ = fd;
       temp_path_ = path;
+      note_part_file(dir_, path);
       return true;
     }
     if (errno != EEXIST) {
@@ -274,11 +306,13 @@ bool RecoveredFile::Commit(std::string* written_name, std::string* error) {
   const int first = command ? command->FirstNumberToTry(folder_, name_) : 1;
   for (int n = first; failure == 0 && n <= kMaxNumberedNames; ++n) {
     const std::string candidate = numbered_name(name_, n);
-    const int result = move_no_replace(temp_path_, folder_ + candidate);
+    const int result = move_no_replace(dir_, temp_path_, prefix_ + candidate);
     if (result == 0) {
+      part_known = 0;
       temp_path_.clear();
       written_path_ = folder_ + candidate;
-      if (target().modified != 0.0) set_modified_time(folder_ + candidate, target().modified);
+      if (target().modified != 0.0)
+        set_modified_time_at(dir_, prefix_ + candidate, target().modified);
       if (command) command->NumberTaken(folder_, name_, n);
       if (written_name) *written_name = candidate;
       return true;
@@ -299,7 +333,8 @@ void RecoveredFile::Discard() {
     fd_ = -1;
   }
   if (!temp_path_.empty()) {
-    ::unlink(temp_path_.c_str());
+    part_known = 0;
+    ::unlinkat(dir_, temp_path_.c_str(), 0);
     temp_path_.clear();
   }
 }

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a recovered file into the destination folder, safely:
-//  - the name from the volume becomes one safe path component (no "/", NUL, "." or "..",
-//    at most 255 bytes, never empty), so nothing is written outside the folder;
+//  - the name from the volume becomes one safe path component (no "/", control characters,
+//    "." or "..", at most 255 bytes, never empty), so nothing is written outside the folder;
+//  - within a recovery command that opened the folder (RecoveryCommand::UseFolder) every
+//    name is created relative to that descriptor, never following a symbolic link;
 //  - the content goes to a temporary file in the folder and is moved into place only when
 //    complete (Discard, or destruction without Commit, leaves nothing behind);
 //  - an existing file is never replaced: when `name` is taken the file becomes
 //    "name (2).ext", "name (3).ext", ...
 #pragma once
+
+#include <fcntl.h>
 
 #include <cstdint>
 #include <string>
@@ -19,7 +23,8 @@
 
 namespace pyralis {
 
-// One path component made of `name`: "/" and NUL become "_", "", "." and ".." become "_",
+// One path component made of `name`: "/" and control characters (NUL to 0x1F, 0x7F) become
+// "_", "", "." and ".." become "_",
 // cut to 255 bytes on a character boundary (keeping the extension where it can).
 std::string safe_file_name(std::string_view name);
 
@@ -51,6 +56,10 @@ class RecoveryTargetScope {
 // Sets the modification time of `path` to `modified` (see RecoveryTarget); false when the
 // value is no valid date or the system refuses.
 bool set_modified_time(const std::string& path, double modified);
+
+// Removes the temporary file being written, if any; only async-signal-safe calls, for a
+// handler of a signal that ends the program.
+void remove_part_file_from_signal_handler();
 
 class RecoveredFile {
  public:
@@ -88,6 +97,8 @@ class RecoveredFile {
 
  private:
   int fd_ = -1;
+  int dir_ = AT_FDCWD;  // or the command's descriptor of folder_
+  std::string prefix_;  // folder_ when dir_ is AT_FDCWD, else empty
   std::string folder_;
   std::string name_;
   std::string temp_path_;

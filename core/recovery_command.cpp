@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/recovery_command.h"
 
+#include <unistd.h>
+
 namespace pyralis {
 
 namespace {
@@ -15,7 +17,20 @@ RecoveryCommand::RecoveryCommand(bool keep_engine_data)
 }
 
 RecoveryCommand::~RecoveryCommand() {
+  for (const auto& [folder, fd] : folder_fds_) ::close(fd);
   current_command = outer_;
+}
+
+void RecoveryCommand::UseFolder(const std::string& folder, int fd) {
+  auto [it, added] = folder_fds_.emplace(folder, fd);
+  if (added) return;
+  ::close(it->second);
+  it->second = fd;
+}
+
+int RecoveryCommand::FolderDescriptor(const std::string& folder) const {
+  const auto it = folder_fds_.find(folder);
+  return it == folder_fds_.end() ? -1 : it->second;
 }
 
 RecoveryCommand* RecoveryCommand::Current() {

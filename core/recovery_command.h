@@ -55,6 +55,14 @@ class RecoveryCommand {
   // Notes that this command wrote `name` with `number` into `folder`.
   void NumberTaken(const std::string& folder, const std::string& name, int number);
 
+  // Makes the open folder descriptor `fd` the way into `folder` (as the engines are given it,
+  // ending in "/") for the rest of the command: files are then created and named relative to
+  // it, so that a link planted in the folder's path later is never followed. The command
+  // closes it.
+  void UseFolder(const std::string& folder, int fd);
+  // The descriptor of `folder`, or -1 when the command has none (then the path is used).
+  int FolderDescriptor(const std::string& folder) const;
+
   // Whether the files written during this command get their SHA-256 (off until asked).
   void ComputeDigests(bool on) { digests_ = on; }
   bool DigestsWanted() const { return digests_; }
@@ -68,6 +76,7 @@ class RecoveryCommand {
   bool digests_ = false;
   std::map<std::string, std::unique_ptr<Kept>> kept_;
   std::unordered_map<std::string, int> last_number_;
+  std::unordered_map<std::string, int> folder_fds_;
 };
 
 }  // namespace pyralis
