@@ -509,7 +509,9 @@ int run_recover(const Options& options) {
   bool stopped = false;
   std::vector<ReportEntry> report;
   for (const int32_t row : rows) {
-    ReportEntry entry{row, FoundFiles[row].Inode, FoundFiles[row].Name, FoundFiles[row].Path, {}};
+    ReportEntry entry{
+        row, FoundFiles[row].Inode,          FoundFiles[row].Name, FoundFiles[row].Path,
+        {},  FoundFiles[row].RecoveryQuality};
     entry.outcome.size = FoundFiles[row].Size > 0 ? static_cast<uint64_t>(FoundFiles[row].Size) : 0;
     if (interrupted())
       entry.outcome.result = RecoveryResult::kStopped;

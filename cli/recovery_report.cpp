@@ -2,6 +2,7 @@
 #include "cli/recovery_report.h"
 
 #include "cli/output_formats.h"
+#include "core/found_files.h"
 
 namespace pyralis::cli {
 
@@ -13,6 +14,8 @@ void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& en
     const bool written = !o.written_path.empty();
     out << (i ? ",\n  " : "\n  ") << "{\"row\": " << e.row << ", \"inode\": " << e.inode
         << ", \"name\": " << json_string(e.name) << ", \"path\": " << json_string(e.path)
+        << ", \"estimate\": {\"status\": " << json_string(quality_to_text(e.estimate))
+        << ", \"percent\": " << (e.estimate >= 0 ? std::to_string(e.estimate) : "null") << "}"
         << ", \"file\": " << (written ? json_string(o.written_path) : "null")
         << ", \"size\": " << o.size << ", \"bytes_written\": " << o.bytes_written
         << ", \"outcome\": \"" << recovery_result_text(o.result) << "\", \"unreadable\": [";

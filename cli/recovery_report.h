@@ -18,10 +18,13 @@ struct ReportEntry {
   std::string name;
   std::string path;  // the catalogue's folder path ("C:\DOCS")
   RecoveryOutcome outcome;
+  int estimate = 0;  // the row's RecoveryQuality
 };
 
-// {"files": [{"row", "inode", "name", "path", "file", "size", "bytes_written", "outcome",
-// "unreadable": [{"offset", "length"}], "sha256"}, ...]}; "file" and "sha256" are null when
+// {"files": [{"row", "inode", "name", "path", "estimate": {"status", "percent"}, "file",
+// "size", "bytes_written", "outcome", "unreadable": [{"offset", "length"}], "sha256"}, ...]};
+// "status" is the list's word ("Very Good", "Overwritten", "Compressed", ...), "percent" the
+// estimate 0 to 100 or null for the words without one; "file" and "sha256" are null when
 // nothing was written.
 void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& entries);
 

@@ -188,20 +188,28 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     add_entry(base, whole, letters, opened);
     return;
   }
-  const PartitionTable partitions = read_partition_table(
-      [&](uint64_t at, void* buffer, size_t size) { return file.read_at(at, buffer, size); },
-      base.length);
+  const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
+    return file.read_at(at, buffer, size);
+  };
+  const PartitionTable partitions = read_partition_table(read, base.length);
   if (skip_partitioned && !partitions.partitions.empty()) return;
+  // The table's numbers count 512-byte sectors, unless only 4,096-byte ones (a 4Kn disk)
+  // lead to volumes.
   bool found = false;
-  for (const PartitionEntry& p : partitions.partitions) {
-    VolumeDetails details = probe_source_volume(file, p.offset, p.length);
-    if (details.file_system.empty()) continue;
-    Source source = base;
-    source.offset = p.offset;
-    source.length = p.length;
-    source.partition = p.number;
-    add_entry(source, details, letters, opened);
-    found = true;
+  for (const uint32_t sector_size : {512u, 4096u}) {
+    const PartitionTable table =
+        sector_size == 512 ? partitions : read_partition_table(read, base.length, sector_size);
+    for (const PartitionEntry& p : table.partitions) {
+      VolumeDetails details = probe_source_volume(file, p.offset, p.length);
+      if (details.file_system.empty()) continue;
+      Source source = base;
+      source.offset = p.offset;
+      source.length = p.length;
+      source.partition = p.number;
+      add_entry(source, details, letters, opened);
+      found = true;
+    }
+    if (found || partitions.kind.empty()) break;
   }
   if (found || only_volumes) return;
   if (!partitions.kind.empty()) {

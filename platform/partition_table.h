@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// MBR (with extended and logical partitions) and GPT partition tables, 512-byte sectors.
+// MBR (with extended and logical partitions) and GPT partition tables. Their numbers count
+// the disk's logical sectors: 512 bytes, or 4,096 on a 4Kn disk (where the GPT header is at
+// byte 4,096).
 //   MBR: sector 0, four 16-byte entries at 0x1BE: +4 type, +8 first sector (u32), +12 sector
 //   count (u32); signature 0x55AA at 0x1FE. Types 0x05, 0x0F, 0x85 are extended partitions:
 //   a chain of extended boot records, each with the logical partition in entry 0 (relative
@@ -28,8 +30,10 @@ struct PartitionTable {
   std::vector<PartitionEntry> partitions;
 };
 
-// Reads the table of a disk of `disk_length` bytes (0: unknown). Entries that lie outside
-// the disk are cut to it or dropped; the extended chain and the GPT entry array are bounded.
-PartitionTable read_partition_table(const ReadAt& read, uint64_t disk_length);
+// Reads the table of a disk of `disk_length` bytes (0: unknown) whose sector numbers count
+// `sector_size` bytes. Entries that lie outside the disk are cut to it or dropped; the
+// extended chain and the GPT entry array are bounded.
+PartitionTable read_partition_table(const ReadAt& read, uint64_t disk_length,
+                                    uint32_t sector_size = 512);
 
 }  // namespace pyralis::platform

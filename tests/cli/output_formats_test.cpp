@@ -53,6 +53,21 @@ TEST(CliFormats, TsvKeepsEachRecordOnOneLine) {
   EXPECT_FALSE(std::getline(in, line));
 }
 
+TEST(CliFormats, ControlCharactersAreShownEscapedInTableAndTsv) {
+  TFoundFiles files;
+  FoundFileRecord r;
+  r.Name = "red\x1b[31m\a\x7f \xc2\x9b.txt";
+  r.Path = "C:\\bell\a";
+  files.append(r);
+  for (const OutputFormat format : {OutputFormat::Tsv, OutputFormat::Table}) {
+    const std::string text = written(format, files);
+    EXPECT_NE(text.find("red\\x1b[31m\\x07\\x7f \\xc2\\x9b.txt"), std::string::npos) << text;
+    EXPECT_NE(text.find("C:\\bell\\x07"), std::string::npos) << text;
+    EXPECT_EQ(text.find_first_of("\x1b\a\x7f"), std::string::npos);
+  }
+  EXPECT_EQ(escape_controls("tab\there\r\n\xc3\xa9"), "tab\\there\\r\\n\xc3\xa9");
+}
+
 TEST(CliFormats, JsonIsValidAndNullsMissingDates) {
   const std::string text = written(OutputFormat::Json, awkward_catalogue());
   const test::JsonCheck check = test::check_json(text);

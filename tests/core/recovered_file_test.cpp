@@ -2,6 +2,7 @@
 // Writing recovered files: safe names, no replacing, temporary files that never linger.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/recovered_file.h"
+#include "core/recovery_command.h"
 #include "tests/support/test_files.h"
 
 namespace pyralis {
@@ -48,6 +50,7 @@ TEST(SafeFileName, MakesOneComponentThatStaysInTheFolder) {
   EXPECT_EQ(safe_file_name("../../etc/passwd"), ".._.._etc_passwd");
   EXPECT_EQ(safe_file_name("Report 2004.doc"), "Report 2004.doc");
   EXPECT_EQ(safe_file_name("..."), "...");
+  EXPECT_EQ(safe_file_name("red\x1b[31m\a\r\n\x7f.txt"), "red_[31m____.txt");
 }
 
 TEST(SafeFileName, CutsLongNamesKeepingTheExtension) {
@@ -137,6 +140,39 @@ TEST(RecoveredFile, DiscardAndDestructionLeaveNothing) {
     ASSERT_TRUE(file.Write("x", 1, &error));
   }
   EXPECT_TRUE(entries(dir.path()).empty());
+  {
+    // A signal that ends the program takes the temporary file with it; later files are not
+    // touched.
+    RecoveredFile file;
+    ASSERT_TRUE(file.Open(folder, "killed.txt", &error));
+    ASSERT_TRUE(file.Write("x", 1, &error));
+    remove_part_file_from_signal_handler();
+    EXPECT_TRUE(entries(dir.path()).empty());
+    RecoveredFile kept;
+    ASSERT_TRUE(kept.Open(folder, "kept.txt", &error));
+    ASSERT_TRUE(kept.Commit(nullptr, &error));
+    remove_part_file_from_signal_handler();
+    EXPECT_EQ(entries(dir.path()), std::set<std::string>{"kept.txt"});
+  }
+}
+
+TEST(RecoveredFile, FolderDescriptorOfTheCommandIsUsedNotItsPath) {
+  // The command opened the folder; replacing its path by a link afterwards moves nothing.
+  TempDir dir;
+  ASSERT_TRUE(fs::create_directory(dir.path() + "/real"));
+  ASSERT_TRUE(fs::create_directory(dir.path() + "/outside"));
+  const std::string folder = dir.path() + "/real/";
+  RecoveryCommand command;
+  command.UseFolder(folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  fs::rename(dir.path() + "/real", dir.path() + "/moved");
+  fs::create_directory_symlink("outside", dir.path() + "/real");
+  RecoveredFile file;
+  std::string error, written;
+  ASSERT_TRUE(file.Open(folder, "a.txt", &error)) << error;
+  ASSERT_TRUE(file.Write("abc", 3, &error));
+  ASSERT_TRUE(file.Commit(&written, &error)) << error;
+  EXPECT_TRUE(entries(dir.path() + "/outside").empty());
+  EXPECT_EQ(entries(dir.path() + "/moved"), std::set<std::string>{"a.txt"});
 }
 
 TEST(RecoveredFile, MissingFolderGivesTheSystemsReason) {

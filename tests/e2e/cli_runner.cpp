@@ -34,13 +34,15 @@ std::vector<std::string> CliRun::err_lines() const {
 }
 
 CliRun run_cli(const std::string& arguments, const TempDir& dir,
-               const std::vector<std::string>& environment) {
+               const std::vector<std::string>& environment, int timeout_seconds) {
   CliRun run;
   std::string settings;
   for (const std::string& setting : environment) settings += shell_quote(setting) + " ";
   const std::string out = dir.file(".cli-out"), err = dir.file(".cli-err");
   // In a subshell so that the runner's own 2>&1 does not undo the split of the two streams.
-  run.status = run_command("(cd " + shell_quote(dir.path()) + " && env " + settings +
+  const std::string limit =
+      timeout_seconds > 0 ? "timeout -k 1 " + std::to_string(timeout_seconds) + " " : "";
+  run.status = run_command("(cd " + shell_quote(dir.path()) + " && " + limit + "env " + settings +
                            shell_quote(PYRALIS_CLI) + " " + arguments + " >" + shell_quote(out) +
                            " 2>" + shell_quote(err) + " </dev/null)");
   run.out = read_file(out);

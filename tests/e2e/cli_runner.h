@@ -17,9 +17,10 @@ struct CliRun {
 };
 
 // Runs pyralis-cli with `arguments` (already shell-quoted where needed) inside `dir`, with
-// extra NAME=value settings in its environment.
+// extra NAME=value settings in its environment; with `timeout_seconds`, a run that takes
+// longer is killed and gets status 124.
 CliRun run_cli(const std::string& arguments, const TempDir& dir,
-               const std::vector<std::string>& environment = {});
+               const std::vector<std::string>& environment = {}, int timeout_seconds = 0);
 
 // One file put on a generated volume.
 struct VolumeFile {

@@ -70,6 +70,40 @@ TEST_F(DriveTable, GptDiskGivesOneDrivePerPartition) {
   EXPECT_EQ(read_drive('C', 0, 512), test::file_bytes(disk, 2048 * 512, 512));
 }
 
+// A 4Kn disk: its MBR or GPT counts 4,096-byte sectors (the GPT header is at byte 4,096).
+TEST_F(DriveTable, TablesOfA4KnDiskCountFourKibSectors) {
+  for (const bool gpt : {false, true}) {
+    reset_drive_table();
+    TempDir dir;
+    const std::string fat = test::make_fat_image(dir, "part.img", 12, 8192);
+    if (fat.empty()) GTEST_SKIP() << "mkfs.fat missing";
+    std::string disk(12 << 20, '\0');
+    const auto put = [&](size_t at, uint64_t v, int width) {
+      for (int i = 0; i < width; ++i) disk[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    put(0x1FE, 0xAA55, 2);
+    put(0x1BE + 4, gpt ? 0xEE : 0x0C, 1);
+    put(0x1BE + 8, gpt ? 1 : 256, 4);  // sector numbers in 4,096-byte units
+    put(0x1BE + 12, gpt ? 3071 : 2048, 4);
+    if (gpt) {
+      disk.replace(4096, 8, "EFI PART");
+      put(4096 + 0x48, 2, 8);        // entries at sector 2
+      put(4096 + 0x50, 4, 4);        // four entries
+      put(4096 + 0x54, 128, 4);      // of 128 bytes
+      put(2 * 4096, 0xEBD0A0A2, 4);  // a non-zero type GUID
+      put(2 * 4096 + 0x20, 256, 8);
+      put(2 * 4096 + 0x28, 256 + 2048 - 1, 8);
+    }
+    disk.replace(256 * 4096, 8192 * 512, test::file_bytes(fat, 0, 8192 * 512));
+    const std::string path = dir.file("4kn.img");
+    ASSERT_TRUE(test::write_file(path, disk));
+    ASSERT_EQ(attach_sources({path}), std::vector<char>{'C'}) << gpt;
+    EXPECT_EQ(find_drive('C')->source.offset, 256u * 4096) << gpt;
+    EXPECT_EQ(find_drive('C')->source.length, 2048u * 4096) << gpt;
+    EXPECT_EQ(volume_details('C')->file_system.substr(0, 3), "FAT") << gpt;
+  }
+}
+
 TEST_F(DriveTable, NtfsSamplePartitionAtSector128) {
   TempDir dir;
   const std::string disk =
