@@ -238,9 +238,10 @@ Options:
   --with-paths     recreate each file's folder under DIR (drive letter dropped)
   --no-dates       leave the written files the time of writing instead of the
                    modification time the volume recorded
-  --report FILE    write JSON with one entry per chosen row: row, inode, name, path, the
-                   file written, bytes written, outcome (complete, partial, failed,
-                   stopped), the byte ranges unreadable or missing, and the SHA-256
+  --report FILE    write JSON with one entry per chosen row: row, inode, name, path,
+                   estimate, the file written, bytes written, outcome (complete, partial,
+                   failed, stopped), the byte ranges unreadable or missing, and the
+                   SHA-256; never the source, the map or anything on the scanned drive
   --map FILE       GNU ddrescue mapfile of the first SOURCE image: sectors it does not
                    mark finished ('+') are read as unreadable
   -h, --help       show this text
@@ -248,14 +249,16 @@ Options:
 
 Log lines go to standard error (during recover, the recovery's own lines go to standard
 output); a progress line is drawn when standard error is a terminal. Ctrl-C stops a scan
-and still prints what was found.
+and still prints what was found; during recover it stops the file being written (SIGTERM
+and SIGHUP alike).
 
 Sectors that cannot be read are logged ("Cannot read sectors ...") and read as zeros;
 a file touching them is kept and logged as written in part ("Undeleted ... with N of M
 bytes unreadable (written as zeros).").
 Exit status: 0 every drive asked for was scanned and every chosen file written completely;
 1 a volume was refused or could not be mounted, or a chosen file is partial, failed or
-stopped; 2 bad arguments or a source that cannot be read; 130 scan interrupted by Ctrl-C.
+stopped; 2 bad arguments, a source that cannot be read or a --report that cannot be used;
+130 interrupted by Ctrl-C (143 SIGTERM, 129 SIGHUP).
 )";
 }
 

@@ -382,13 +382,13 @@ class ReportFile {
     if (created_ && !written_) ::unlink(path_.c_str());
   }
 
-  // Prints why and returns false when the report cannot be used.
-  bool open(const Options& options, char letter) {
+  // Prints why and returns false when the path names one of the command's inputs or
+  // something on the scanned drive; comes before the destination is made.
+  bool check(const Options& options, char letter) {
     path_ = options.report;
     const std::string head = "--report " + path_;
     struct stat st {};
-    const bool exists = ::stat(path_.c_str(), &st) == 0;
-    if (exists) {
+    if (::stat(path_.c_str(), &st) == 0) {
       const std::string clash = input_clash(options, st);
       if (!clash.empty()) return refuse(head + clash);
       if (S_ISBLK(st.st_mode)) return refuse(head + " is a block device, not a file");
@@ -397,6 +397,14 @@ class ReportFile {
     if (platform::folder_on_drive(existing_ancestor(path_).string(), letter))
       return refuse(head + " lies on the scanned drive " + letter +
                     ":; write it onto another drive");
+    return true;
+  }
+
+  // Opens (creates) the checked report; prints why and returns false when it cannot.
+  bool open(const Options& options) {
+    const std::string head = "--report " + path_;
+    struct stat st {};
+    const bool exists = ::stat(path_.c_str(), &st) == 0;
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                  0644);
     if (fd_ < 0) {
@@ -480,9 +488,11 @@ int run_recover(const Options& options) {
   command.ComputeDigests(!options.report.empty());
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
-  if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   ReportFile report_file;
-  if (!options.report.empty() && !report_file.open(options, letter)) return kExitBadArguments;
+  const bool reporting = !options.report.empty();
+  if (reporting && !report_file.check(options, letter)) return kExitBadArguments;
+  if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
+  if (reporting && !report_file.open(options)) return kExitBadArguments;
   FolderMaker folders(command);
   if (!folders.open_root(options.destination)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
@@ -499,8 +509,7 @@ int run_recover(const Options& options) {
   if (scanned != ScanResult::kScanned) return kExitNotAllWritten;
   int unknown = 0;
   const std::vector<int32_t> rows = chosen_rows(options, unknown);
-  if (!options.report.empty() && report_file.clashes_with_rows(options, rows))
-    return kExitBadArguments;
+  if (reporting && report_file.clashes_with_rows(options, rows)) return kExitBadArguments;
   // The recovery's own lines are this command's output.
   window.set_log_stream(stdout);
   RestoreDates = !options.no_dates;
@@ -532,7 +541,7 @@ int run_recover(const Options& options) {
                escape_controls(options.destination).c_str());
   if (partial > 0) std::fprintf(stderr, "; %d more written in part", partial);
   std::fprintf(stderr, "\n");
-  const bool reported = options.report.empty() || report_file.write(report);
+  const bool reported = !reporting || report_file.write(report);
   if (interrupted()) return interrupted_status();
   return complete == chosen && reported ? kExitOk : kExitNotAllWritten;
 }
