@@ -130,6 +130,7 @@ struct CompressedVolume {
   std::string image;
   std::string plain;
   uint64_t unit0_offset = 0;  // image offset of the first unit's clusters
+  uint64_t record = 0;
 };
 
 void make_compressed_volume(CompressedVolume& v) {
@@ -171,7 +172,7 @@ void make_compressed_volume(CompressedVolume& v) {
   f.compressed = true;
   f.content = std::string(v.plain.size(), '\0');
   f.runs = runs;
-  b.add_file(f);
+  v.record = b.add_file(f);
   const std::vector<uint8_t> bytes = b.build();
   v.image.assign(bytes.begin(), bytes.end());
   for (const auto& [at, packed] : patches)
@@ -189,6 +190,13 @@ TEST(NtfsCompressed, FilesAreWrittenDecompressedAndABrokenUnitMakesThemPartial) 
   EXPECT_EQ(count_lines(r.recover_log, "packed.txt successfully."), 1u)
       << ::testing::PrintToString(r.recover_log);
   EXPECT_TRUE(read_file(dir.file("out/packed.txt")) == v.plain);
+  // The Sleuth Kit, an independent reader, decompresses the test's units the same way.
+  if (have_program("icat")) {
+    write_file(dir.file("tsk.img"), v.image);
+    std::string tsk;
+    EXPECT_EQ(run_command("icat " + dir.file("tsk.img") + " " + std::to_string(v.record), &tsk), 0);
+    EXPECT_TRUE(tsk == v.plain) << tsk.size();
+  }
 
   // The first unit's first chunk starts with a back-reference: nothing to refer to.
   std::string broken = v.image;
