@@ -93,8 +93,8 @@ bool report_problems(const std::vector<char>& letters) {
 char attach_and_choose(const Options& options, bool need_machine_volumes) {
   platform::reset_drive_table();
   platform::clear_unreadable_areas();
-  const std::vector<char> given = platform::attach_sources(options.sources);
-  if (report_problems(given)) return 0;
+  // The map is in force before the sources are probed: a boot sector it marks unreadable
+  // is not read.
   if (!options.map.empty()) {
     std::string why;
     auto areas = platform::read_ddrescue_map(options.map, &why);
@@ -104,6 +104,8 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
     }
     platform::set_unreadable_areas(options.sources.front(), std::move(*areas));
   }
+  const std::vector<char> given = platform::attach_sources(options.sources);
+  if (report_problems(given)) return 0;
   const bool drive_given_elsewhere =
       options.drive && std::find(given.begin(), given.end(), options.drive) == given.end();
   if (need_machine_volumes || given.empty() || drive_given_elsewhere)

@@ -59,9 +59,10 @@ bool drive_unusable(const TRawDiskAccessComponent& component) {
          component.TotalDiskSpace() == 0;
 }
 
-// Reads sector 0 of the drive with the NT-family read, or with the read of the running
-// family when `by_family`; copies its first 512 bytes into `boot`. False when nothing was
-// read (and `boot` is left alone).
+// Reads the drive's boot sector (sector 0, or the backup the volume is read by when sector
+// 0 is damaged) with the NT-family read, or with the read of the running family when
+// `by_family`; copies its first 512 bytes into `boot`. False when nothing was read (and
+// `boot` is left alone).
 bool read_boot_sector(TRawDiskAccessComponent& component, bool by_family,
                       std::array<uint8_t, 512>& boot) {
   const int32_t sector_size = std::max<int32_t>(component.SectorSize(), 512);
@@ -70,9 +71,9 @@ bool read_boot_sector(TRawDiskAccessComponent& component, bool by_family,
   bool read = false;
   const std::string family = by_family ? GetOSFamily() : "NT";
   if (family == "NT")
-    read = ReadSectorsNT(component.DriveNumber(), 0, 1, sector.data());
+    read = ReadSectorsNT(component.DriveNumber(), component.BootSector(), 1, sector.data());
   else if (family == "9x")
-    read = ReadSectors9x(component.DriveNumber(), 0, 1, sector.data());
+    read = ReadSectors9x(component.DriveNumber(), component.BootSector(), 1, sector.data());
   else
     return false;  // no sector route on this family, as ReadSectors decides
   if (read) std::memcpy(boot.data(), sector.data(), boot.size());
@@ -94,8 +95,19 @@ bool prepare_engine(TRawDiskAccessComponent& component, char letter, Volume kind
   // The exFAT engine reads its boot sector itself; the read here only decides that it runs.
   const bool read = kind == Volume::kNtfs ? read_boot_sector(component, false, NtfsBootSector)
                                           : read_boot_sector(component, true, FatBootSector);
-  if (!read) log_drive_problem(letter, "reading its boot sector (sector 0) failed");
+  if (!read)
+    log_drive_problem(letter, "reading its boot sector (sector " +
+                                  std::to_string(component.BootSector()) + ") failed");
   return read;
+}
+
+// The line that says a scan reads the volume by a backup boot sector.
+void log_backup_boot_sector(char letter) {
+  const auto details = platform::volume_details(letter);
+  if (details && details->boot_offset != 0)
+    Window().LogLine(drive_name(letter) +
+                     " the main boot sector is damaged; the backup at sector " +
+                     std::to_string(details->boot_sector) + " is used.");
 }
 
 // Runs `body`; an exception out of an engine ends the call with one log line instead of
@@ -134,6 +146,7 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
     Window().ProcessMessages();
     const Volume kind = volume_kind(component);
     if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
+    log_backup_boot_sector(letter);
     const int ran = kind == Volume::kFat     ? fat_scan(component)
                     : kind == Volume::kExFat ? exfat_scan(component)
                                              : ntfs_scan(component);

@@ -142,6 +142,7 @@ int exfat_scan(TRawDiskAccessComponent& component) {
     Window().SetStatusFilesText("Files: 0");
     return 0;
   }
+  for (const std::string& note : volume->notes()) Window().LogLine(root_path + " " + note + ".");
   exfat::Scan scan(*volume);
   scan.Run(root_path);
   Window().SetStatusFilesText("Files: " + std::to_string(scan.found()));

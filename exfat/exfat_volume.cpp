@@ -107,8 +107,12 @@ std::unique_ptr<Volume> Volume::Open(TRawDiskAccessComponent& component, std::st
   }
   std::array<uint8_t, 512> boot{};
   TBuffer boot_window(1);
-  if (boot_window.ReadBytes(component, 0, boot.size(), boot.data()) != boot.size()) {
-    if (error) *error = "its boot sector (sector 0) could not be read";
+  // Sector 0, or the backup boot region's first sector when the volume is read by it.
+  const int64_t boot_at = component.BootSector() * 512;
+  if (boot_window.ReadBytes(component, boot_at, boot.size(), boot.data()) != boot.size()) {
+    if (error)
+      *error = "its boot sector (sector " + std::to_string(component.BootSector()) +
+               ") could not be read";
     return nullptr;
   }
   uint64_t device_bytes = 0;
@@ -128,17 +132,30 @@ bool Volume::FindSystemEntries(std::string* error) {
   DirectoryReader root(*this, layout_.root_cluster, 0, false);
   const uint8_t wanted_bitmap = layout_.second_fat_active ? 1 : 0;
   uint32_t bitmap_first = 0;
+  // The first bitmap entry of the other flag, used when none has the wanted one (a flags
+  // byte with bit 0 set on a volume of one table names no second bitmap).
+  uint32_t other_first = 0;
+  uint64_t other_bytes = 0;
   for (;;) {
     const auto entry = root.Peek(1);
     if (entry.size() < kEntryBytes || entry[0] == kEndOfDirectory) break;
     if (entry[0] == kAllocationBitmap && (entry[1] & 1) == wanted_bitmap && bitmap_first == 0) {
       bitmap_first = load_u32(entry, 20);
       bitmap_bytes_ = load_u64(entry, 24);
+    } else if (entry[0] == kAllocationBitmap && other_first == 0) {
+      other_first = load_u32(entry, 20);
+      other_bytes = load_u64(entry, 24);
     } else if (entry[0] == kUpcaseTable && upcase_cluster_ == 0) {
       upcase_cluster_ = load_u32(entry, 20);
     }
     if (bitmap_first != 0 && upcase_cluster_ != 0) break;
     root.Skip(1);
+  }
+  if (bitmap_first == 0 && other_first != 0) {
+    notes_.push_back("the allocation bitmap entry is marked as the second table's (flags bit 0 " +
+                     std::string(wanted_bitmap ? "clear" : "set") + "); it is used anyway");
+    bitmap_first = other_first;
+    bitmap_bytes_ = other_bytes;
   }
   const uint64_t needed = (uint64_t{layout_.cluster_count} + 7) / 8;
   const std::string bad = "the root directory gives ";
@@ -154,11 +171,13 @@ bool Volume::FindSystemEntries(std::string* error) {
                std::to_string(needed) + " bytes are expected)";
     return false;
   }
+  // Names are compared by their bytes, never through the up-case table: a bad pointer to it
+  // costs nothing.
   if (upcase_cluster_ != 0 && !layout_.valid_cluster(upcase_cluster_)) {
-    if (error)
-      *error = bad + "an up-case table at cluster " + std::to_string(upcase_cluster_) +
-               ", outside the volume's clusters 2 to " + std::to_string(layout_.last_cluster());
-    return false;
+    notes_.push_back("the root directory gives an up-case table at cluster " +
+                     std::to_string(upcase_cluster_) + ", outside the volume's clusters 2 to " +
+                     std::to_string(layout_.last_cluster()) + "; it is not needed and is ignored");
+    upcase_cluster_ = 0;
   }
   bitmap_bytes_ = needed;
   // The bitmap's clusters: its chain while that holds, else on from its last good cluster.

@@ -106,6 +106,8 @@ class Volume {
   }
 
   uint32_t upcase_cluster() const { return upcase_cluster_; }
+  // Damage found at Open in structures the engine does not need, one sentence each.
+  const std::vector<std::string>& notes() const { return notes_; }
 
  private:
   void Read(uint64_t offset, uint32_t count, TMemoryStream& dest);
@@ -121,6 +123,7 @@ class Volume {
   std::vector<uint32_t> bitmap_clusters_;
   uint64_t bitmap_bytes_ = 0;
   uint32_t upcase_cluster_ = 0;
+  std::vector<std::string> notes_;
   bool short_read_logged_ = false;
 };
 

@@ -130,6 +130,7 @@ struct NtfsVolume {
   int64_t total_clusters = 0;  // from the boot sector's sector count
   std::unique_ptr<NtfsInode> volume_bitmap_inode;
   int64_t mft_lcn = 0;
+  int64_t mft_mirror_lcn = 0;  // $MFTMirr: copies of the MFT's first records
   std::unique_ptr<NtfsInode> mft_inode;
   std::unique_ptr<NtfsAttribute> mft_data;
   std::unique_ptr<NtfsAttribute> mft_bitmap;
@@ -142,6 +143,7 @@ struct BootGeometry {
   uint32_t mft_record_size = 0;
   int64_t total_sectors = 0;
   int64_t mft_lcn = 0;
+  int64_t mft_mirror_lcn = 0;  // mft_lcn when the boot sector's value lies outside the volume
 };
 
 // Checks the boot sector fields the engine relies on; none (and the reason in *problem)
@@ -228,6 +230,9 @@ struct DataStream {
   bool resident = false;
   bool compressed = false;
   bool encrypted = false;
+  // Compressed non-resident streams: log2 of the clusters in one compression unit (attribute
+  // header 0x22); 0 when the stream is not compressed in units.
+  uint8_t compression_unit = 0;
   bool value_in_record = true;  // resident: the value range lies inside its attribute
   int64_t data_size = 0;
   std::optional<Runlist> runlist;  // non-resident; none when decoding failed

@@ -20,6 +20,7 @@ constexpr size_t kBytesPerSector = 0x0B;     // 16-bit
 constexpr size_t kSectorsPerCluster = 0x0D;  // 8-bit; 0xF4..0xFF mean 2^(256 - v)
 constexpr size_t kTotalSectors = 0x28;       // 64-bit
 constexpr size_t kMftLcn = 0x30;             // 64-bit
+constexpr size_t kMftMirrorLcn = 0x38;       // 64-bit
 constexpr size_t kClustersPerRecord = 0x40;  // signed 8-bit; negative: 2^-v bytes
 constexpr size_t kBootSectorSize = 512;
 
@@ -32,18 +33,32 @@ void log(const std::string& line) {
   Window().LogLine(line);
 }
 
-// 1 on success, -1 on failure (the caller logs the two summary lines).
+// Reads the record at cluster `lcn` into `record` (fix-ups applied); false when it cannot
+// be read whole or is not sound.
+bool read_record_at(NtfsVolume& volume, int64_t lcn, std::vector<uint8_t>& record) {
+  TBuffer* buffer = engine_buffer(kRecordBuffer);
+  if (buffer == nullptr || lcn < 0 || lcn >= volume.total_clusters) return false;
+  return buffer->ReadBytes(*volume.component, lcn << volume.cluster_size_bits,
+                           volume.mft_record_size, record.data()) == volume.mft_record_size &&
+         apply_fixups(record) && record_is_sound(record);
+}
+
+// 1 on success, -1 on failure (the caller logs the two summary lines). $MFT's own record
+// comes from its copy in $MFTMirr when the MFT's first record cannot be read.
 int load_mft(NtfsVolume& volume) {
   auto inode = std::make_unique<NtfsInode>();
   inode->volume = &volume;
   inode->record.assign(volume.mft_record_size, 0);
-  TBuffer* buffer = engine_buffer(kRecordBuffer);
-  const int64_t position = volume.mft_lcn << volume.cluster_size_bits;
-  if (buffer == nullptr || buffer->ReadBytes(*volume.component, position, volume.mft_record_size,
-                                             inode->record.data()) != volume.mft_record_size) {
-    return -1;
+  if (!read_record_at(volume, volume.mft_lcn, inode->record)) {
+    inode->record.assign(volume.mft_record_size, 0);
+    if (volume.mft_mirror_lcn == volume.mft_lcn ||
+        !read_record_at(volume, volume.mft_mirror_lcn, inode->record))
+      return -1;
+    const int64_t sector = (volume.mft_mirror_lcn << volume.cluster_size_bits) / volume.sector_size;
+    log(std::string(1, volume.component->LogicalDrive()) +
+        ": the first record of $MFT cannot be read; its copy in $MFTMirr at sector " +
+        std::to_string(sector) + " is used.");
   }
-  if (!apply_fixups(inode->record) || !record_is_sound(inode->record)) return -1;
   volume.mft_inode = std::move(inode);
   volume.mft_data = open_attribute(volume.mft_inode.get(), kData);
 
@@ -77,7 +92,8 @@ std::unique_ptr<NtfsVolume> startup_volume(TRawDiskAccessComponent& component) {
   volume->component = &component;
 
   uint8_t sector[kBootSectorSize] = {};
-  component.SetSectorNumber(0);
+  // Sector 0, or the backup in the volume's last sector when the volume is read by it.
+  component.SetSectorNumber(component.BootSector());
   component.SetSectorCount(1);
   component.ReadDrive();
   component.DiskBufferStream().SetPosition(0);
@@ -96,6 +112,7 @@ std::unique_ptr<NtfsVolume> startup_volume(TRawDiskAccessComponent& component) {
   volume->mft_record_size = geometry->mft_record_size;
   volume->mft_record_size_bits = lowest_bit(geometry->mft_record_size);
   volume->mft_lcn = geometry->mft_lcn;
+  volume->mft_mirror_lcn = geometry->mft_mirror_lcn;
   volume->total_clusters =
       geometry->total_sectors / (geometry->cluster_size / geometry->sector_size);
 
@@ -179,6 +196,9 @@ std::optional<BootGeometry> parse_boot_sector(Bytes sector, std::string* problem
     return refuse("MFT cluster " + std::to_string(g.mft_lcn) + " outside the volume of " +
                   std::to_string(total_clusters) + " clusters");
   }
+  g.mft_mirror_lcn = le64s(sector, kMftMirrorLcn);
+  // A mirror outside the volume is never read: the MFT itself stands in for it.
+  if (g.mft_mirror_lcn < 0 || g.mft_mirror_lcn >= total_clusters) g.mft_mirror_lcn = g.mft_lcn;
   return g;
 }
 

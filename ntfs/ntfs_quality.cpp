@@ -110,7 +110,7 @@ int calc_percentage(FileRecordInfo* info, NtfsVolume* volume) {
     return -3;
   }
   if (s.compressed) {
-    log("File is compressed, recovery not yet implemented " + number);
+    log("File is compressed; it is written decompressed " + number);
     return -2;
   }
   if (s.resident) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a deleted file: the record is read again and tested, then each $DATA stream is
-// copied from its runs (resident data as stored, holes as zeros) into the destination
+// copied from its runs (resident data as stored, holes as zeros, compressed streams
+// decompressed, encrypted ones as stored) into the destination
 // folder. The main stream goes under the listed name; a named stream goes beside it as
 // "<name>.<stream>.stream". An existing file is never replaced.
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "core/recovered_file.h"
 #include "ntfs/ntfs_engine.h"
 #include "ntfs/ntfs_internal.h"
+#include "ntfs/ntfs_lznt1.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::ntfs {
@@ -146,6 +148,139 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
   return out.Commit(s.data_size);
 }
 
+// Walks a runlist in VCN order for the units of a compressed stream.
+class RunCursor {
+ public:
+  explicit RunCursor(const Runlist& runlist) : runlist_(runlist) {}
+  // The volume cluster at `vcn` (or kLcnHole, or kLcnNotMapped between runs) and how many
+  // clusters from `vcn` on share that state; none past the last run. `vcn` never decreases
+  // from one call to the next.
+  std::optional<std::pair<int64_t, int64_t>> At(int64_t vcn) {
+    while (index_ < runlist_.size() && runlist_[index_].length > 0 &&
+           runlist_[index_].vcn + runlist_[index_].length <= vcn)
+      ++index_;
+    if (index_ >= runlist_.size() || runlist_[index_].length <= 0) return std::nullopt;
+    const RunElement& e = runlist_[index_];
+    if (vcn < e.vcn) return std::make_pair(kLcnNotMapped, e.vcn - vcn);
+    const int64_t into = vcn - e.vcn;
+    return std::make_pair(e.lcn >= 0 ? e.lcn + into : e.lcn, e.length - into);
+  }
+
+ private:
+  const Runlist& runlist_;
+  size_t index_ = 0;
+};
+
+// Largest compression unit decompressed: NTFS itself uses 16 clusters of at most 4 KiB.
+constexpr int64_t kMaxUnitBytes = 2 << 20;
+
+// Writes a compressed stream as the file system reads it, one compression unit (2^cu
+// clusters) at a time: a unit without clusters is zeros, a unit whose clusters are all
+// allocated is stored as it is, a unit with clusters and holes holds LZNT1 chunks in its
+// clusters. A unit that cannot be read or decompressed is written as zeros and noted as
+// unreadable. Holes spanning many units are written as one gap.
+RecoveryOutcome write_compressed(NtfsVolume& volume, const DataStream& s, StreamWriter& out,
+                                 const std::string& name) {
+  const int64_t cluster = volume.cluster_size;
+  const int64_t unit_clusters = int64_t{1} << std::min<uint8_t>(s.compression_unit, 30);
+  const int64_t unit_bytes = unit_clusters * cluster;
+  if (s.compression_unit > 16 || unit_bytes > kMaxUnitBytes) {
+    log("Cannot decompress " + name + ": compression units of " + std::to_string(unit_clusters) +
+        " clusters are not supported");
+    return with_result(RecoveryResult::kFailed);
+  }
+  if (!out.Open()) return with_result(RecoveryResult::kFailed);
+  TBuffer* buffer = engine_buffer(kRecordBuffer);
+  std::vector<uint8_t> packed(static_cast<size_t>(unit_bytes)), plain(packed.size());
+  EngineWindow& window = Window();
+  RunCursor cursor(*s.runlist);
+  int64_t written = 0, failed_units = 0;
+  for (int64_t vcn = 0; written < s.data_size;) {
+    window.ProcessMessages();
+    if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
+    const int64_t wanted = std::min(unit_bytes, s.data_size - written);
+    const auto first = cursor.At(vcn);
+    if (!first) break;  // past the last run: the rest is missing
+    if (first->first == kLcnHole && first->second >= unit_clusters) {
+      // Whole units of a hole: zeros, as one gap (Stop looked at while digesting).
+      const int64_t units = first->second / unit_clusters;
+      int64_t gap =
+          units > (s.data_size - written) / unit_bytes ? s.data_size - written : units * unit_bytes;
+      vcn += units * unit_clusters;
+      while (gap > 0) {
+        const int64_t piece = out.file().Digesting() ? std::min(gap, kHolePiece) : gap;
+        if (!out.WriteZeros(static_cast<uint64_t>(piece)))
+          return with_result(RecoveryResult::kFailed);
+        written += piece;
+        gap -= piece;
+        window.ProcessMessages();
+        if (!RecoveryActive) return with_result(RecoveryResult::kStopped);
+      }
+      continue;
+    }
+    // The unit's clusters in order: allocated ones are read into `packed` one after another.
+    // What could not be read is zeros there, noted by its place in the unit for a unit that
+    // turns out to be stored as it is.
+    struct Gap {
+      int64_t at = 0;
+      std::vector<RequestRange> ranges;
+      int64_t used = 0;
+    };
+    std::vector<Gap> gaps;
+    int64_t allocated = 0;
+    bool lost = false;  // a cluster no run maps, outside the volume, or unreadable
+    for (int64_t v = vcn; v < vcn + unit_clusters;) {
+      const auto at = cursor.At(v);
+      if (!at) {
+        lost = true;
+        break;
+      }
+      const int64_t count = std::min(at->second, vcn + unit_clusters - v);
+      if (at->first >= 0) {
+        const int64_t into = allocated * cluster, bytes = count * cluster;
+        const bool inside = at->first <= volume.total_clusters - count && buffer != nullptr;
+        if (!inside || buffer->ReadBytes(*volume.component, at->first * cluster,
+                                         static_cast<uint32_t>(bytes), packed.data() + into) == 0) {
+          lost = true;
+          if (!inside) std::fill_n(packed.begin() + into, bytes, uint8_t{0});
+          gaps.push_back(
+              {into, inside ? buffer->Unreadable() : std::vector<RequestRange>{{0, bytes}}, bytes});
+        }
+        allocated += count;
+      } else if (at->first != kLcnHole) {
+        lost = true;
+      }
+      v += count;
+    }
+    const uint8_t* bytes = packed.data();
+    if (allocated == unit_clusters) {
+      // Stored as it is: only what could not be read is lost.
+      for (const Gap& g : gaps) {
+        if (g.at < wanted)
+          out.file().NoteUnreadable(static_cast<uint64_t>(written + g.at), g.ranges,
+                                    static_cast<uint64_t>(std::min(g.used, wanted - g.at)));
+      }
+    } else if (!lost && (allocated == 0 ||
+                         lznt1_decompress(std::span(packed.data(), allocated * cluster), plain))) {
+      if (allocated == 0) std::fill(plain.begin(), plain.end(), uint8_t{0});
+      bytes = plain.data();
+    } else {
+      std::fill(plain.begin(), plain.end(), uint8_t{0});
+      bytes = plain.data();
+      out.file().NoteUnreadable(static_cast<uint64_t>(written), static_cast<uint64_t>(wanted));
+      ++failed_units;
+    }
+    if (!out.Write(bytes, static_cast<uint64_t>(wanted)))
+      return with_result(RecoveryResult::kFailed);
+    written += wanted;
+    vcn += unit_clusters;
+  }
+  if (failed_units > 0)
+    log("Could not decompress " + std::to_string(failed_units) + " compression unit(s) of " + name +
+        "; their bytes are written as zeros.");
+  return out.Commit(s.data_size);
+}
+
 // The worse of two outcomes of one row's streams: stopped, failed, partial, complete.
 int severity(RecoveryResult r) {
   switch (r) {
@@ -198,7 +333,11 @@ int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
       outcome = write_resident(*info, s, out);
     } else {
       if (!s.runlist || s.runlist->empty() || s.runlist->front().length <= 0) continue;
-      outcome = write_runs(*volume, s, out);
+      if (s.encrypted) log(name + " is encrypted (EFS); it is written as stored, still encrypted.");
+      if (s.compressed && s.compression_unit != 0)
+        outcome = write_compressed(*volume, s, out, name);
+      else
+        outcome = write_runs(*volume, s, out);
     }
     // The row's outcome is its main stream's (the first written), made worse by any other.
     if (first) {

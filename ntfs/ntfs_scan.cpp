@@ -147,6 +147,7 @@ int get_data_streams(FileRecordInfo& info, NtfsVolume& volume) {
     } else {
       s.data_size = std::max<int64_t>(le64s(a, 0x30), 0);
       s.runlist = decode_runlist(a);
+      if (s.compressed) s.compression_unit = le8(a, 0x22);
       if (!s.runlist)
         log("ERROR: Couldn't decompress the data runs for " + std::to_string(info.number));
     }

@@ -96,11 +96,16 @@ std::string blkid_label(int fd, uint64_t offset, uint64_t length) {
   return label;
 }
 
-VolumeDetails probe_source_volume(const SourceFile& file, uint64_t offset, uint64_t length) {
+// The probe reads like every transfer: areas marked unreadable fail. Without `backups` a
+// damaged boot sector is not replaced by its backup (a whole disk that may be partitioned).
+VolumeDetails probe_source_volume(const SourceFile& file, const std::string& path, uint64_t offset,
+                                  uint64_t length, bool backups = true) {
   const ReadAt read = [&](uint64_t at, void* buffer, size_t size) {
-    return file.read_at(offset + at, buffer, size);
+    int error = 0;
+    return readable_prefix(path, offset + at, size, &error) == size &&
+           file.read_at(offset + at, buffer, size);
   };
-  VolumeDetails details = probe_volume(read, length);
+  VolumeDetails details = probe_volume(read, length, backups);
   if (details.file_system == "NTFS") details.label = blkid_label(file.fd(), offset, length);
   return details;
 }
@@ -183,7 +188,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     add_entry(base, std::nullopt, letters);
     return;
   }
-  VolumeDetails whole = probe_source_volume(file, 0, base.length);
+  VolumeDetails whole = probe_source_volume(file, path, 0, base.length, false);
   if (!whole.file_system.empty()) {
     add_entry(base, whole, letters, opened);
     return;
@@ -193,6 +198,15 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
   };
   const PartitionTable partitions = read_partition_table(read, base.length);
   if (skip_partitioned && !partitions.partitions.empty()) return;
+  // No partition table: a bare volume whose boot sector is damaged may still be read by
+  // its backup.
+  if (partitions.kind.empty()) {
+    whole = probe_source_volume(file, path, 0, base.length);
+    if (!whole.file_system.empty()) {
+      add_entry(base, whole, letters, opened);
+      return;
+    }
+  }
   // The table's numbers count 512-byte sectors, unless only 4,096-byte ones (a 4Kn disk)
   // lead to volumes.
   bool found = false;
@@ -200,7 +214,7 @@ void attach_path(const std::string& path, bool only_volumes, bool skip_partition
     const PartitionTable table =
         sector_size == 512 ? partitions : read_partition_table(read, base.length, sector_size);
     for (const PartitionEntry& p : table.partitions) {
-      VolumeDetails details = probe_source_volume(file, p.offset, p.length);
+      VolumeDetails details = probe_source_volume(file, path, p.offset, p.length);
       if (details.file_system.empty()) continue;
       Source source = base;
       source.offset = p.offset;
@@ -289,7 +303,7 @@ bool attach_source_fd(char letter, int fd) {
   struct stat st {};
   if (::fstat(file.fd(), &st) == 0) e->type = source_type(st);
   if (s.offset == 0 && file.length() > 0) s.length = file.length();
-  e->details = probe_source_volume(file, s.offset, s.length);
+  e->details = probe_source_volume(file, s.path, s.offset, s.length);
   return true;
 }
 
@@ -330,7 +344,7 @@ std::optional<VolumeDetails> volume_details(char letter) {
     const Source& s = e->drive.source;
     const SourceFile file = open_source(s, false);
     if (file.is_open()) {
-      e->details = probe_source_volume(file, s.offset, s.length);
+      e->details = probe_source_volume(file, s.path, s.offset, s.length);
     } else {
       e->details = VolumeDetails{};
       e->details->problem = open_problem_text(s.path, file.open_errno(), file.is_block_device());

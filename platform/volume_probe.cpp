@@ -2,6 +2,7 @@
 #include "platform/volume_probe.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -291,6 +292,120 @@ BootSectorInfo parse_boot_sector(std::span<const uint8_t> sector) {
   return parse_fat(sector);
 }
 
+bool exfat_boot_checksum_matches(std::span<const uint8_t> region, uint32_t bytes_per_sector) {
+  const uint64_t covered = uint64_t{bytes_per_sector} * 11;
+  if (bytes_per_sector < 512 || region.size() < covered + bytes_per_sector) return false;
+  uint32_t sum = 0;
+  for (uint64_t i = 0; i < covered; ++i) {
+    if (i == 106 || i == 107 || i == 112) continue;  // VolumeFlags and PercentInUse
+    sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + region[static_cast<size_t>(i)];
+  }
+  for (uint64_t at = covered; at < covered + bytes_per_sector; at += 4) {
+    if (load_u32(region, static_cast<size_t>(at)) != sum) return false;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr uint32_t kSectorSizes[] = {512, 1024, 2048, 4096};
+// FAT32 puts its backup here when BPB_BkBootSec cannot be read.
+constexpr uint64_t kFat32BackupSector = 6;
+constexpr uint64_t kExfatBackupRegion = 12;
+constexpr uint64_t kExfatRegionSectors = 12;
+
+// Reads the 512 bytes at sector `number` of `bytes_per_sector` and takes them when they
+// parse as `kind` with that sector size.
+bool try_backup(const ReadAt& read, uint64_t number, uint32_t bytes_per_sector, VolumeKind kind,
+                BootSectorChoice& choice) {
+  if (number == 0 || number > (UINT64_MAX >> 12)) return false;
+  std::vector<uint8_t> sector(512);
+  const uint64_t offset = number * bytes_per_sector;
+  if (!read(offset, sector.data(), sector.size())) return false;
+  BootSectorInfo info = parse_boot_sector(sector);
+  if (info.kind != kind || info.bytes_per_sector != bytes_per_sector) return false;
+  choice.sector = std::move(sector);
+  choice.info = std::move(info);
+  choice.offset = offset;
+  choice.number = number;
+  return true;
+}
+
+bool try_fat32_backup(const ReadAt& read, std::span<const uint8_t> main, BootSectorChoice& choice) {
+  // The main sector's own pointer when it still gives a sector of the reserved area.
+  const uint64_t pointed = main.size() >= 512 ? load_u16(main, 0x32) : 0;
+  for (const uint32_t bps : kSectorSizes) {
+    if (pointed != 0 && pointed < 64 && pointed != kFat32BackupSector &&
+        try_backup(read, pointed, bps, VolumeKind::kFat32, choice))
+      return true;
+    if (try_backup(read, kFat32BackupSector, bps, VolumeKind::kFat32, choice)) return true;
+  }
+  return false;
+}
+
+bool try_exfat_backup(const ReadAt& read, BootSectorChoice& choice) {
+  for (const uint32_t bps : kSectorSizes) {
+    BootSectorChoice candidate;
+    if (!try_backup(read, kExfatBackupRegion, bps, VolumeKind::kExFat, candidate)) continue;
+    std::vector<uint8_t> region(static_cast<size_t>(kExfatRegionSectors * bps));
+    if (!read(candidate.offset, region.data(), region.size()) ||
+        !exfat_boot_checksum_matches(region, bps))
+      continue;
+    choice = std::move(candidate);
+    return true;
+  }
+  return false;
+}
+
+// NTFS keeps its copy in the last sector of the partition, which is the sector just past
+// the volume's own count when formatting left it one sector short of the partition.
+bool try_ntfs_backup(const ReadAt& read, std::span<const uint8_t> main, uint64_t volume_length,
+                     BootSectorChoice& choice) {
+  for (const uint32_t bps : kSectorSizes) {
+    std::vector<uint64_t> numbers;
+    if (volume_length >= 2ull * bps) numbers.push_back(volume_length / bps - 1);
+    if (main.size() >= 512 && has_text(main, 3, "NTFS    "))
+      numbers.push_back(load_u64(main, 0x28));
+    for (const uint64_t number : numbers) {
+      BootSectorChoice candidate;
+      if (!try_backup(read, number, bps, VolumeKind::kNtfs, candidate)) continue;
+      // The copy names a volume that ends at it or just before it.
+      const uint64_t count = candidate.info.total_sectors;
+      if (count != number && count + 1 != number) continue;
+      choice = std::move(candidate);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+BootSectorChoice choose_boot_sector(const ReadAt& read, uint64_t volume_length, bool backups) {
+  BootSectorChoice choice;
+  std::vector<uint8_t> main(512);
+  const bool main_read = read(0, main.data(), main.size());
+  if (main_read) {
+    choice.info = parse_boot_sector(main);
+    if (choice.info.kind != VolumeKind::kNone) {
+      choice.sector = std::move(main);
+      return choice;
+    }
+    choice.main_problem = "holds no FAT, exFAT or NTFS volume (" + choice.info.reason + ")";
+  } else {
+    choice.main_problem = "cannot read the boot sector";
+    main.clear();
+  }
+  if (!backups) return choice;
+  BootSectorChoice backup;
+  if (try_fat32_backup(read, main, backup) || try_exfat_backup(read, backup) ||
+      try_ntfs_backup(read, main, volume_length, backup)) {
+    backup.main_problem = choice.main_problem;
+    return backup;
+  }
+  return choice;
+}
+
 std::string file_system_name(VolumeKind kind) {
   switch (kind) {
     case VolumeKind::kFat12:
@@ -308,7 +423,7 @@ std::string file_system_name(VolumeKind kind) {
   return "";
 }
 
-VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length) {
+VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length, bool backups) {
   VolumeDetails details;
   const ReadAt read = [&](uint64_t offset, void* buffer, size_t size) {
     if (volume_length != 0 && (offset > volume_length || size > volume_length - offset)) {
@@ -316,16 +431,15 @@ VolumeDetails probe_volume(const ReadAt& raw_read, uint64_t volume_length) {
     }
     return raw_read(offset, buffer, size);
   };
-  std::vector<uint8_t> sector(512);
-  if (!read(0, sector.data(), sector.size())) {
-    details.problem = "cannot read the boot sector";
-    return details;
-  }
-  const BootSectorInfo info = parse_boot_sector(sector);
+  const BootSectorChoice chosen = choose_boot_sector(read, volume_length, backups);
+  const BootSectorInfo& info = chosen.info;
   if (info.kind == VolumeKind::kNone) {
-    details.problem = "holds no FAT, exFAT or NTFS volume (" + info.reason + ")";
+    details.problem = chosen.main_problem;
     return details;
   }
+  const std::vector<uint8_t>& sector = chosen.sector;
+  details.boot_offset = chosen.offset;
+  details.boot_sector = chosen.number;
   details.file_system = file_system_name(info.kind);
   details.serial = info.serial;
   details.bytes_per_sector = info.bytes_per_sector;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/source_file.h"
 
@@ -47,6 +48,25 @@ struct BootSectorInfo {
 
 // Parses the first sector of a volume (pure; at least 512 bytes are looked at).
 BootSectorInfo parse_boot_sector(std::span<const uint8_t> sector);
+
+// The boot sector a volume is read by: sector 0 when it can be read and passes its checks,
+// else the first backup that does: FAT32's copy at BPB_BkBootSec (0x32, else sector 6),
+// exFAT's backup boot region at sector 12 (only when its checksum sector, 12 + 11, matches),
+// NTFS's copy in the volume's last sector (by `volume_length`, or by the sector count a
+// damaged main sector still gives).
+struct BootSectorChoice {
+  std::vector<uint8_t> sector;  // the 512 bytes used; empty when none passed
+  BootSectorInfo info;          // kind kNone when none passed (reason: sector 0's)
+  uint64_t offset = 0;          // byte offset of the sector used in the volume
+  uint64_t number = 0;          // its number in the volume's own sectors; 0: the main one
+  std::string main_problem;     // why sector 0 was not used; empty when it was
+};
+// With `backups` false only sector 0 is looked at (a whole disk that may hold a partition
+// table is probed so first).
+BootSectorChoice choose_boot_sector(const ReadAt& read, uint64_t volume_length, bool backups);
+// True when the exFAT boot region of `region` (12 sectors of `bytes_per_sector`) matches
+// its checksum sector.
+bool exfat_boot_checksum_matches(std::span<const uint8_t> region, uint32_t bytes_per_sector);
 // "FAT" for FAT12 and FAT16, "FAT32", "exFAT", "NTFS"; "" for kNone.
 std::string file_system_name(VolumeKind kind);
 
@@ -60,12 +80,17 @@ struct VolumeDetails {
   uint64_t total_clusters = 0;
   uint64_t free_clusters = 0;
   std::string problem;  // why the volume could not be read or recognised
+  // Where the boot sector the volume is read by lies (see choose_boot_sector): byte offset
+  // and number in the volume's sectors; both 0 for the main boot sector.
+  uint64_t boot_offset = 0;
+  uint64_t boot_sector = 0;
 };
 
 // Reads the boot sector through `read` (offsets relative to the volume's first byte) and,
 // for FAT, the first table (free clusters: entries that are 0) and the root directory (the
 // volume-label entry); for NTFS, the cluster bitmap (free clusters). `volume_length`
 // bounds every read (0: unknown, not bounded).
-VolumeDetails probe_volume(const ReadAt& read, uint64_t volume_length);
+// Without `backups`, a damaged sector 0 is not replaced by a backup.
+VolumeDetails probe_volume(const ReadAt& read, uint64_t volume_length, bool backups = true);
 
 }  // namespace pyralis::platform

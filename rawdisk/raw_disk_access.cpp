@@ -133,6 +133,11 @@ int64_t GetVolumeSectorCount(char letter) {
   return static_cast<int64_t>(drive->source.length / kIoSectorSize);
 }
 
+int64_t GetBootSectorOffset(char letter) {
+  const auto details = platform::volume_details(letter);
+  return details ? static_cast<int64_t>(details->boot_offset) : 0;
+}
+
 std::string DescribeDriveSource(char letter) {
   const char name = upper(letter);
   const platform::Drive* drive = platform::find_drive(name);

@@ -46,6 +46,9 @@ TDiskGeometry GetDiskGeometry(char letter);
 uint32_t GetDriveTypeCode(char letter);
 // Sectors of the volume behind `letter` (its length / sector size); 0 when unknown.
 int64_t GetVolumeSectorCount(char letter);
+// Byte offset in the volume of the boot sector it is read by: 0, or that of the backup used
+// when the main boot sector is damaged.
+int64_t GetBootSectorOffset(char letter);
 // One line describing why the drive behind `letter` cannot be used (missing image,
 // permission, ...), naming the source; empty when nothing is known to be wrong.
 std::string DescribeDriveProblem(char letter);

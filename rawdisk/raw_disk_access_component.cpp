@@ -90,6 +90,7 @@ void TRawDiskAccessComponent::SetLogicalDrive(char letter) {
   geometry_ = GetDiskGeometry(upper);
   media_ = GetMediaIdentifier(upper);
   volume_sectors_ = GetVolumeSectorCount(upper);
+  boot_sector_ = geometry_.SectorSize > 0 ? GetBootSectorOffset(upper) / geometry_.SectorSize : 0;
   set_status(kSuccess);
 }
 

@@ -51,6 +51,9 @@ class TRawDiskAccessComponent {
   // Sectors of the whole volume (its length / SectorSize), stored at selection. Positions
   // are bounded by this, not by the data area's TotalClusters * SectorsPerCluster.
   int64_t VolumeSectors() const { return volume_sectors_; }
+  // The sector (of SectorSize bytes) holding the boot sector the volume is read by: 0, or
+  // the backup's when the main boot sector is damaged. Stored at selection.
+  int64_t BootSector() const { return boot_sector_; }
 
   int64_t ClusterNumber() const { return cluster_number_; }
   void SetClusterNumber(int64_t value);
@@ -100,6 +103,7 @@ class TRawDiskAccessComponent {
   TDiskGeometry geometry_;
   TMediaIdentifier media_;
   int64_t volume_sectors_ = 0;
+  int64_t boot_sector_ = 0;
   int64_t cluster_number_ = 0, sector_number_ = 0, cluster_count_ = 0, sector_count_ = 0;
   std::unique_ptr<TMemoryStream> buffer_;
   std::string buffer_string_;

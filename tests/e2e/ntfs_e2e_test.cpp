@@ -111,9 +111,10 @@ struct BigFileVolume {
     image = dir.file("ntfs.img");
     b.write(image);
     mft_offset = b.volume_offset() + b.mft_lcn() * b.cluster_size();
+    mirror_offset = b.volume_offset() + b.mft_mirror_lcn() * b.cluster_size();
   }
   std::string content, image;
-  uint64_t mft_offset = 0;
+  uint64_t mft_offset = 0, mirror_offset = 0;
 };
 
 TEST(CliOnDamagedNtfs, UnrescuedAreaMakesThePieceOnlyLoseItsOwnBytes) {
@@ -163,8 +164,10 @@ TEST(CliOnDamagedNtfs, UnmountableVolumeExitsOne) {
   TempDir dir;
   const BigFileVolume v(dir);
   std::string bytes = read_file(v.image);
-  std::fill(bytes.begin() + static_cast<long>(v.mft_offset),
-            bytes.begin() + static_cast<long>(v.mft_offset) + 1024, '\0');
+  // MFT record 0 and its copy in $MFTMirr.
+  for (const uint64_t at : {v.mft_offset, v.mirror_offset})
+    std::fill(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at) + 1024,
+              '\0');
   ASSERT_TRUE(write_file(v.image, bytes));
   const CliRun scan = run_cli("scan " + shell_quote(v.image), dir);
   EXPECT_EQ(scan.status, 1) << scan.err;

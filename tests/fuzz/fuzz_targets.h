@@ -15,8 +15,9 @@ namespace pyralis::fuzz {
 // The input is a small FAT volume: attached as a drive, scanned through the scan driver,
 // scanned again by the FAT engine with the input's sector 0, and its first rows recovered.
 int fat_walk(const uint8_t* data, size_t size);
-// Bytes 0..7: the attribute's lowest VCN (little-endian); the rest: mapping pairs. Decodes
-// the runlist, checks its shape and maps VCNs through vcn_to_lcn and find_vcn.
+// The whole input is first decompressed as one LZNT1 compression unit. Then bytes 0..7: the
+// attribute's lowest VCN (little-endian); the rest: mapping pairs. Decodes the runlist,
+// checks its shape and maps VCNs through vcn_to_lcn and find_vcn.
 int runlist(const uint8_t* data, size_t size);
 // The input is one 1024-byte MFT record: walked by find_attribute on its own, then placed as
 // a deleted file's record of a synthetic volume and read by read_record, its path built,

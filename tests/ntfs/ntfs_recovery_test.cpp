@@ -119,16 +119,21 @@ TEST_F(NtfsRecoveryTest, ExistingFilesAreNeverReplaced) {
   EXPECT_TRUE(window_.Logged(Success("onerun (3).bin"))) << window_.LogText();
 }
 
-TEST_F(NtfsRecoveryTest, CompressedAndEncryptedStreamsAreWrittenAsStored) {
+// The builder's compressed file has only fully allocated units, which are stored as they are;
+// encrypted streams are written as stored, with a line that says so.
+TEST_F(NtfsRecoveryTest, CompressedUnitsStoredWholeAndEncryptedStreamsAreWrittenAsStored) {
   const NtfsImageBuilder& b = *volume_->builder;
   window_.log.clear();
   Recover("compressed");
   const std::string n = std::to_string(Rec("compressed"));
-  EXPECT_EQ(window_.LinesWith("File is compressed, recovery not yet implemented " + n).size(), 2u);
+  EXPECT_EQ(window_.LinesWith("File is compressed; it is written decompressed " + n).size(), 2u);
   EXPECT_TRUE(same_bytes(Out("packed.dat"), b.on_disk_content(Rec("compressed"))));
   EXPECT_TRUE(window_.Logged(Success("packed.dat")));
   Recover("encrypted");
   EXPECT_TRUE(same_bytes(Out("secret.dat"), b.on_disk_content(Rec("encrypted"))));
+  EXPECT_TRUE(
+      window_.Logged("secret.dat is encrypted (EFS); it is written as stored, still encrypted."))
+      << window_.LogText();
 }
 
 TEST_F(NtfsRecoveryTest, RefusesFilesWithoutFreeClustersAndRecordsInUse) {

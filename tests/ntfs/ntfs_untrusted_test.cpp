@@ -248,14 +248,15 @@ TEST_F(NtfsUntrustedTest, ARunLeavingTheVolumeEndsTheFileThere) {
 // Mount failures, each with its lines in order.
 class NtfsMountFailureTest : public NtfsUntrustedTest {
  protected:
-  std::vector<std::string> Mount() {
+  // The mount's lines; it fails unless `mounts`.
+  std::vector<std::string> Mount(bool mounts = false) {
     const char letter = attach_image(image_);
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
     ntfs::ScopedReadBuffers buffers;
     window_.log.clear();
     auto volume = ntfs::mount_volume(&component, true);
-    EXPECT_EQ(volume, nullptr);
+    EXPECT_EQ(volume != nullptr, mounts);
     return window_.log;
   }
 };
@@ -274,14 +275,22 @@ TEST_F(NtfsMountFailureTest, MissingMftBitmap) {
                                       "Failed to startup volume", "Couldnot mount device"}));
 }
 
+// A torn record 0 is read from its copy in $MFTMirr; with the copy torn too, the mount fails.
 TEST_F(NtfsMountFailureTest, TornRecordZero) {
-  EditRecord(
-      0,
-      [](std::vector<uint8_t>& r) {
-        r[0x1FF] ^= 0xFF;
-        r[0x1FE] ^= 0xFF;
-      },
-      false);
+  const auto tear = [](std::vector<uint8_t>& r) {
+    r[0x1FF] ^= 0xFF;
+    r[0x1FE] ^= 0xFF;
+  };
+  EditRecord(0, tear, false);
+  const NtfsImageBuilder& b = *volume_->builder;
+  EXPECT_EQ(Mount(true),
+            (std::vector<std::string>{
+                "C: the first record of $MFT cannot be read; its copy in $MFTMirr at sector " +
+                std::to_string(b.mft_mirror_lcn() * b.cluster_size() / 512) + " is used."}));
+  std::fstream file(image_, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(b.cluster_offset(b.mft_mirror_lcn()) + 0x1FE));
+  file.write("\x00\x00", 2);
+  file.close();
   EXPECT_EQ(Mount(), (std::vector<std::string>{"Failed to load $MFT", "Failed to startup volume",
                                                "Couldnot mount device"}));
 }

@@ -91,7 +91,7 @@ TEST_P(NtfsScanTest, ListsEveryDeletedFileWithItsNameFolderSizeDatesAndEstimate)
   EXPECT_EQ(window.files_found, std::to_string(listed));
   EXPECT_TRUE(
       window.Logged("Files with potentially recoverable content: " + std::to_string(listed)));
-  EXPECT_EQ(window.LinesWith("File is compressed, recovery not yet implemented ").size(), 1u);
+  EXPECT_EQ(window.LinesWith("File is compressed; it is written decompressed ").size(), 1u);
   EXPECT_EQ(window.LinesWith("File is encrypted, recovery is impossible ").size(), 1u);
   EXPECT_TRUE(window.LinesWith("ERROR").empty()) << window.LogText();
   EXPECT_EQ(window.gauge_max, static_cast<int64_t>(b.record_count()));
