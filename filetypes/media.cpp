@@ -23,7 +23,7 @@ std::string format_time(int64_t seconds) {
   const int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const int64_t year = yoe + era * 400 + (month <= 2);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
                 static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
                 static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));

@@ -119,6 +119,8 @@ TiffFacts walk_tiff(Reader& reader, uint64_t base, uint64_t length);
 
 // The walkers, one per kind; each is handed a source whose first bytes carry its signature.
 Result check_jpeg(Reader& reader);
+// The JPEG that `walked` found intact, decoded to its end by libjpeg-turbo.
+Result decode_jpeg(Reader& reader, const Result& walked);
 Result check_png(Reader& reader);
 Result check_gif(Reader& reader);
 Result check_bmp(Reader& reader);
