@@ -23,7 +23,7 @@ Reader::Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
 
 bool Reader::fill(uint64_t offset) {
   if (offset >= size_) return false;
-  if (window_.empty()) window_.resize(kWindow);
+  if (window_.empty()) window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_)));
   const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
   window_start_ = offset;
   window_length_ = source_.Read(offset, window_.data(), want);

@@ -42,6 +42,7 @@ const Sample kSamples[] = {
     {"numbers.txt.gz", Kind::kGzip, true},
     {"archive.7z", Kind::kSevenZip, false},
     {"database.sqlite", Kind::kSqlite, false},
+    {"package.msi", Kind::kOle2, false},
     {"document.pdf", Kind::kPdf, true},
     {"document.rtf", Kind::kRtf, true},
     {"text.txt", Kind::kText, true},
