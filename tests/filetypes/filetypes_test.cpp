@@ -32,6 +32,7 @@ const Sample kSamples[] = {
     {"photo.jpg", Kind::kJpeg, true, "2024-07-14 15:32:10", 96, 64},
     {"progressive.jpg", Kind::kJpeg, true, "", 96, 64},
     {"restart.jpg", Kind::kJpeg, true, "", 96, 64},
+    {"multi.jpg", Kind::kJpeg, true, "", 96, 64},
     {"picture.png", Kind::kPng, true, "", 96, 64},
     {"archive.zip", Kind::kZip, true},
     {"streamed.zip", Kind::kZip, true},
