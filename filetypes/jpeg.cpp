@@ -69,7 +69,7 @@ uint64_t mpf_end(Reader& reader, uint64_t base, uint64_t length, std::vector<Pic
       if (at + (k + 1) * 16 > length || !reader.read(base + at + k * 16, m, 16)) break;
       const uint64_t size = u32(m + 4);
       const uint64_t offset = u32(m + 8);
-      if (offset != 0 && size != 0) {
+      if (offset != 0 && size != 0 && pictures->size() < 16) {
         end = std::max(end, base + offset + size);
         pictures->push_back({base + offset, size});
       }
