@@ -20,24 +20,6 @@ namespace {
 
 constexpr int kMaxSegments = 1 << 16;
 
-// A part of what a reader reads, as a source of its own.
-class Slice final : public ByteSource {
- public:
-  Slice(Reader& reader, uint64_t start, uint64_t size)
-      : reader_(reader), start_(start), size_(size) {}
-  uint64_t Size() const override { return size_; }
-  size_t Read(uint64_t offset, void* dest, size_t count) override {
-    if (offset >= size_) return 0;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
-    return reader_.read(start_ + offset, dest, n) ? n : 0;
-  }
-
- private:
-  Reader& reader_;
-  uint64_t start_;
-  uint64_t size_;
-};
-
 struct Picture {
   uint64_t offset;
   uint64_t size;

@@ -3,6 +3,7 @@
 // loads in both orders, and the ways a walk ends. Internal to filetypes/.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,24 @@ struct Inflated {
   uint64_t out_size = 0;  // how many bytes it inflates to
 };
 Inflated inflate_raw(Reader& reader, uint64_t offset, uint64_t limit);
+
+// A part of what a reader reads, as a source of its own.
+class Slice final : public ByteSource {
+ public:
+  Slice(Reader& reader, uint64_t start, uint64_t size)
+      : reader_(reader), start_(start), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= size_) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    return reader_.read(start_ + offset, dest, n) ? n : 0;
+  }
+
+ private:
+  Reader& reader_;
+  uint64_t start_;
+  uint64_t size_;
+};
 
 // How a walk ends.
 inline Result intact(Kind kind, uint64_t length) {
