@@ -106,6 +106,7 @@ std::string encode_saved_scan(const TFoundFiles& rows, const VolumeIdentity& vol
     w.U8(f.exfat_facts);
     w.U8(f.no_fat_chain);
     w.U64(f.valid_data_length);
+    w.U64(f.record_offset);
     w.U32(static_cast<uint32_t>(f.extents.size()));
     for (const ByteExtent& e : f.extents) {
       w.U64(e.offset);
@@ -164,6 +165,7 @@ bool decode_saved_scan(const std::string& bytes, TFoundFiles& rows, VolumeIdenti
     f.exfat_facts = r.U8() != 0;
     f.no_fat_chain = r.U8() != 0;
     f.valid_data_length = r.U64();
+    f.record_offset = r.U64();
     const uint32_t extents = r.U32();
     if (extents > kMaxExtents) return fail("the saved scan is damaged");
     for (uint32_t e = 0; e < extents && r.ok(); ++e) {

@@ -7,6 +7,7 @@
 // row count u32; per row: Inode i64, Sector i64, Size i64, RecoveryQuality i8, Created and
 // Modified (IEEE doubles as u64), Name and Path (u16 length and UTF-8), then the facts:
 // origin u8, exfat_facts u8, no_fat_chain u8, valid_data_length u64,
+// record_offset u64,
 // extent count u32 and (offset u64, length u64) pairs, content state u8, damaged_at u64,
 // type (u16 length and text); last, the SHA-256 of everything before it (32 bytes).
 #pragma once

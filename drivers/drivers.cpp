@@ -27,6 +27,7 @@
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
 #include "sweep/fat_deep.h"
+#include "sweep/ntfs_deep.h"
 
 namespace pyralis {
 
@@ -125,14 +126,17 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 void deep_scan(TRawDiskAccessComponent& component, Volume kind,
                const std::unordered_set<uint32_t>& reached) {
   const std::string drive = drive_name(component.LogicalDrive());
-  if (kind != Volume::kFat) {
-    Window().LogLine("The deep scan reads FAT volumes only so far; " + drive +
+  if (kind == Volume::kExFat) {
+    Window().LogLine("The deep scan does not read exFAT volumes yet; " + drive +
                      " lists what its tree walk found.");
     return;
   }
-  const int64_t added = fat_deep_scan(component, reached);
+  const int64_t added =
+      kind == Volume::kFat ? fat_deep_scan(component, reached) : ntfs_deep_scan(component);
   Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
-                   (added == 1 ? " file" : " files") + " in folders the tree no longer reaches.");
+                   (added == 1 ? " file" : " files") +
+                   (kind == Volume::kFat ? " in folders the tree no longer reaches."
+                                         : " in records outside the MFT."));
   Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
 }
@@ -202,7 +206,8 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
     else if (kind == Volume::kExFat)
       outcome = exfat_undelete(component, index, folder);
     else
-      outcome = ntfs_undelete(component, FoundFiles[index].Inode, folder);
+      outcome = ntfs_undelete(component, FoundFiles[index].Inode, folder,
+                              FoundFiles.Facts(index).record_offset);
   });
   return outcome;
 }
@@ -220,7 +225,8 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
     else if (kind == Volume::kExFat)
       tally = exfat_count_clusters(component, index);
     else
-      tally = ntfs_count_clusters(component, FoundFiles[index].Inode);
+      tally = ntfs_count_clusters(component, FoundFiles[index].Inode,
+                                  FoundFiles.Facts(index).record_offset);
   });
   return tally;
 }

@@ -28,6 +28,9 @@ int ntfs_mount(const uint8_t* data, size_t size);
 // The input is the content of an exFAT directory: every 32-byte entry of it is read as the
 // start of a file entry set, and what is accepted is checked against the set's own promises.
 int exfat_entry_set(const uint8_t* data, size_t size);
+// The input is one block of a deep scan's pass, handed to the FAT folder-start and the NTFS
+// record recognisers; what they keep must lie inside the block.
+int sweep(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 
