@@ -132,7 +132,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
 // The Scan command's steps: empty the catalogue and the NTFS name cache, note the start time,
 // log "Scan X:\ ...", run the driver, log how it ended ("End scan", "Process interrupted",
 // or nothing more after the line that says why the drive was not scanned).
-ScanResult scan(CliWindow& window, char letter) {
+ScanResult scan(CliWindow& window, char letter, const ScanOptions& scan_options) {
   FoundFiles.clear();
   ntfs_clear_name_cache();
   ScanStartTime = std::chrono::steady_clock::now();
@@ -140,7 +140,7 @@ ScanResult scan(CliWindow& window, char letter) {
   window.LogLine(std::string("Scan ") + letter + ":\\ ...");
   ScanResult result = ScanResult::kNotScanned;
   try {
-    result = scan_drive(static_cast<char>(std::tolower(letter)));
+    result = scan_drive(static_cast<char>(std::tolower(letter)), scan_options);
   } catch (const std::exception& e) {
     window.LogLine(std::string("ERROR: the scan of ") + letter + ": stopped: " + e.what());
   }
@@ -166,15 +166,22 @@ int run_scan(const Options& options) {
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult result = scan(window, letter);
+  const ScanResult result = scan(window, letter, ScanOptions{options.deep, false});
   write_found_files(std::cout, options.format, FoundFiles);
   std::cout.flush();
   if (!holds_engine_volume(letter)) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
+  // A stopped scan is saved too: what it found is worth keeping.
+  bool saved = true;
+  if (!options.save.empty() && result != ScanResult::kNotScanned) {
+    std::string why;
+    saved = save_scan(static_cast<char>(std::tolower(letter)), options.save, &why);
+    if (!saved) error_line("cannot save the scan to " + options.save + ": " + why);
+  }
   if (interrupted()) return interrupted_status();
-  return result == ScanResult::kScanned ? kExitOk : kExitNotAllWritten;
+  return result == ScanResult::kScanned && saved ? kExitOk : kExitNotAllWritten;
 }
 
 // The folder nearest to `path` that exists (the path itself when it does).
@@ -499,7 +506,16 @@ int run_recover(const Options& options) {
   if (!folders.open_root(options.destination)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult scanned = scan(window, letter);
+  ScanResult scanned = ScanResult::kScanned;
+  if (options.from_scan.empty()) {
+    scanned = scan(window, letter, ScanOptions{options.deep, false});
+  } else {
+    std::string why;
+    if (!open_scan(static_cast<char>(std::tolower(letter)), options.from_scan, &why)) {
+      error_line("cannot use the saved scan " + options.from_scan + ": " + why);
+      return kExitBadArguments;
+    }
+  }
   if (!holds_engine_volume(letter)) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;

@@ -59,6 +59,10 @@ struct RowFacts {
   // one or two pieces); empty when the engine works them out from its own metadata.
   std::vector<ByteExtent> extents;
 
+  // NTFS: the volume byte of the file's record when the deep scan found it outside the
+  // current $MFT (0 for a record of the MFT, which is found by its number).
+  uint64_t record_offset = 0;
+
   ContentVerdict content;
 };
 

@@ -260,6 +260,15 @@ struct FileRecordInfo {
 constexpr size_t kMaxStreams = 100;
 
 std::unique_ptr<FileRecordInfo> read_record(NtfsVolume* volume, int64_t number);
+// The record at volume byte `offset` (a record the deep scan found outside the MFT), read
+// at the volume's record size with the same checks; its number is the one the record
+// holds. None when it cannot be read or holds no file.
+std::unique_ptr<FileRecordInfo> read_record_at(NtfsVolume& volume, uint64_t offset);
+// The number a record (fix-ups applied) holds in its header; -1 when its layout has none.
+int64_t record_number(Bytes record);
+// Times, names, streams and estimate of the record in `info`; none when it holds no file.
+std::unique_ptr<FileRecordInfo> describe_record(std::unique_ptr<FileRecordInfo> info,
+                                                NtfsVolume& volume);
 int get_filenames(FileRecordInfo& info);
 int get_data_streams(FileRecordInfo& info, NtfsVolume& volume);
 // The folder path of a file whose parent directory is record `start`, "C:\Dir\Sub\" form.
@@ -300,11 +309,13 @@ void reset_cluster_bitmap_cache();
 // Recovery
 
 // The row's outcome: its main stream's, made worse by any other stream's.
-RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder);
+// `record_offset` (not 0): the record is read at that volume byte instead of through the MFT.
+RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder,
+                                uint64_t record_offset = 0);
 // 1 when every stream was written (completely or in part), 0 otherwise; *row receives the
 // row's outcome.
 int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
-                  RecoveryOutcome* row = nullptr);
+                  RecoveryOutcome* row = nullptr, uint64_t record_offset = 0);
 // File name under which a named stream is written beside the main file:
 // "<name>.<stream>.stream".
 std::string stream_file_name(const std::string& name, const std::string& stream);

@@ -303,17 +303,19 @@ std::string stream_file_name(const std::string& name, const std::string& stream)
 }
 
 int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
-                  RecoveryOutcome* row) {
+                  RecoveryOutcome* row, uint64_t record_offset) {
   RecoveryOutcome ignored;
   if (row == nullptr) row = &ignored;
   *row = with_result(RecoveryResult::kFailed);
   if (volume == nullptr) return 0;
-  auto info = read_record(volume, number);
+  auto info =
+      record_offset != 0 ? read_record_at(*volume, record_offset) : read_record(volume, number);
   if (info == nullptr) {
     log("Canot read info from mft record" + std::to_string(number) + " in undelete_file()");
     return 0;
   }
-  if (le16(info->record, kRecordFlags) & 1) {
+  // A record found outside the MFT is lost whatever its in-use flag says.
+  if (record_offset == 0 && (le16(info->record, kRecordFlags) & 1)) {
     log("Record is in use by the mft");
     return 0;
   }
@@ -354,9 +356,10 @@ int undelete_file(NtfsVolume* volume, int64_t number, const std::string& folder,
   return 1;
 }
 
-RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder) {
+RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::string& folder,
+                                uint64_t record_offset) {
   RecoveryOutcome outcome;
-  if (undelete_file(volume, number, folder, &outcome) == 0 &&
+  if (undelete_file(volume, number, folder, &outcome, record_offset) == 0 &&
       outcome.result != RecoveryResult::kStopped) {
     log("ERROR: Failed to undelete inode " + std::to_string(number) + " in handle_undelete()");
   }
@@ -368,7 +371,7 @@ RecoveryOutcome handle_undelete(NtfsVolume* volume, int64_t number, const std::s
 namespace pyralis {
 
 RecoveryOutcome ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode,
-                              const std::string& folder) {
+                              const std::string& folder, uint64_t record_offset) {
   // After Stop the remaining rows end here, before the volume is mounted.
   if (!RecoveryActive) return ntfs::with_result(RecoveryResult::kStopped);
   ntfs::ScopedReadBuffers buffers({ntfs::kRecordBuffer, ntfs::kVolumeBitmapBuffer});
@@ -376,19 +379,20 @@ RecoveryOutcome ntfs_undelete(TRawDiskAccessComponent& component, int64_t inode,
   // (possibly of another volume).
   ntfs::reset_cluster_bitmap_cache();
   auto volume = ntfs::mount_volume(&component, true);
-  RecoveryOutcome outcome = ntfs::handle_undelete(volume.get(), inode, folder);
+  RecoveryOutcome outcome = ntfs::handle_undelete(volume.get(), inode, folder, record_offset);
   ntfs::umount_volume(volume);
   return outcome;
 }
 
-std::optional<ClusterTally> ntfs_count_clusters(TRawDiskAccessComponent& component,
-                                                int64_t inode) {
+std::optional<ClusterTally> ntfs_count_clusters(TRawDiskAccessComponent& component, int64_t inode,
+                                                uint64_t record_offset) {
   ntfs::ScopedReadBuffers buffers({ntfs::kRecordBuffer, ntfs::kVolumeBitmapBuffer});
   ntfs::reset_cluster_bitmap_cache();
   auto volume = ntfs::mount_volume(&component, true);
   std::optional<ClusterTally> tally;
   if (volume != nullptr) {
-    const auto info = ntfs::read_record(volume.get(), inode);
+    const auto info = record_offset != 0 ? ntfs::read_record_at(*volume, record_offset)
+                                         : ntfs::read_record(volume.get(), inode);
     if (info != nullptr && !info->streams.empty() && !info->streams.front().resident &&
         info->streams.front().runlist) {
       const ntfs::RunTally t = ntfs::tally_runs(*info->streams.front().runlist, *volume);

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/cluster_buffer.h"
 #include "core/date_time.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
@@ -223,6 +224,37 @@ std::unique_ptr<FileRecordInfo> read_record(NtfsVolume* volume, int64_t number) 
       log("ERROR: Couldnot read MFT Record " + std::to_string(number));
       return nullptr;
   }
+  return describe_record(std::move(info), *volume);
+}
+
+std::unique_ptr<FileRecordInfo> read_record_at(NtfsVolume& volume, uint64_t offset) {
+  auto info = std::make_unique<FileRecordInfo>();
+  info->record.assign(volume.mft_record_size, 0);
+  TBuffer* buffer = engine_buffer(kRecordBuffer);
+  if (buffer == nullptr || volume.component == nullptr || volume.sector_size == 0 ||
+      offset > static_cast<uint64_t>(INT64_MAX) ||
+      buffer->ReadBytes(*volume.component, static_cast<int64_t>(offset), volume.mft_record_size,
+                        info->record.data()) <= 0)
+    return nullptr;
+  if (std::memcmp(info->record.data(), "FILE", 4) != 0 || !apply_fixups(info->record) ||
+      !record_is_sound(info->record))
+    return nullptr;
+  info->number = record_number(info->record);
+  info->sector = static_cast<int64_t>(offset / volume.sector_size);
+  return describe_record(std::move(info), volume);
+}
+
+int64_t record_number(Bytes record) {
+  // NTFS 3.1 keeps the record's own number at 0x2C, before its update sequence at 0x30;
+  // older records have the update sequence at 0x2A and no number.
+  if (record.size() < 0x30 || le16(record, 0x04) < 0x30) return -1;
+  return le32(record, 0x2C);
+}
+
+std::unique_ptr<FileRecordInfo> describe_record(std::unique_ptr<FileRecordInfo> info,
+                                                NtfsVolume& volume_ref) {
+  NtfsVolume* volume = &volume_ref;
+  const int64_t number = info->number;
   const Bytes record(info->record);
   const auto standard = lookup_attribute(kStandardInformation, record);
   const auto standard_value = standard ? resident_value(*standard) : std::nullopt;

@@ -66,12 +66,29 @@ TEST(CliArguments, MistakesGiveOneLineEach) {
       {"recover", "img", "--to", "o", "--row=99999999999"},
       {"recover", "img", "--to", "o", "--all", "--format", "tsv"},
       {"scan", "--frobnicate"},
+      {"drives", "--deep"},
+      {"recover", "img", "--to", "o", "--all", "--save", "s.scan"},
+      {"scan", "img", "--from-scan", "s.scan"},
+      {"recover", "img", "--to", "o", "--all", "--deep", "--from-scan", "s.scan"},
+      {"scan", "img", "--save"},
   };
   for (const auto& args : bad) {
     const ParseResult r = parse(args);
     EXPECT_FALSE(r.error.empty()) << testing::PrintToString(args);
     EXPECT_EQ(r.error.find('\n'), std::string::npos) << r.error;
   }
+}
+
+TEST(CliArguments, DeepScanAndSavedScans) {
+  const ParseResult scan = parse({"scan", "img", "--deep", "--save=c.scan"});
+  ASSERT_TRUE(scan.error.empty()) << scan.error;
+  EXPECT_TRUE(scan.options.deep);
+  EXPECT_EQ(scan.options.save, "c.scan");
+  const ParseResult recover =
+      parse({"recover", "img", "--to", "o", "--all", "--from-scan", "c.scan"});
+  ASSERT_TRUE(recover.error.empty()) << recover.error;
+  EXPECT_EQ(recover.options.from_scan, "c.scan");
+  EXPECT_FALSE(recover.options.deep);
 }
 
 TEST(CliArguments, DriveLetters) {

@@ -26,6 +26,8 @@
 #include "ntfs/ntfs_lznt1.h"
 #include "platform/drive_table.h"
 #include "rawdisk/raw_disk_access.h"
+#include "sweep/fat_deep.h"
+#include "sweep/ntfs_deep.h"
 #include "tests/ntfsimg/ntfs_image_builder.h"
 
 namespace fs = std::filesystem;
@@ -456,6 +458,37 @@ int filetypes(const uint8_t* data, size_t size) {
   return 0;
 }
 
+int sweep(const uint8_t* data, size_t size) {
+  // The block is read twice: as the data area of a FAT32 volume with 512-byte clusters that
+  // starts at the block (so every sector is a cluster start), and as NTFS records of 1024
+  // bytes; each unreadable range the first byte asks for is left out.
+  const size_t length = size / 512 * 512;
+  const std::span<const uint8_t> block(data, length);
+  std::vector<RequestRange> unreadable;
+  if (size > length && (data[length] & 1)) unreadable.push_back({512, 512});
+  FatLayout layout;
+  layout.kind = FatKind::kFat32;
+  layout.bytes_per_sector = 512;
+  layout.sectors_per_cluster = 1;
+  layout.cluster_size = 512;
+  layout.first_data_sector = 0;
+  layout.root_cluster = 2;
+  layout.cluster_count = 1u << 20;
+  FatFolderRecogniser folders(layout);
+  folders.OnBlock(0, block, unreadable);
+  folders.OnEnd(true);
+  for (const FatFolderStart& f : folders.found())
+    if (f.cluster < 2 || f.cluster - 2 >= length / 512 || f.parent == f.cluster) std::abort();
+  NtfsRecordRecogniser records(1024, {{2048, 1024}});
+  records.OnBlock(0, block, unreadable);
+  records.OnEnd(true);
+  for (const auto& file : records.files())
+    if (file.offset % 1024 != 0 || file.offset + 1024 > length || file.offset == 2048) std::abort();
+  for (const auto& [number, folder] : records.folders())
+    (void)ntfs_deep_path(records.folders(), number, "C:\\");
+  return 0;
+}
+
 std::vector<std::string> seeds(const std::string& target) {
   std::vector<std::string> out;
   const auto add = [&](std::string seed) {
@@ -473,6 +506,16 @@ std::vector<std::string> seeds(const std::string& target) {
       for (uint64_t r : base.records)
         add(bytes_of(base.bytes, base.mft_offset + r * base.record_size, base.record_size));
     }
+  } else if (target == "sweep") {
+    // A folder start ("." naming cluster 2, ".." the root) and MFT records.
+    std::string fat(1024, '\0');
+    fat.replace(0, 11, ".          ");
+    fat[11] = 0x10;
+    fat[26] = 2;
+    fat.replace(32, 11, "..         ");
+    fat[43] = 0x10;
+    const NtfsBase& base = ntfs_base();
+    add(fat + bytes_of(base.bytes, base.mft_offset, 4 * base.record_size));
   } else if (target == "runlist") {
     const std::string vcn0(8, '\0');
     add(vcn0 + std::string("\x21\x04\x34\x12\x11\x02\xF0\x01\x03\x12\x80\x00\x01\x00", 14));
@@ -490,7 +533,7 @@ const std::vector<Target>& targets() {
   static const std::vector<Target> all = {
       {"fat_walk", fat_walk},     {"runlist", runlist}, {"ntfs_record", ntfs_record},
       {"ntfs_mount", ntfs_mount}, {"texts", texts},     {"exfat_entry_set", exfat_entry_set},
-      {"filetypes", filetypes}};
+      {"filetypes", filetypes}, {"sweep", sweep}};
   return all;
 }
 

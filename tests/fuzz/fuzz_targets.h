@@ -33,6 +33,9 @@ int exfat_entry_set(const uint8_t* data, size_t size);
 // is, under a text name, and through a source with a hole that cannot be read), and what
 // the walk says is checked against the input's length.
 int filetypes(const uint8_t* data, size_t size);
+// The input is one block of a deep scan's pass, handed to the FAT folder-start and the NTFS
+// record recognisers; what they keep must lie inside the block.
+int sweep(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 
