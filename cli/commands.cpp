@@ -18,15 +18,16 @@
 #include "cli/recovery_report.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
-#include "drivers/drivers.h"
 #include "core/recovery_command.h"
+#include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
 #include "platform/drive_table.h"
+#include "platform/read_state.h"
 #include "platform/system_paths.h"
 #include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
-#include "platform/volume_access.h"
 #include "platform/version_text.h"
+#include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
 namespace pyralis::cli {
@@ -151,6 +152,7 @@ int run_drives(const Options& options) {
 int run_scan(const Options& options) {
   // The source is opened once for the whole command.
   const platform::SourceHold source_hold;
+  const platform::ReadState read_state;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
@@ -163,7 +165,8 @@ int run_scan(const Options& options) {
     return kExitBadArguments;
   }
   if (interrupted()) return kExitInterrupted;
-  return result == ScanResult::kScanned ? kExitOk : kExitNotAllWritten;
+  // Folders or records that could not be read may hide deleted files: not all was listed.
+  return result == ScanResult::kScanned && ScanUnreadable.empty() ? kExitOk : kExitNotAllWritten;
 }
 
 // The folder nearest to `path` that exists (the path itself when it does).
@@ -288,6 +291,7 @@ int run_recover(const Options& options) {
     return kExitNotAllWritten;
   }
   if (scanned != ScanResult::kScanned) return kExitNotAllWritten;
+  const bool metadata_lost = !ScanUnreadable.empty();
   int unknown = 0;
   const std::vector<int32_t> rows = chosen_rows(options, unknown);
   // The recovery's own lines are this command's output.
@@ -321,7 +325,8 @@ int run_recover(const Options& options) {
   if (partial > 0) std::fprintf(stderr, "; %d more written in part", partial);
   std::fprintf(stderr, "\n");
   const bool reported = options.report.empty() || write_report(options.report, report);
-  return complete == chosen && reported ? kExitOk : kExitNotAllWritten;
+  // The scan's line said how many folders or records could not be read.
+  return complete == chosen && reported && !metadata_lost ? kExitOk : kExitNotAllWritten;
 }
 
 }  // namespace

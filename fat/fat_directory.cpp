@@ -197,6 +197,7 @@ bool DirectoryStream::Refill() {
     const uint64_t n = std::min(kRegionPiece, region_end_ - region_next_);
     volume_.Read(region_next_, static_cast<uint32_t>(n), piece_);
     unreadable_ = volume_.LastUnreadable();
+    damaged_ = damaged_ || !unreadable_.empty();
     region_next_ += n;
     return true;
   }
@@ -205,6 +206,8 @@ bool DirectoryStream::Refill() {
   bool found_past_chain = false;
   if (cluster_ != 0) {
     next = past_chain_ ? 0 : volume_.table().get_fat_entry(cluster_);
+    // No table copy gave the entry: where the directory goes on is not known.
+    if (!past_chain_ && !volume_.table().entry_known(cluster_)) damaged_ = true;
     if (volume_.table().ends_chain(next)) {
       next = FindContinuation();
       if (next == 0) return false;
@@ -223,6 +226,7 @@ bool DirectoryStream::Refill() {
     return false;  // a cluster outside the data area reads as nothing and ends the directory
   } else {
     unreadable_ = volume_.LastUnreadable();
+    damaged_ = damaged_ || !unreadable_.empty();
   }
   // An end marker in this cluster: nothing of the directory lies past it. Zeros standing
   // for sectors that could not be read are no end marker.

@@ -55,7 +55,9 @@ class Scan {
 
  private:
   DirectoryLead scan_directory(uint32_t first_cluster, const std::string& path, int depth);
-  std::string read_long_name(Entry& entry, DirectoryStream& stream);
+  // The long name whose entries start at `entry`; `entry` becomes the short entry after
+  // them. *usable becomes false when the units hold an unpaired surrogate.
+  std::string read_long_name(Entry& entry, DirectoryStream& stream, bool* usable);
   DirectoryLead enter(uint32_t first_cluster, const std::string& path, int depth);
   void append_record(const Entry& entry, const std::string& name, const std::string& path);
 
@@ -107,10 +109,21 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
     Window().ProcessMessages();
     if (!stream.Next(entry)) break;
     const uint8_t attributes = entry[FatDirEntry::kAttributes];
-    const std::string name = attributes == FatDirEntry::kLongName ? read_long_name(entry, stream)
-                                                                  : read_short_name(entry);
+    std::string name;
+    if (attributes != FatDirEntry::kLongName) {
+      name = read_short_name(entry);
+    } else {
+      // A long name that no file system would have written (a forbidden character, an
+      // unpaired surrogate: one flipped bit does it) is passed over for the short name of
+      // the entry it belongs to; it never ends the folder.
+      bool usable = true;
+      const std::string long_name = read_long_name(entry, stream, &usable);
+      name =
+          usable && !has_forbidden_name_character(long_name) ? long_name : read_short_name(entry);
+    }
     const uint8_t attr = entry[FatDirEntry::kAttributes];
-    // Such names and the unused attribute bits show data that is no directory: leave it.
+    // Such short names and the unused attribute bits show data that is no directory: leave
+    // it.
     if (has_forbidden_name_character(name) || (attr & 0xC0) != 0) break;
     const uint8_t first = entry[FatDirEntry::kName];
     if (first == '.') continue;
@@ -125,10 +138,11 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
       if (!name.empty() && deleted && size != 0) append_record(entry, name, path);
     }
   } while (ScanActive);
+  if (stream.Damaged()) ScanUnreadable.folders.insert(first_cluster);
   return stream.Reach();
 }
 
-std::string Scan::read_long_name(Entry& entry, DirectoryStream& stream) {
+std::string Scan::read_long_name(Entry& entry, DirectoryStream& stream, bool* usable) {
   // Pieces appear last first, so each further entry's units go in front. Sequence numbers
   // and checksums are not looked at: every run of long-name entries belongs to the short
   // entry after it.
@@ -141,6 +155,15 @@ std::string Scan::read_long_name(Entry& entry, DirectoryStream& stream) {
     std::u16string piece;
     append_long_name_units(next, piece);
     units.insert(0, piece);
+  }
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      *usable = false;
+    }
   }
   return long_name_text(units);
 }
@@ -169,7 +192,10 @@ void Scan::append_record(const Entry& entry, const std::string& name, const std:
 int estimate_recovery_quality(FatVolume& volume, uint32_t first_cluster,
                               std::string_view extension) {
   if (!volume.layout().valid_cluster(first_cluster)) return 33;
-  int quality = volume.table().get_fat_entry(first_cluster) == 0 ? 66 : 33;
+  int quality =
+      volume.table().get_fat_entry(first_cluster) == 0 && volume.table().entry_known(first_cluster)
+          ? 66
+          : 33;
   for (const Signature& row : SignatureTable) {
     if (!same_ignoring_case(row.extension, extension)) continue;
     // Only a row that applies needs the cluster's first bytes.
