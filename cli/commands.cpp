@@ -29,6 +29,7 @@
 #include "ntfs/ntfs_engine.h"
 #include "platform/block_devices.h"
 #include "platform/drive_table.h"
+#include "platform/read_state.h"
 #include "platform/system_paths.h"
 #include "platform/unreadable_areas.h"
 #include "platform/version_resource.h"
@@ -162,6 +163,7 @@ int run_drives(const Options& options) {
 int run_scan(const Options& options) {
   // The source is opened once for the whole command.
   const platform::SourceHold source_hold;
+  const platform::ReadState read_state;
   const char letter = attach_and_choose(options, false);
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
@@ -181,7 +183,9 @@ int run_scan(const Options& options) {
     if (!saved) error_line("cannot save the scan to " + options.save + ": " + why);
   }
   if (interrupted()) return interrupted_status();
-  return result == ScanResult::kScanned && saved ? kExitOk : kExitNotAllWritten;
+  // Folders or records that could not be read may hide deleted files: not all was listed.
+  return result == ScanResult::kScanned && saved && ScanUnreadable.empty() ? kExitOk
+                                                                          : kExitNotAllWritten;
 }
 
 // The folder nearest to `path` that exists (the path itself when it does).
@@ -525,6 +529,7 @@ int run_recover(const Options& options) {
     return interrupted_status();
   }
   if (scanned != ScanResult::kScanned) return kExitNotAllWritten;
+  const bool metadata_lost = !ScanUnreadable.empty();
   int unknown = 0;
   const std::vector<int32_t> rows = chosen_rows(options, unknown);
   if (reporting && report_file.clashes_with_rows(options, rows)) return kExitBadArguments;
@@ -561,7 +566,8 @@ int run_recover(const Options& options) {
   std::fprintf(stderr, "\n");
   const bool reported = !reporting || report_file.write(report);
   if (interrupted()) return interrupted_status();
-  return complete == chosen && reported ? kExitOk : kExitNotAllWritten;
+  // The scan's line said how many folders or records could not be read.
+  return complete == chosen && reported && !metadata_lost ? kExitOk : kExitNotAllWritten;
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& en
     for (size_t r = 0; r < o.unreadable.size(); ++r)
       out << (r ? ", " : "") << "{\"offset\": " << o.unreadable[r].offset
           << ", \"length\": " << o.unreadable[r].length << "}";
+    out << "], \"overwritten\": [";
+    for (size_t r = 0; r < o.overwritten.size(); ++r)
+      out << (r ? ", " : "") << "{\"offset\": " << o.overwritten[r].offset
+          << ", \"length\": " << o.overwritten[r].length << "}";
     out << "], \"sha256\": " << (written && !o.sha256.empty() ? json_string(o.sha256) : "null")
         << "}";
   }

@@ -103,7 +103,8 @@ int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint
     ScanActive = false;
   } else {
     for (const BadSectorRun& run : bad_runs_)
-      if (component.FirstReportOf(run)) log_bad_sector_run(component.LogicalDrive(), run);
+      for (const BadSectorRun& part : component.UnreportedParts(run))
+        log_bad_sector_run(component.LogicalDrive(), part);
   }
   const int64_t size = component.DiskBufferStream().Size();
   window_bytes_ = static_cast<uint32_t>(std::min<int64_t>(size, kMaxWindowSectors * kSectorBytes));

@@ -11,7 +11,7 @@
 //
 // Unreadable sectors: a refill delivers every sector the volume gives (the component reads
 // a failed transfer again sector by sector); sectors that still fail read as zeros, each
-// run of them is logged once per component ("Cannot read sectors 5040–5047 of C:
+// run of them is logged once per command ("Cannot read sectors 5040–5047 of C:
 // (Input/output error)."), and Unreadable() tells the caller which bytes of its last
 // request they (or the end of the volume) cost.
 #pragma once

@@ -15,6 +15,21 @@ std::array<uint8_t, 512> NtfsBootSector{};
 char SelectedDrive = 0;
 std::array<bool, 6> SortToggle{};
 bool RestoreDates = true;
+UnreadableMetadata ScanUnreadable;
+
+std::string unreadable_metadata_text() {
+  std::string text;
+  if (!ScanUnreadable.folders.empty()) {
+    const size_t n = ScanUnreadable.folders.size();
+    text = std::to_string(n) + (n == 1 ? " folder" : " folders") + " could not be read.";
+  }
+  if (!ScanUnreadable.records.empty()) {
+    const size_t n = ScanUnreadable.records.size();
+    text += (text.empty() ? "" : " ") + std::to_string(n) +
+            (n == 1 ? " MFT record" : " MFT records") + " could not be read.";
+  }
+  return text;
+}
 
 std::string elapsed_text() {
   using namespace std::chrono;
@@ -36,6 +51,7 @@ void reset_process_state() {
   SelectedDrive = 0;
   SortToggle.fill(false);
   RestoreDates = true;
+  ScanUnreadable.clear();
 }
 
 }  // namespace pyralis

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace pyralis {
@@ -27,6 +28,23 @@ extern char SelectedDrive;
 extern bool RestoreDates;
 // One flag per sortable list column: false = next click sorts in the first direction.
 extern std::array<bool, 6> SortToggle;
+
+// What the current scan could not read of the file system's own structures: folders (FAT,
+// exFAT; by first cluster, 0 for a FAT12/16 root) and MFT records (NTFS; by number), in whole
+// or in part. scan_drive empties it when a scan starts.
+struct UnreadableMetadata {
+  std::set<uint64_t> folders;
+  std::set<int64_t> records;
+  bool empty() const { return folders.empty() && records.empty(); }
+  void clear() {
+    folders.clear();
+    records.clear();
+  }
+};
+extern UnreadableMetadata ScanUnreadable;
+// "3 folders could not be read.", "1 MFT record could not be read." (both, joined, when
+// both happened); empty when everything was read.
+std::string unreadable_metadata_text();
 
 // Time now minus ScanStartTime as "hh:nn:ss" (hours go past 23 when they must).
 std::string elapsed_text();

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <utility>
 
 #include "core/date_time.h"
 #include "core/found_files.h"
@@ -366,6 +367,10 @@ void RecoveredFile::NoteUnreadable(uint64_t at, const std::vector<RequestRange>&
   }
 }
 
+void RecoveredFile::NoteOverwritten(uint64_t offset, uint64_t length) {
+  add_file_range(overwritten_, offset, length);
+}
+
 RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
   RecoveryOutcome outcome;
   outcome.written_path = written_path_;
@@ -373,8 +378,10 @@ RecoveryOutcome RecoveredFile::Outcome(uint64_t size) {
   outcome.bytes_written = written_;
   outcome.unreadable = unreadable_;
   if (written_ < size) add_file_range(outcome.unreadable, written_, size - written_);
-  outcome.result =
-      outcome.unreadable.empty() ? RecoveryResult::kComplete : RecoveryResult::kPartial;
+  outcome.overwritten = overwritten_;
+  outcome.result = outcome.unreadable.empty() && outcome.overwritten.empty()
+                       ? RecoveryResult::kComplete
+                       : RecoveryResult::kPartial;
   if (digesting_) outcome.sha256 = digest_.HexDigest();
   return outcome;
 }
@@ -391,14 +398,21 @@ std::string undeleted_line(const RecoveryOutcome& outcome) {
   const uint64_t missing =
       outcome.size > outcome.bytes_written ? outcome.size - outcome.bytes_written : 0;
   const uint64_t zeros = outcome.unreadable_bytes() - missing;
-  const std::string of = " of " + with_thousands(outcome.size) + " bytes ";
-  if (missing == 0)
-    return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros).";
-  const std::string short_part =
-      "missing (the file ends after " + with_thousands(outcome.bytes_written) + " bytes)";
-  if (zeros == 0) return head + " with " + with_thousands(missing) + of + short_part + ".";
-  return head + " with " + with_thousands(zeros) + of + "unreadable (written as zeros) and " +
-         with_thousands(missing) + " " + short_part + ".";
+  const uint64_t overwritten = outcome.overwritten_bytes();
+  // The first part names the file's size; the others follow with "and".
+  std::vector<std::pair<uint64_t, std::string>> parts;
+  if (zeros > 0) parts.emplace_back(zeros, "unreadable (written as zeros)");
+  if (overwritten > 0) parts.emplace_back(overwritten, "overwritten by other files");
+  if (missing > 0)
+    parts.emplace_back(missing, "missing (the file ends after " +
+                                    with_thousands(outcome.bytes_written) + " bytes)");
+  if (parts.empty()) parts.emplace_back(0, "unreadable (written as zeros)");
+  std::string line = head + " with " + with_thousands(parts[0].first) + " of " +
+                     with_thousands(outcome.size) + " bytes " + parts[0].second;
+  for (size_t i = 1; i < parts.size(); ++i)
+    line += (i + 1 == parts.size() ? " and " : ", ") + with_thousands(parts[i].first) + " " +
+            parts[i].second;
+  return line + ".";
 }
 
 }  // namespace pyralis

@@ -87,6 +87,9 @@ class RecoveredFile {
   // The same for the unreadable `ranges` of one volume request whose first `used` bytes go
   // to file offset `at` (ranges past `used` are not part of the file).
   void NoteUnreadable(uint64_t at, const std::vector<RequestRange>& ranges, uint64_t used);
+  // Notes that the `length` bytes at file offset `offset` were written from clusters that
+  // another file now holds.
+  void NoteOverwritten(uint64_t offset, uint64_t length);
   // After Commit: what was written of a file that should hold `size` bytes. Complete, or
   // partial with the noted ranges and, when fewer than `size` bytes were written, the
   // missing rest; with the path written and, when the recovery command asked for digests,
@@ -108,6 +111,7 @@ class RecoveredFile {
   std::vector<uint8_t>* capture_ = nullptr;
   std::string written_path_;
   std::vector<FileByteRange> unreadable_;
+  std::vector<FileByteRange> overwritten_;
   Sha256 digest_;
   bool digesting_ = false;  // the current recovery command asked for digests
   bool ends_in_hole_ = false;  // the last bytes were a hole (WriteZeros)
@@ -119,7 +123,8 @@ void add_file_range(std::vector<FileByteRange>& ranges, uint64_t offset, uint64_
 std::string with_thousands(uint64_t value);
 // The log line of a written file: "Undeleted <path> successfully." for a complete one;
 // "Undeleted <path> with 4,096 of 1,000,000 bytes unreadable (written as zeros)." for a
-// partial one (and the bytes missing at its end, when it is short).
+// partial one (and the bytes overwritten by other files, and the bytes missing at its end,
+// when it is short).
 std::string undeleted_line(const RecoveryOutcome& outcome);
 
 }  // namespace pyralis

@@ -3,6 +3,8 @@
 // undelete_found_file row by row create one RecoveryCommand around their loop. While it
 // lives
 //  - the drives' sources stay open (one read-only open per source for the command);
+//  - sectors found unreadable are known for the rest of the command (platform::ReadState):
+//    never asked for again, reported once;
 //  - the engines keep what they loaded for one row (the FAT engine its table) and use it for
 //    the next rows of the same volume instead of loading it again;
 //  - the names taken in each destination folder are known, so that the next file of a taken
@@ -19,6 +21,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/read_state.h"
 #include "platform/volume_access.h"
 
 namespace pyralis {
@@ -71,6 +74,7 @@ class RecoveryCommand {
   static std::string name_key(const std::string& folder, const std::string& name);
 
   platform::SourceHold source_hold_;
+  platform::ReadState read_state_;
   RecoveryCommand* outer_;
   bool keep_engine_data_;
   bool digests_ = false;

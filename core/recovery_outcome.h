@@ -11,7 +11,7 @@ namespace pyralis {
 
 enum class RecoveryResult {
   kComplete,  // every byte written as read from the volume
-  kPartial,   // written and kept, but some bytes are zeros standing for unreadable or missing data
+  kPartial,   // written and kept, but some bytes stand for unreadable, overwritten or missing data
   kFailed,    // nothing left behind in the destination
   kStopped,   // the user stopped the recovery before this file was finished; nothing left behind
 };
@@ -30,6 +30,9 @@ struct RecoveryOutcome {
   // Ranges written as zeros because the volume could not be read there, or left out because
   // the data was missing (no free cluster followed, a run left the volume). Ordered, merged.
   std::vector<FileByteRange> unreadable;
+  // Ranges written from clusters that another (live) file now holds: their bytes are that
+  // file's, not this one's. Ordered, merged; apart from `unreadable`.
+  std::vector<FileByteRange> overwritten;
   // Lower-case hex digest of what was written; empty when nothing was, or when the recovery
   // command did not ask for digests.
   std::string sha256;
@@ -39,6 +42,12 @@ struct RecoveryOutcome {
   uint64_t unreadable_bytes() const {
     uint64_t n = 0;
     for (const auto& r : unreadable) n += r.length;
+    return n;
+  }
+  // Bytes counted in `overwritten`.
+  uint64_t overwritten_bytes() const {
+    uint64_t n = 0;
+    for (const auto& r : overwritten) n += r.length;
     return n;
   }
 };

@@ -23,6 +23,7 @@
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
+#include "platform/read_state.h"
 #include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -160,7 +161,11 @@ ScanResult scan_drive(char letter) {
 }
 
 ScanResult scan_drive(char letter, const ScanOptions& options) {
+  // A scan is one command for what it learns of the drive's reads, unless it is part of a
+  // larger one (the command line's scan-then-recover).
+  const platform::ReadState read_state;
   ScanActive = true;
+  ScanUnreadable.clear();
   bool engine_ran = false;
   const bool finished = run_guarded("Scan", letter, [&] {
     TRawDiskAccessComponent component;
@@ -180,6 +185,14 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
     engine_ran = ran > 0;
     if (engine_ran && (options.deep || options.carve) && ScanActive)
       deep_scan(component, kind, reached);
+    // Folders and records that could not be read hide what they hold: one line says how
+    // many, and the status line keeps it beside the count.
+    const std::string lost = unreadable_metadata_text();
+    if (!lost.empty()) {
+      Window().LogLine(lost);
+      Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()) + " (" +
+                                  lost.substr(0, lost.size() - 1) + ")");
+    }
   });
   // A source that went away during the scan said so; what was found before stays listed.
   if (platform::source_gone(letter)) engine_ran = false;

@@ -58,7 +58,7 @@ std::optional<EntrySet> parse_entry_set(std::span<const uint8_t> bytes) {
     return std::nullopt;
   for (size_t i = 0; i < name_entries; ++i)
     if ((entries[(2 + i) * kEntryBytes] | kInUse) != kFileName) return std::nullopt;
-  if (set_checksum(entries) != load_u16(entries, 2)) return std::nullopt;
+  set.checksum_ok = set_checksum(entries) == load_u16(entries, 2);
 
   set.attributes = load_u16(entries, 4);
   set.create_timestamp = load_u32(entries, 8);
@@ -77,6 +77,13 @@ std::optional<EntrySet> parse_entry_set(std::span<const uint8_t> bytes) {
     const size_t unit = i % kUnitsPerNameEntry;
     set.name.push_back(static_cast<char16_t>(load_u16(entries, entry * kEntryBytes + 2 + unit * 2)));
   }
+  // One flipped bit costs the checksum: a deleted file whose stream extension still makes
+  // sense is kept (the scan rates it "Bad"); anything else with a failed checksum is not
+  // taken for a set.
+  if (!set.checksum_ok &&
+      (!set.deleted || set.directory() || set.valid_data_length > set.data_length ||
+       (set.data_length > 0 && set.first_cluster < 2)))
+    return std::nullopt;
   return set;
 }
 

@@ -47,6 +47,9 @@ struct EntrySet {
   uint64_t valid_data_length = 0;
   uint64_t data_length = 0;
   std::u16string name;
+  // False for a deleted file's set whose checksum fails although its stream extension is
+  // plausible (valid data length within the data length, a first cluster for its data).
+  bool checksum_ok = true;
 };
 
 // The set checksum over `bytes` (whole entries), skipping the checksum field itself (bytes
@@ -58,7 +61,9 @@ uint16_t set_checksum(std::span<const uint8_t> bytes);
 // at most kMaxSetBytes are looked at). None unless the first entry is a file entry (in use
 // or not), the secondary count lies in 2..18 and all those entries are present, every
 // secondary is a secondary with the file entry's in-use state, the first is a stream
-// extension followed by enough name entries for NameLength (1..255), and the checksum holds.
+// extension followed by enough name entries for NameLength (1..255), and the checksum holds;
+// a deleted set that is not a directory and whose stream extension is plausible is given
+// with checksum_ok false when only its checksum fails.
 std::optional<EntrySet> parse_entry_set(std::span<const uint8_t> bytes);
 
 // A timestamp with its 10 ms byte and UTC offset byte as a date-time of the local time zone.

@@ -38,6 +38,11 @@ Copy copy_clusters(exfat::Volume& volume, const exfat::ClusterPlan& plan, uint64
       const uint64_t n = std::min<uint64_t>(left, static_cast<uint64_t>(piece.Size()));
       // Sectors the volume could not deliver are zeros in `piece`: the file keeps their place.
       out.NoteUnreadable(out.BytesWritten(), volume.LastUnreadable(), n);
+      // Clusters the bitmap gives to a live file now hold that file's bytes.
+      for (uint64_t k = 0; k < count && k * cluster_size < n; ++k)
+        if (!volume.ClusterFree(static_cast<uint32_t>(run.first + done + k)))
+          out.NoteOverwritten(out.BytesWritten() + k * cluster_size,
+                              std::min<uint64_t>(cluster_size, n - k * cluster_size));
       if (!out.Write(piece.Memory(), n, error)) return Copy::kWriteFailed;
       left -= n;
       done += count;
@@ -95,18 +100,31 @@ RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index
     return outcome;  // `out` removes the partial file
   }
   const bool short_of_clusters = left > 0;
-  if (copied == Copy::kComplete && !short_of_clusters && !out.WriteZeros(size - valid, &error))
+  // Past the valid data the file reads as zeros, but only as far as its clusters reach: no
+  // file is longer than what the volume holds for it.
+  uint64_t reach = 0;
+  for (const exfat::ClusterRun& run : plan.runs) reach += uint64_t{run.count};
+  reach *= volume->layout().cluster_size;
+  const uint64_t zeros_end = std::min(size, std::max(reach, valid));
+  if (copied == Copy::kComplete && !short_of_clusters && !out.WriteZeros(zeros_end - valid, &error))
     copied = Copy::kWriteFailed;
   std::string written;
   if (copied == Copy::kWriteFailed || !out.Commit(&written, &error)) {
     Window().LogLine("Could not write " + target + ": " + error + ".");
     return outcome;
   }
-  if (short_of_clusters)
-    Window().LogLine((plan.by_free_clusters ? "No free cluster follows on the volume: "
-                                            : "The volume ends before the file does: ") +
-                     folder + written + " holds " + std::to_string(out.BytesWritten()) +
+  if (out.BytesWritten() < size) {
+    using Short = exfat::ClusterPlan::Short;
+    std::string why = "The volume ends before the file does: ";
+    if (plan.why_short == Short::kNoFreeCluster) why = "No free cluster follows on the volume: ";
+    if (plan.why_short == Short::kChainEnds)
+      why = "The file's cluster chain ends before the file does: ";
+    if (plan.why_short == Short::kTableUnknown)
+      why = "The file allocation table could not be read at cluster " +
+            std::to_string(plan.unknown_cluster) + ", so the clusters after it are unknown: ";
+    Window().LogLine(why + folder + written + " holds " + std::to_string(out.BytesWritten()) +
                      " of " + std::to_string(size) + " bytes.");
+  }
   outcome = out.Outcome(size);
   Window().LogLine(undeleted_line(outcome));
   return outcome;

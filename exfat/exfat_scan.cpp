@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // exfat_scan: walks every directory of the volume, live ones first and then the deleted ones
 // found in them, and lists every deleted file entry set in FoundFiles.
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,8 +49,11 @@ class Scan {
   // first cluster a live one has taken over never hides the live one's entries.
   std::vector<PendingDirectory> live_, deleted_;
   std::unordered_set<uint32_t> visited_;
+  std::unordered_set<uint32_t> live_clusters_;  // every cluster a live directory was read from
+  std::unordered_set<uint32_t> reused_walked_;  // deleted directories walked despite visited_
   int64_t walked_ = 0;
   int64_t found_ = 0;
+  int64_t bad_checksums_ = 0;  // deleted sets listed although their checksum fails
   bool depth_reported_ = false;
 };
 
@@ -60,7 +64,12 @@ void Scan::Run(const std::string& root_path) {
     std::vector<PendingDirectory>& stack = deleted ? deleted_ : live_;
     const PendingDirectory directory = std::move(stack.back());
     stack.pop_back();
-    if (!visited_.insert(directory.first_cluster).second) continue;  // a loop, or walked
+    // A loop, or walked already; but a deleted directory whose first cluster a live one
+    // has taken over is still read over its other clusters, once.
+    if (!visited_.insert(directory.first_cluster).second &&
+        (!deleted || live_clusters_.count(directory.first_cluster) == 0 ||
+         !reused_walked_.insert(directory.first_cluster).second))
+      continue;
     // The gauge counts directories: walked ones against all known so far.
     Window().SetGaugeMaxValue(walked_ + 1 + static_cast<int64_t>(live_.size() + deleted_.size()));
     Window().SetGaugeProgress(walked_);
@@ -69,11 +78,16 @@ void Scan::Run(const std::string& root_path) {
   }
   Window().SetGaugeMaxValue(walked_ + static_cast<int64_t>(live_.size() + deleted_.size()));
   Window().SetGaugeProgress(walked_);
+  if (bad_checksums_ > 0)
+    Window().LogLine(std::to_string(bad_checksums_) +
+                     (bad_checksums_ == 1 ? " deleted file is" : " deleted files are") +
+                     " listed as \"Bad\": the checksum of its directory entries fails.");
 }
 
 void Scan::WalkDirectory(const PendingDirectory& directory, bool deleted) {
-  DirectoryReader reader(volume_, directory.first_cluster, directory.length,
-                         directory.no_fat_chain);
+  // The clusters live directories hold are theirs: a deleted directory passes over them.
+  DirectoryReader reader(volume_, directory.first_cluster, directory.length, directory.no_fat_chain,
+                         deleted ? &live_clusters_ : nullptr, deleted ? nullptr : &live_clusters_);
   while (ScanActive) {
     Window().ProcessMessages();
     const auto bytes = reader.Peek(1 + kMaxSecondaries);
@@ -89,11 +103,13 @@ void Scan::WalkDirectory(const PendingDirectory& directory, bool deleted) {
     else if (set->deleted)
       Append(*set, cut_characters(WideToAnsi(set->name), 255), directory.path);
   }
+  if (reader.Damaged()) ScanUnreadable.folders.insert(directory.first_cluster);
 }
 
 void Scan::Push(const EntrySet& set, const std::string& path, int depth, bool deleted) {
   const std::string child = path + "\\" + cut_characters(WideToAnsi(set.name), 255);
-  if (!volume_.layout().valid_cluster(set.first_cluster) || visited_.count(set.first_cluster))
+  if (!volume_.layout().valid_cluster(set.first_cluster) ||
+      (!deleted && visited_.count(set.first_cluster)))
     return;
   if (depth > kMaxDirectoryDepth) {
     if (!depth_reported_)
@@ -113,8 +129,14 @@ void Scan::Append(const EntrySet& set, const std::string& name, const std::strin
   record.Sector = 0;
   record.Size = static_cast<int64_t>(std::min<uint64_t>(set.data_length, INT64_MAX));
   const uint64_t clusters = volume_.ClustersFor(set.data_length);
-  record.RecoveryQuality = static_cast<int8_t>(volume_.EstimateQuality(
-      volume_.PlanClusters(set.first_cluster, clusters, set.no_fat_chain), clusters));
+  int quality = volume_.EstimateQuality(
+      volume_.PlanClusters(set.first_cluster, clusters, set.no_fat_chain), clusters);
+  // Entries whose checksum fails may have any field wrong: never better than "Bad".
+  if (!set.checksum_ok) {
+    quality = std::clamp(quality, 1, 33);
+    ++bad_checksums_;
+  }
+  record.RecoveryQuality = static_cast<int8_t>(quality);
   record.Created = entry_date_time(set.create_timestamp, set.create_10ms, set.create_utc_offset);
   record.Modified = entry_date_time(set.modify_timestamp, set.modify_10ms, set.modify_utc_offset);
   record.Name = name;

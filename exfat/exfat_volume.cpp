@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 
+#include "core/engine_window.h"
 #include "exfat/exfat_entries.h"
 #include "platform/byte_loads.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -84,6 +85,8 @@ std::optional<Layout> make_layout(std::span<const uint8_t, 512> boot, uint64_t d
                            " clusters");
   l.fat_offset = (fat_sector + (l.second_fat_active ? fat_sectors : 0)) << sector_shift;
   l.fat_bytes = fat_sectors << sector_shift;
+  if (fats == 2)
+    l.other_fat_offset = (fat_sector + (l.second_fat_active ? 0 : fat_sectors)) << sector_shift;
   l.heap_offset = heap_sector << sector_shift;
   if (device_bytes != 0 && l.heap_offset >= device_bytes)
     return fail(error, bad + "a cluster heap starting at byte " + std::to_string(l.heap_offset) +
@@ -209,13 +212,30 @@ bool Volume::ReadClusters(uint32_t x, uint32_t count, TMemoryStream& dest) {
 }
 
 uint32_t Volume::FatEntry(uint32_t x) {
+  return KnownFatEntry(x).value_or(0);
+}
+
+std::optional<uint32_t> Volume::KnownFatEntry(uint32_t x) {
   const uint64_t at = uint64_t{x} * 4;
   if (at + 4 > layout_.fat_bytes) return 0;
   std::array<uint8_t, 4> bytes{};
   if (fat_window_.ReadBytes(component_, static_cast<int64_t>(layout_.fat_offset + at), 4,
-                            bytes.data()) != 4)
-    return 0;
-  return load_u32(bytes, 0);
+                            bytes.data()) == 4)
+    return load_u32(bytes, 0);
+  // Zeros would read as "no link": the other table gives the entry, else it is unknown.
+  const bool other =
+      layout_.other_fat_offset != 0 &&
+      fat_window_.ReadBytes(component_, static_cast<int64_t>(layout_.other_fat_offset + at), 4,
+                            bytes.data()) == 4;
+  if (!table_logged_)
+    Window().LogLine("Could not read all of the file allocation table of " +
+                     std::string(1, component_.LogicalDrive()) + ": (from byte " +
+                     std::to_string(layout_.fat_offset + at) + " on); " +
+                     (other ? "the entries there come from the second table."
+                            : "no other table holds them, so they are unknown."));
+  table_logged_ = true;
+  if (other) return load_u32(bytes, 0);
+  return std::nullopt;
 }
 
 bool Volume::ClusterFree(uint32_t x) {
@@ -259,10 +279,9 @@ void add_cluster(std::vector<ClusterRun>& runs, uint32_t x) {
 
 }  // namespace
 
-bool Volume::ChainIsWhole(uint32_t first, uint64_t clusters, ClusterPlan& plan) {
-  // No chain holds more clusters than the heap, and one that comes back to a cluster it
-  // holds is no file's chain: the runs taken so far are kept by first cluster to see that.
-  if (clusters > layout_.cluster_count) return false;
+void Volume::FollowChain(uint32_t first, uint64_t clusters, ClusterPlan& plan) {
+  // A chain that comes back to a cluster it holds ends there: the runs taken so far are
+  // kept by first cluster to see that.
   std::map<uint32_t, uint32_t> taken;  // first cluster -> count
   const auto holds = [&taken](uint32_t x) {
     auto it = taken.upper_bound(x);
@@ -270,12 +289,23 @@ bool Volume::ChainIsWhole(uint32_t first, uint64_t clusters, ClusterPlan& plan) 
   };
   uint32_t x = first;
   for (uint64_t i = 0; i < clusters; ++i) {
-    if (!layout_.valid_cluster(x) || holds(x) || !ClusterFree(x)) return false;
+    if (!layout_.valid_cluster(x) || holds(x)) {
+      plan.missing += clusters - i;
+      plan.why_short = ClusterPlan::Short::kChainEnds;
+      return;
+    }
     add_cluster(plan.runs, x);
     taken[plan.runs.back().first] = plan.runs.back().count;
-    if (i + 1 < clusters) x = FatEntry(x);
+    if (i + 1 == clusters) break;
+    const std::optional<uint32_t> next = KnownFatEntry(x);
+    if (!next) {
+      plan.missing += clusters - i - 1;
+      plan.why_short = ClusterPlan::Short::kTableUnknown;
+      plan.unknown_cluster = x;
+      return;
+    }
+    x = *next;
   }
-  return true;
 }
 
 ClusterPlan Volume::PlanClusters(uint32_t first, uint64_t clusters, bool no_fat_chain) {
@@ -283,23 +313,44 @@ ClusterPlan Volume::PlanClusters(uint32_t first, uint64_t clusters, bool no_fat_
   if (clusters == 0) return plan;
   if (!layout_.valid_cluster(first)) {
     plan.missing = clusters;
+    plan.why_short = ClusterPlan::Short::kVolumeEnds;
     return plan;
+  }
+  // No file holds more clusters than the heap.
+  if (clusters > layout_.cluster_count) {
+    plan.missing = clusters - layout_.cluster_count;
+    plan.why_short = ClusterPlan::Short::kVolumeEnds;
+    clusters = layout_.cluster_count;
   }
   if (no_fat_chain) {
     const uint64_t inside = std::min<uint64_t>(clusters, uint64_t{layout_.last_cluster()} - first + 1);
     plan.runs.push_back({first, static_cast<uint32_t>(inside)});
-    plan.missing = clusters - inside;
+    plan.missing += clusters - inside;
+    if (clusters > inside) plan.why_short = ClusterPlan::Short::kVolumeEnds;
     return plan;
   }
-  if (ChainIsWhole(first, clusters, plan)) return plan;
-  plan.runs.clear();
-  plan.by_free_clusters = true;
+  // The chain left in the table is the file's own list of clusters whenever its first link
+  // leads into the heap; only a chain that is gone (cleared, or never written) leaves the
+  // free clusters after the first one as the best guess.
+  const std::optional<uint32_t> link = clusters > 1 ? KnownFatEntry(first) : first;
+  if (link && (clusters == 1 || layout_.valid_cluster(*link))) {
+    FollowChain(first, clusters, plan);
+    return plan;
+  }
   add_cluster(plan.runs, first);
+  if (!link) {
+    plan.missing += clusters - 1;
+    plan.why_short = ClusterPlan::Short::kTableUnknown;
+    plan.unknown_cluster = first;
+    return plan;
+  }
+  plan.by_free_clusters = true;
   uint32_t x = first;
   for (uint64_t i = 1; i < clusters; ++i) {
     x = NextFreeCluster(x);
     if (x == 0) {
-      plan.missing = clusters - i;
+      plan.missing += clusters - i;
+      plan.why_short = ClusterPlan::Short::kNoFreeCluster;
       break;
     }
     add_cluster(plan.runs, x);
@@ -323,20 +374,38 @@ int Volume::EstimateQuality(const ClusterPlan& plan, uint64_t clusters) {
 }
 
 DirectoryReader::DirectoryReader(Volume& volume, uint32_t first_cluster, uint64_t length,
-                                 bool no_fat_chain)
-    : volume_(volume), no_fat_chain_(no_fat_chain), next_cluster_(first_cluster) {
+                                 bool no_fat_chain, const std::unordered_set<uint32_t>* skip,
+                                 std::unordered_set<uint32_t>* read)
+    : volume_(volume),
+      no_fat_chain_(no_fat_chain),
+      next_cluster_(first_cluster),
+      skip_(skip),
+      read_(read) {
   const uint64_t bytes = length == 0 ? kMaxDirectoryBytes : std::min(length, kMaxDirectoryBytes);
   clusters_left_ = volume.ClustersFor(bytes);
 }
 
+uint32_t DirectoryReader::LinkAfter(uint32_t x) {
+  if (no_fat_chain_) return x + 1;
+  const std::optional<uint32_t> next = volume_.KnownFatEntry(x);
+  if (!next) damaged_ = true;  // where the directory goes on is not known
+  return next.value_or(0);
+}
+
 bool DirectoryReader::ReadNextCluster() {
-  const uint32_t x = next_cluster_;
-  if (clusters_left_ == 0 || !volume_.layout().valid_cluster(x)) return false;
-  if (!no_fat_chain_ && !chain_.insert(x).second) return false;  // the chain came back
-  --clusters_left_;
+  uint32_t x = next_cluster_;
+  for (;;) {
+    if (clusters_left_ == 0 || !volume_.layout().valid_cluster(x)) return false;
+    if (!no_fat_chain_ && !chain_.insert(x).second) return false;  // the chain came back
+    --clusters_left_;
+    if (skip_ == nullptr || skip_->count(x) == 0) break;
+    x = LinkAfter(x);  // a cluster another directory holds now: not this one's entries
+  }
+  if (read_) read_->insert(x);
   piece_.SetSize(0);
   piece_.SetPosition(0);
   volume_.ReadClusters(x, 1, piece_);
+  damaged_ = damaged_ || !volume_.LastUnreadable().empty();
   // Entries of sectors that could not be read are zeros in piece_, which would read as the
   // end of the directory: they become unused entries instead, so the walk goes on past them.
   uint8_t* bytes = piece_.Memory();
@@ -350,7 +419,7 @@ bool DirectoryReader::ReadNextCluster() {
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(position_));
   position_ = 0;
   pending_.insert(pending_.end(), bytes, bytes + size);
-  next_cluster_ = no_fat_chain_ ? x + 1 : volume_.FatEntry(x);
+  next_cluster_ = clusters_left_ > 0 ? LinkAfter(x) : 0;
   return true;
 }
 

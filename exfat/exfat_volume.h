@@ -28,6 +28,7 @@ struct Layout {
   uint64_t volume_bytes = 0;  // VolumeLength (0x48) in bytes
   uint64_t fat_offset = 0;    // the active table (the second one when VolumeFlags says so)
   uint64_t fat_bytes = 0;
+  uint64_t other_fat_offset = 0;  // the other table when the volume keeps two, else 0
   uint64_t heap_offset = 0;     // ClusterHeapOffset (0x58)
   uint32_t cluster_count = 0;   // ClusterCount (0x5C); clusters are 2 .. count + 1
   uint32_t root_cluster = 0;    // FirstClusterOfRootDirectory (0x60)
@@ -58,11 +59,20 @@ struct ClusterRun {
 };
 
 // Which clusters a file's bytes are taken from, in order, and how many could not be found
-// (the volume ended, or no free cluster followed).
+// and why.
 struct ClusterPlan {
+  enum class Short {
+    kNone,
+    kVolumeEnds,     // the volume holds fewer clusters than the file needs
+    kNoFreeCluster,  // by free clusters: none followed
+    kChainEnds,      // the chain left in the table ends, loops or leaves the heap early
+    kTableUnknown,   // no table copy could be read at `unknown_cluster`
+  };
   std::vector<ClusterRun> runs;
   uint64_t missing = 0;
   bool by_free_clusters = false;  // the chain was no use: first cluster + free clusters after it
+  Short why_short = Short::kNone;
+  uint32_t unknown_cluster = 0;
 };
 
 class Volume {
@@ -83,17 +93,21 @@ class Volume {
   bool ReadClusters(uint32_t x, uint32_t count, TMemoryStream& dest);
   // The bytes of the last ReadClusters request that could not be read (zeros in dest).
   const std::vector<RequestRange>& LastUnreadable() const { return data_window_.Unreadable(); }
-  // Table entry of cluster x (0 when x lies beyond the table).
+  // Table entry of cluster x (0 when x lies beyond the table or cannot be read).
   uint32_t FatEntry(uint32_t x);
+  // Table entry of cluster x from the active table, or from the other one where the active
+  // one cannot be read; none when neither can be read.
+  std::optional<uint32_t> KnownFatEntry(uint32_t x);
   // True when the allocation bitmap marks cluster x free (clusters outside the heap are not).
   bool ClusterFree(uint32_t x);
   // First cluster after x that the bitmap marks free; 0 when none is left.
   uint32_t NextFreeCluster(uint32_t x);
 
-  // The clusters holding `clusters` clusters of a file starting at `first`: the contiguous
-  // run when `no_fat_chain`; else the table chain when every link is a cluster of the heap,
-  // no cluster comes twice and every one is still free; else the first cluster and the free
-  // clusters after it.
+  // The clusters holding `clusters` clusters of a file starting at `first` (never more than
+  // the heap holds): the contiguous run when `no_fat_chain`; else the chain left in the table
+  // when its first link leads to a cluster of the heap, followed while its links stay in the
+  // heap and do not come back (clusters a live file now holds included: they count as
+  // overwritten); else the first cluster and the free clusters after it.
   ClusterPlan PlanClusters(uint32_t first, uint64_t clusters, bool no_fat_chain);
   // Share (0..100) of the plan's clusters the bitmap marks free, counting missing clusters as
   // lost, 1 when only a few are free; 100 for a file without clusters.
@@ -112,7 +126,7 @@ class Volume {
  private:
   void Read(uint64_t offset, uint32_t count, TMemoryStream& dest);
   bool FindSystemEntries(std::string* error);
-  bool ChainIsWhole(uint32_t first, uint64_t clusters, ClusterPlan& plan);
+  void FollowChain(uint32_t first, uint64_t clusters, ClusterPlan& plan);
 
   TRawDiskAccessComponent& component_;
   Layout layout_;
@@ -125,6 +139,7 @@ class Volume {
   uint32_t upcase_cluster_ = 0;
   std::vector<std::string> notes_;
   bool short_read_logged_ = false;
+  bool table_logged_ = false;
 };
 
 // Reads a directory's entries in order, one cluster at a time: a contiguous run when
@@ -132,14 +147,23 @@ class Volume {
 // never more than `length` bytes (the format's 256 MiB when 0).
 class DirectoryReader {
  public:
-  DirectoryReader(Volume& volume, uint32_t first_cluster, uint64_t length, bool no_fat_chain);
+  // With `skip`, clusters in it are passed over unread (they count toward the length and
+  // the chain goes on through them); every cluster read is added to `read` when given.
+  DirectoryReader(Volume& volume, uint32_t first_cluster, uint64_t length, bool no_fat_chain,
+                  const std::unordered_set<uint32_t>* skip = nullptr,
+                  std::unordered_set<uint32_t>* read = nullptr);
   // The bytes of entries from the current one on, at least `entries` whole entries of them
   // when the directory has that many left; fewer at its end.
   std::span<const uint8_t> Peek(size_t entries);
   void Skip(size_t entries);
+  // True when part of the directory could not be read: a sector of it, or the table entry
+  // that leads on from one of its clusters.
+  bool Damaged() const { return damaged_; }
 
  private:
   bool ReadNextCluster();
+  // The cluster after x in this directory (0 when the table cannot tell).
+  uint32_t LinkAfter(uint32_t x);
 
   Volume& volume_;
   bool no_fat_chain_;
@@ -149,6 +173,9 @@ class DirectoryReader {
   TMemoryStream piece_;
   std::vector<uint8_t> pending_;
   size_t position_ = 0;
+  const std::unordered_set<uint32_t>* skip_ = nullptr;
+  std::unordered_set<uint32_t>* read_ = nullptr;
+  bool damaged_ = false;
 };
 
 }  // namespace pyralis::exfat

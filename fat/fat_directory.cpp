@@ -197,6 +197,7 @@ bool DirectoryStream::Refill() {
     const uint64_t n = std::min(kRegionPiece, region_end_ - region_next_);
     volume_.Read(region_next_, static_cast<uint32_t>(n), piece_);
     unreadable_ = volume_.LastUnreadable();
+    damaged_ = damaged_ || !unreadable_.empty();
     region_next_ += n;
     return true;
   }
@@ -205,6 +206,8 @@ bool DirectoryStream::Refill() {
   bool found_past_chain = false;
   if (cluster_ != 0) {
     next = past_chain_ ? 0 : volume_.table().get_fat_entry(cluster_);
+    // No table copy gave the entry: where the directory goes on is not known.
+    if (!past_chain_ && !volume_.table().entry_known(cluster_)) damaged_ = true;
     if (volume_.table().ends_chain(next)) {
       next = FindContinuation();
       if (next == 0) return false;
@@ -223,6 +226,7 @@ bool DirectoryStream::Refill() {
     return false;  // a cluster outside the data area reads as nothing and ends the directory
   } else {
     unreadable_ = volume_.LastUnreadable();
+    damaged_ = damaged_ || !unreadable_.empty();
   }
   // An end marker in this cluster: nothing of the directory lies past it. Zeros standing
   // for sectors that could not be read are no end marker.
@@ -251,7 +255,8 @@ bool DirectoryStream::Next(std::array<uint8_t, 32>& entry) {
   return true;
 }
 
-std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream) {
+std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream,
+                           bool* usable) {
   // Pieces appear last first, so each further entry's units go in front. Sequence numbers
   // and checksums are not looked at: every run of long-name entries belongs to the short
   // entry after it.
@@ -264,6 +269,16 @@ std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stre
     std::u16string piece;
     append_long_name_units(next, piece);
     units.insert(0, piece);
+  }
+  // Half of a surrogate pair makes the name unusable; the short name stands in for it.
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF && usable) {
+      *usable = false;
+    }
   }
   return long_name_text(units);
 }

@@ -48,6 +48,10 @@ class DirectoryStream {
   // that could not be read are left out (their zeros would end the directory).
   bool Next(std::array<uint8_t, 32>& entry);
 
+  // True when part of the directory could not be read: a sector of it, or the table entry
+  // that leads on from one of its clusters.
+  bool Damaged() const { return damaged_; }
+
   // A place where this directory may go on (see DirectoryLead).
   void AddLead(const DirectoryLead& lead);
   // The lead that reaches furthest: the highest of this directory's clusters and its leads
@@ -82,11 +86,13 @@ class DirectoryStream {
   DirectoryLead reach_;
   bool past_chain_ = false;  // the clusters now come from past the chain's end
   bool ended_ = false;  // the last cluster read holds an end marker
+  bool damaged_ = false;
 };
 
 // The long name that starts with long-name entry `entry`: reads the stream on to the first
 // entry that is not a long-name piece and leaves that entry in `entry`.
-std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream);
+std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream,
+                           bool* usable = nullptr);
 
 // True when a cluster that no chain holds looks like the continuation of a directory: every
 // entry a long-name piece or a short entry with a valid name, attributes, dates, times and

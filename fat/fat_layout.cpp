@@ -49,6 +49,7 @@ FatBootFields parse_boot_fields(std::span<const uint8_t, 512> s) {
   f.fat_sectors16 = load16(s, 0x16);
   f.total_sectors32 = load32(s, 0x20);
   f.fat_sectors32 = load32(s, 0x24);
+  f.ext_flags = load16(s, 0x28);
   f.root_cluster = load32(s, 0x2C);
   return f;
 }
@@ -116,6 +117,11 @@ std::optional<FatLayout> make_fat_layout(std::span<const uint8_t, 512> sector,
   const uint64_t root_sectors = fat32 ? 0 : (uint64_t{f.root_entries} * 32 + bps - 1) / bps;
   const uint64_t tables_end = f.reserved_sectors + uint64_t{f.fat_count} * l.fat_sectors;
   l.fat_offset = uint64_t{f.reserved_sectors} * bps;
+  l.fat_copies = f.fat_count;
+  if (fat32 && (f.ext_flags & 0x80) != 0 && (f.ext_flags & 0x0F) < f.fat_count) {
+    l.mirrored = false;
+    l.active_fat = f.ext_flags & 0x0F;
+  }
   l.root_region_offset = tables_end * bps;
   l.root_region_bytes = fat32 ? 0 : uint32_t{f.root_entries} * 32;
   l.first_data_sector = tables_end + root_sectors;

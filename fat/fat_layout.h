@@ -24,6 +24,7 @@ struct FatBootFields {
   uint16_t fat_sectors16 = 0;       // 0x16
   uint32_t total_sectors32 = 0;     // 0x20
   uint32_t fat_sectors32 = 0;       // 0x24 (FAT32)
+  uint16_t ext_flags = 0;           // 0x28 (FAT32): bit 7 mirroring off, bits 0-3 active copy
   uint32_t root_cluster = 0;        // 0x2C (FAT32)
 };
 
@@ -40,6 +41,11 @@ struct FatLayout {
   uint32_t cluster_size = 0;  // bytes
   uint32_t fat_sectors = 0;   // sectors per FAT of the rule set in force
   uint64_t fat_offset = 0;    // byte offset of the first table copy
+  uint32_t fat_copies = 1;    // table copies on the volume
+  // The copy the entries are read from, and whether the others hold the same entries (FAT32
+  // can switch mirroring off and name one active copy; the others are then stale).
+  uint32_t active_fat = 0;
+  bool mirrored = true;
   uint64_t first_data_sector = 0;
   uint64_t root_region_offset = 0;  // FAT12/16: the fixed root directory region
   uint32_t root_region_bytes = 0;
@@ -51,6 +57,10 @@ struct FatLayout {
   // Byte offset of cluster x (x >= 2) on the volume.
   uint64_t cluster_offset(uint32_t x) const {
     return ((uint64_t{x} - 2) * sectors_per_cluster + first_data_sector) * bytes_per_sector;
+  }
+  // Byte offset of table copy n (0 is the first).
+  uint64_t fat_copy_offset(uint32_t n) const {
+    return fat_offset + uint64_t{n} * fat_sectors * bytes_per_sector;
   }
   // Smallest table value that ends a chain (0xFF8, 0xFFF8 or 0x0FFFFFF8).
   uint32_t end_of_chain() const;

@@ -21,7 +21,8 @@ constexpr uint64_t kMaxRunBytes = 1 << 20;
 }  // namespace
 
 CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint64_t size,
-                                 RecoveredFile& out, std::string* error) {
+                                 RecoveredFile& out, std::string* error,
+                                 uint32_t* unknown_cluster) {
   const FatLayout& l = volume.layout();
   const uint64_t run_limit = std::max<uint64_t>(1, kMaxRunBytes / l.cluster_size);
   TMemoryStream run;
@@ -32,10 +33,13 @@ CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint
     uint32_t count = 1;
     uint64_t covered = l.cluster_size;
     uint32_t after = 0;
+    uint32_t unknown = 0;
     for (;;) {
       Window().ProcessMessages();
       if (!RecoveryActive) return CollectResult::kStopped;
-      after = volume.table().next_free_cluster(x + count - 1);
+      // An entry no table copy gave may be free or taken: which cluster comes next is not
+      // known past it, so the file ends there rather than go on with a guess.
+      after = volume.table().next_free_cluster(x + count - 1, &unknown);
       if (covered >= left || count >= run_limit || after != x + count) break;
       ++count;
       covered += l.cluster_size;
@@ -49,6 +53,10 @@ CollectResult read_free_clusters(FatVolume& volume, uint32_t first_cluster, uint
     if (!out.Write(run.Memory(), n, error)) return CollectResult::kWriteFailed;
     left -= n;
     if (left == 0) break;
+    if (after == 0 && unknown != 0) {
+      if (unknown_cluster) *unknown_cluster = unknown;
+      return CollectResult::kTableUnknown;
+    }
     if (after == 0) return CollectResult::kOutOfClusters;
     x = after;
   }
@@ -88,9 +96,10 @@ RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
     Window().LogLine("Could not write " + target + ": " + error + ".");
     return failed;
   }
-  const CollectResult result =
-      size == 0 ? CollectResult::kComplete
-                : read_free_clusters(*volume, static_cast<uint32_t>(first), size, out, &error);
+  uint32_t unknown_cluster = 0;
+  const CollectResult result = size == 0 ? CollectResult::kComplete
+                                         : read_free_clusters(*volume, static_cast<uint32_t>(first),
+                                                              size, out, &error, &unknown_cluster);
   if (result == CollectResult::kStopped) return stopped;  // `out` removes the partial file
   if (result == CollectResult::kWriteFailed) {
     Window().LogLine("Could not write " + target + ": " + error + ".");
@@ -105,6 +114,11 @@ RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
     Window().LogLine("No free cluster follows on the volume: " + folder + written + " holds " +
                      std::to_string(out.BytesWritten()) + " of " + std::to_string(size) +
                      " bytes.");
+  if (result == CollectResult::kTableUnknown)
+    Window().LogLine("The file allocation table could not be read at cluster " +
+                     std::to_string(unknown_cluster) + ", so the clusters after it are unknown: " +
+                     folder + written + " holds " + std::to_string(out.BytesWritten()) + " of " +
+                     std::to_string(size) + " bytes.");
   RecoveryOutcome outcome = out.Outcome(size);
   Window().LogLine(undeleted_line(outcome));
   return outcome;
@@ -126,7 +140,8 @@ std::optional<ClusterTally> fat_count_clusters(TRawDiskAccessComponent& componen
   // Clusters past the volume's last one count as taken.
   const uint64_t end = std::min<uint64_t>(first + tally.clusters, uint64_t{l.last_cluster()} + 1);
   for (uint64_t x = first; x < end; ++x)
-    tally.free += volume->table().get_fat_entry(static_cast<uint32_t>(x)) == 0;
+    tally.free += volume->table().get_fat_entry(static_cast<uint32_t>(x)) == 0 &&
+                  volume->table().entry_known(static_cast<uint32_t>(x));
   return tally;
 }
 

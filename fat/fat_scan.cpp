@@ -107,10 +107,21 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
     Window().ProcessMessages();
     if (!stream.Next(entry)) break;
     const uint8_t attributes = entry[FatDirEntry::kAttributes];
-    const std::string name = attributes == FatDirEntry::kLongName ? read_long_name(entry, stream)
-                                                                  : read_short_name(entry);
+    std::string name;
+    if (attributes != FatDirEntry::kLongName) {
+      name = read_short_name(entry);
+    } else {
+      // A long name that no file system would have written (a forbidden character, an
+      // unpaired surrogate: one flipped bit does it) is passed over for the short name of
+      // the entry it belongs to; it never ends the folder.
+      bool usable = true;
+      const std::string long_name = read_long_name(entry, stream, &usable);
+      name =
+          usable && !has_forbidden_name_character(long_name) ? long_name : read_short_name(entry);
+    }
     const uint8_t attr = entry[FatDirEntry::kAttributes];
-    // Such names and the unused attribute bits show data that is no directory: leave it.
+    // Such short names and the unused attribute bits show data that is no directory: leave
+    // it.
     if (has_forbidden_name_character(name) || (attr & 0xC0) != 0) break;
     const uint8_t first = entry[FatDirEntry::kName];
     if (first == '.') continue;
@@ -125,6 +136,7 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
       if (!name.empty() && deleted && size != 0) append_record(entry, name, path);
     }
   } while (ScanActive);
+  if (stream.Damaged()) ScanUnreadable.folders.insert(first_cluster);
   return stream.Reach();
 }
 
@@ -152,7 +164,10 @@ void Scan::append_record(const Entry& entry, const std::string& name, const std:
 int estimate_recovery_quality(FatVolume& volume, uint32_t first_cluster,
                               std::string_view extension) {
   if (!volume.layout().valid_cluster(first_cluster)) return 33;
-  int quality = volume.table().get_fat_entry(first_cluster) == 0 ? 66 : 33;
+  int quality =
+      volume.table().get_fat_entry(first_cluster) == 0 && volume.table().entry_known(first_cluster)
+          ? 66
+          : 33;
   for (const Signature& row : SignatureTable) {
     if (!same_ignoring_case(row.extension, extension)) continue;
     // Only a row that applies needs the cluster's first bytes.

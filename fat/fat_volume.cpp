@@ -16,6 +16,7 @@ struct KeptTable : RecoveryCommand::Kept {
   uint64_t fat_offset = 0;
   uint64_t table_bytes = 0;
   std::shared_ptr<const TMemoryStream> image;
+  std::shared_ptr<const std::vector<RequestRange>> unknown;
 };
 
 }  // namespace
@@ -44,7 +45,7 @@ std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, s
   const KeptTable* kept = command ? command->Find<KeptTable>(key) : nullptr;
   if (kept && kept->boot == FatBootSector && kept->fat_offset == layout->fat_offset &&
       kept->table_bytes == layout->table_bytes()) {
-    volume->table_.adopt(kept->image);
+    volume->table_.adopt(kept->image, kept->unknown);
     return volume;
   }
   volume->table_.load_fat(component);
@@ -54,6 +55,7 @@ std::unique_ptr<FatVolume> FatVolume::Open(TRawDiskAccessComponent& component, s
     keep->fat_offset = layout->fat_offset;
     keep->table_bytes = layout->table_bytes();
     keep->image = volume->table_.shared_image();
+    keep->unknown = volume->table_.shared_unknown();
     command->Keep(key, std::move(keep));
   }
   return volume;

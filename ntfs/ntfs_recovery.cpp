@@ -87,7 +87,8 @@ RecoveryOutcome write_resident(const FileRecordInfo& info, const DataStream& s, 
 // Copies the runs as they lie on disk: data runs from their clusters, holes and not-mapped
 // runs as zeros, until data_size bytes are written (later clusters are not needed). A piece
 // that cannot be read whole keeps every sector that could be read; the others are zeros
-// and make the file partial. Stop ends the stream between clusters (nothing is kept).
+// and make the file partial. Bytes from clusters a live file holds now are written and
+// reported as overwritten (partial too). Stop ends the stream between clusters (nothing is kept).
 RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter& out) {
   if (!out.Open()) return with_result(RecoveryResult::kFailed);
   TBuffer* buffer = engine_buffer(kRecordBuffer);
@@ -133,6 +134,12 @@ RecoveryOutcome write_runs(NtfsVolume& volume, const DataStream& s, StreamWriter
       if (!read && buffer == nullptr) out.file().NoteUnreadable(written, wanted);
       if (!read && buffer != nullptr)
         out.file().NoteUnreadable(written, buffer->Unreadable(), wanted);
+      // Clusters $Bitmap gives to a live file now hold that file's bytes.
+      for (int64_t c = 0; c < count && c * cluster < wanted; ++c)
+        if (cluster_in_use(&volume, next + c) > 0)
+          out.file().NoteOverwritten(
+              static_cast<uint64_t>(written + c * cluster),
+              static_cast<uint64_t>(std::min(cluster, wanted - c * cluster)));
       // One pump per cluster, as before every cluster written; Stop ends the file there.
       for (int64_t c = 0; c < count; ++c) {
         window.ProcessMessages();

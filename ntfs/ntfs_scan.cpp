@@ -220,6 +220,9 @@ std::unique_ptr<FileRecordInfo> read_record(NtfsVolume* volume, int64_t number) 
     case RecordRead::kNoSignature:
       return nullptr;
     case RecordRead::kUnreadable:
+      ScanUnreadable.records.insert(number);
+      log("ERROR: Couldnot read MFT Record " + std::to_string(number));
+      return nullptr;
     case RecordRead::kDamaged:
       log("ERROR: Couldnot read MFT Record " + std::to_string(number));
       return nullptr;

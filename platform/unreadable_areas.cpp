@@ -180,6 +180,20 @@ bool source_gone_for_testing(const std::string& source_path) {
   return false;
 }
 
+namespace {
+uint64_t area_hits = 0;  // guarded by faults_mutex
+}  // namespace
+
+uint64_t unreadable_area_hits_for_testing() {
+  const std::lock_guard lock(faults_mutex);
+  return area_hits;
+}
+
+void reset_unreadable_area_hits_for_testing() {
+  const std::lock_guard lock(faults_mutex);
+  area_hits = 0;
+}
+
 size_t readable_prefix(const std::string& source_path, uint64_t offset, size_t size, int* error) {
   if (error) *error = 0;
   const std::lock_guard lock(faults_mutex);
@@ -195,6 +209,7 @@ size_t readable_prefix(const std::string& source_path, uint64_t offset, size_t s
     if (a.offset + a.length > offset) {
       end = std::max(offset, a.offset);
       why = EIO;
+      ++area_hits;
       break;
     }
   }

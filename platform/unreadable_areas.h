@@ -46,6 +46,10 @@ void set_source_gone_for_testing(const std::string& source_path, uint64_t reads)
 // Counts one read of `source_path`; true when the source has gone away by then.
 bool source_gone_for_testing(const std::string& source_path);
 
+// For tests only: how many reads have failed on an unreadable area since the last reset.
+uint64_t unreadable_area_hits_for_testing();
+void reset_unreadable_area_hits_for_testing();
+
 // How much of [offset, offset + size) of `source_path` a read may deliver before it must
 // fail: `size` when nothing unreadable lies inside. *error becomes EIO for an unreadable
 // area and 0 for the cut-off end.

@@ -201,6 +201,15 @@ void TRawDiskAccessComponent::transfer(bool write) {
   // size; the check keeps a transfer inside the memory whatever happened in between.
   bool ok = transfer_fits_buffer();
   uint8_t* memory = buffer_->Memory();
+  platform::ReadState* const state = &read_state();
+  if (ok && !write && sector_count_ > 0) {
+    const std::vector<BadSectorRun> known =
+        state->KnownUnreadable(logical_drive_, sector_number_, sector_count_);
+    if (!known.empty()) {
+      set_status(read_around(known, memory) ? kSuccess : kReadFailed);
+      return;
+    }
+  }
   if (ok && cluster_count_ > 0) {
     ok = write ? WriteClusters(drive_number_, cluster_number_, cluster_count_, memory)
                : ReadClusters(drive_number_, cluster_number_, cluster_count_, memory);
@@ -214,7 +223,50 @@ void TRawDiskAccessComponent::transfer(bool write) {
     const int64_t count = (cluster_count_ > 0 ? cluster_count_ : sector_count_) * spc;
     ok = read_sector_by_sector(first, count, memory);
   }
+  if (!write)
+    for (const BadSectorRun& run : bad_runs_) state->NoteUnreadable(logical_drive_, run);
   set_status(ok ? kSuccess : (write ? kWriteFailed : kReadFailed));
+}
+
+void TRawDiskAccessComponent::add_bad_run(const BadSectorRun& run) {
+  if (!bad_runs_.empty() && bad_runs_.back().first + bad_runs_.back().count == run.first &&
+      bad_runs_.back().error == run.error)
+    bad_runs_.back().count += run.count;
+  else
+    bad_runs_.push_back(run);
+}
+
+bool TRawDiskAccessComponent::read_around(const std::vector<BadSectorRun>& known, uint8_t* memory) {
+  const int64_t unit = geometry_.SectorSize;
+  bool ok = true;
+  int64_t at = sector_number_;
+  const auto read_gap = [&](int64_t end) {
+    if (end <= at) return;
+    uint8_t* place = memory + (at - sector_number_) * unit;
+    if (!ReadSectors(drive_number_, at, end - at, place) &&
+        !read_sector_by_sector(at, end - at, place))
+      ok = false;
+  };
+  for (const BadSectorRun& run : known) {
+    read_gap(run.first);
+    std::memset(memory + (run.first - sector_number_) * unit, 0,
+                static_cast<size_t>(run.count * unit));
+    add_bad_run(run);
+    ok = false;
+    at = run.first + run.count;
+  }
+  read_gap(sector_number_ + sector_count_);
+  for (const BadSectorRun& run : bad_runs_) read_state().NoteUnreadable(logical_drive_, run);
+  return ok;
+}
+
+std::vector<BadSectorRun> TRawDiskAccessComponent::UnreportedParts(const BadSectorRun& run) {
+  return read_state().Unreported(logical_drive_, run);
+}
+
+platform::ReadState& TRawDiskAccessComponent::read_state() {
+  platform::ReadState* const current = platform::ReadState::Current();
+  return current ? *current : read_state_;
 }
 
 bool TRawDiskAccessComponent::read_sector_by_sector(int64_t first, int64_t count, uint8_t* memory) {
@@ -235,13 +287,7 @@ bool TRawDiskAccessComponent::read_sector_by_sector(int64_t first, int64_t count
   for (int64_t i = low + 1; i < high; ++i) read_one(i);
   for (int64_t i = low; i <= high; ++i) {
     const int e = error[static_cast<size_t>(i)];
-    if (e < 0) continue;
-    if (!bad_runs_.empty() && bad_runs_.back().first + bad_runs_.back().count == first + i &&
-        bad_runs_.back().error == e) {
-      ++bad_runs_.back().count;
-    } else {
-      bad_runs_.push_back({first + i, 1, e});
-    }
+    if (e >= 0) add_bad_run({first + i, 1, e});
   }
   return false;
 }

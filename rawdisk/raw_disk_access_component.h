@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/memory_stream.h"
+#include "platform/read_state.h"
 #include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 
@@ -20,11 +21,7 @@ namespace pyralis {
 
 // Sectors a read could not deliver: `count` sectors from `first` (volume sectors of
 // SectorSize bytes), and the system's error (errno; 0 when the source ended before them).
-struct BadSectorRun {
-  int64_t first = 0;
-  int64_t count = 0;
-  int error = 0;
-};
+using BadSectorRun = platform::SectorRun;
 
 class TRawDiskAccessComponent {
  public:
@@ -74,16 +71,18 @@ class TRawDiskAccessComponent {
 
   // A transfer that fails is read again sector by sector, so that one bad sector costs only
   // itself: forward from its start and backward from its end until a sector fails, then
-  // each sector between once. No sector is asked for more than twice. What still fails is
-  // zeros in the buffer, listed in BadSectorRuns(), and the status is "Read failed.".
+  // each sector between once. What still fails is zeros in the buffer, listed in
+  // BadSectorRuns(), and the status is "Read failed.". Sectors the command's ReadState
+  // already knows to be unreadable are not asked for again: they are zeros and listed at
+  // once, and the transfer reads around them. So no sector is asked for more than twice
+  // per command.
   void ReadDrive();
-  void WriteDrive();
+  void WriteDrive();  // no part of the product calls this: the scanned volume is never written
   // The sectors the last ReadDrive could not deliver, in order; empty after a full read.
   const std::vector<BadSectorRun>& BadSectorRuns() const { return bad_runs_; }
-  // True the first time it is asked about `run` (so that each run is reported once).
-  bool FirstReportOf(const BadSectorRun& run) {
-    return reported_.insert({run.first, run.count}).second;
-  }  // no part of the product calls this: the scanned volume is never written
+  // The parts of `run` not reported before in this command (so that each bad sector is
+  // reported once); they count as reported from now on.
+  std::vector<BadSectorRun> UnreportedParts(const BadSectorRun& run);
 
  private:
   void set_status(int32_t code);
@@ -97,6 +96,12 @@ class TRawDiskAccessComponent {
   // Reads `count` sectors from `first` into `memory` one at a time after a failed transfer
   // (see ReadDrive); true when every sector came through.
   bool read_sector_by_sector(int64_t first, int64_t count, uint8_t* memory);
+  // Reads the sectors of the current sector-mode transfer that lie between the `known`
+  // unreadable runs, which become zeros; true when nothing failed.
+  bool read_around(const std::vector<BadSectorRun>& known, uint8_t* memory);
+  void add_bad_run(const BadSectorRun& run);
+  // The command's read state, else the component's own.
+  platform::ReadState& read_state();
 
   char logical_drive_ = 0;
   uint8_t drive_number_ = 0;
@@ -108,12 +113,13 @@ class TRawDiskAccessComponent {
   std::unique_ptr<TMemoryStream> buffer_;
   std::string buffer_string_;
   std::vector<BadSectorRun> bad_runs_;
-  std::set<std::pair<int64_t, int64_t>> reported_;
   int32_t status_code_ = 0;
   std::string status_text_ = "Ready.";
   // The drive's source stays open while the component lives: one open per scan or
   // recovery call instead of one per transfer.
   platform::SourceHold source_hold_;
+  // The command's read state; this one only when the component is used outside a command.
+  platform::ReadState read_state_;
 };
 
 }  // namespace pyralis

@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "core/found_files.h"
+#include "core/process_state.h"
+#include "core/recovery_command.h"
+#include "drivers/drivers.h"
+#include "platform/drive_table.h"
+#include "platform/unreadable_areas.h"
 #include "tests/damage/damage_support.h"
 #include "tests/ntfsimg/ntfs_image_builder.h"
 
@@ -274,6 +279,35 @@ TEST_F(NtfsDamage, EmptyAndHostileNamesStayInsideTheDestination) {
 
 // A $MFT of a million records (all free, almost all blank) on a sparse image: the scan walks
 // them all and its memory stays bounded.
+// One command (scan, then every row recovered) on a volume with one unreadable MFT sector:
+// the sector is asked for twice (the window, then on its own) and never again, one line
+// says so, and the scan counts the record it holds.
+TEST_F(NtfsDamage, OneBadMftSectorIsReadTwiceAndReportedOncePerCommand) {
+  const std::string path = dir_.file("bad-mft.img");
+  write_file(path, v().bytes);
+  const uint64_t bad = v().record_offset(v().fragments);
+  platform::set_unreadable_areas(path, {{bad, 512}});
+  platform::reset_unreadable_area_hits_for_testing();
+  RecordingWindow window;
+  RunResult scanned;
+  {
+    RecoveryCommand command;
+    scanned = scan_path(path);
+    const char letter = platform::drives().front().letter;
+    RecoveryActive = true;
+    for (int32_t i = 0; i < scanned.rows; ++i) undelete_found_file(letter, i, dir_.path() + "/");
+    RecoveryActive = false;
+  }
+  EXPECT_EQ(count_lines(scanned.scan_log, "1 MFT record could not be read."), 1u)
+      << window.LogText();
+  EXPECT_EQ(platform::unreadable_area_hits_for_testing(), 2u);
+  const std::string line = "Cannot read sector " + std::to_string(bad / 512) + " of ";
+  EXPECT_EQ(count_lines(scanned.scan_log, line) + window.LinesWith(line).size(), 1u)
+      << window.LogText();
+  platform::clear_unreadable_areas();
+  platform::reset_drive_table();
+}
+
 TEST(NtfsHugeMft, AMillionRecordsKeepMemoryBounded) {
   constexpr uint64_t kRecords = 1'000'000;
   TempDir dir;

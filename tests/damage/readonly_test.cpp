@@ -36,8 +36,10 @@ TEST(ReadOnly, ScanAndRecoverThroughTheDriversLeaveEveryImageUnchanged) {
     // scan_and_recover fails the test when the image's fingerprint changes.
     const RunResult r = scan_and_recover(dir, v.name, v.bytes);
     EXPECT_GE(r.rows, 4);
-    EXPECT_EQ(count_lines(r.recover_log, "successfully."), static_cast<size_t>(r.rows) +
-                                                               count_lines(r.recover_log, ".stream"))
+    // Every file is written: completely, or with the bytes other files overwrote reported.
+    EXPECT_EQ(count_lines(r.recover_log, "successfully.") +
+                  count_lines(r.recover_log, " overwritten by other files."),
+              static_cast<size_t>(r.rows) + count_lines(r.recover_log, ".stream"))
         << ::testing::PrintToString(r.recover_log);
   }
 }
@@ -56,7 +58,8 @@ std::string traced_cli(const TempDir& dir, const std::string& arguments) {
           shell_quote(PYRALIS_CLI) + " " + arguments,
       &output);
   if (status != 0 && read_file(trace).empty()) return "";
-  EXPECT_EQ(status, 0) << output;
+  // 1: some file came back partial (clusters another file took since), still written.
+  EXPECT_TRUE(status == 0 || status == 1) << output;
   return read_file(trace);
 }
 

@@ -87,13 +87,117 @@ TEST(CliOnBadSectors, BadFolderSectorCostsOnlyTheEntriesItHolds) {
   const uint64_t second_sector = (entry - 1) / 512 * 512 + 512;
   ASSERT_TRUE(write_ddrescue_map(dir.file("dir.map"), read_file(image).size(), second_sector, 512));
   const CliRun scan = run_cli("scan " + shell_quote(image) + " --map dir.map --format tsv", dir);
-  EXPECT_EQ(scan.status, 0) << scan.err;
+  // The folder could not be read whole: what it hid is unknown, so not all was listed.
+  EXPECT_EQ(scan.status, 1) << scan.err;
+  EXPECT_NE(scan.err.find("1 folder could not be read."), std::string::npos) << scan.err;
   EXPECT_EQ(scan.out_lines().size(), 1u + 40 - 16) << scan.out;
   EXPECT_NE(scan.out.find("x30.TXT"), std::string::npos) << "entries after the bad sector";
   EXPECT_EQ(scan.out.find("x20.TXT"), std::string::npos);
   EXPECT_NE(scan.err.find("Cannot read sector " + std::to_string(second_sector / 512) + " of C:"),
             std::string::npos)
       << scan.err;
+}
+
+// A ddrescue mapfile in which the `bad` areas (offset, length; ordered) were not rescued.
+void write_map(const std::string& path, uint64_t size,
+               const std::vector<std::pair<uint64_t, uint64_t>>& bad) {
+  std::string text = "# Mapfile. Created by GNU ddrescue\n0x00000000     +               1\n";
+  uint64_t at = 0;
+  for (const auto& [offset, length] : bad) {
+    if (offset > at) text += std::to_string(at) + "  " + std::to_string(offset - at) + "  +\n";
+    text += std::to_string(offset) + "  " + std::to_string(length) + "  -\n";
+    at = offset + length;
+  }
+  text += std::to_string(at) + "  " + std::to_string(size - at) + "  +\n";
+  ASSERT_TRUE(write_file(path, text));
+}
+
+uint32_t le32_at(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+         static_cast<uint8_t>(bytes[at + 2]) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+}
+
+// FAT32, a deleted file fragmented around a live one (its clusters 3 and 4, then 6 and 7
+// after the live file's 5), and the table sector that says cluster 5 is taken unreadable:
+// with the second table copy intact the file comes back byte for byte; with both copies
+// unreadable its clusters after the first are unknown, and it is partial, never completed
+// with the live file's bytes.
+TEST(CliOnBadSectors, UnreadableTableSectorUsesTheSecondCopyElsePartial) {
+  TempDir dir;
+  const std::string zed = filler(1024, 11), mid = filler(512, 12), tail = filler(1024, 13);
+  const std::string image = make_fat_volume(
+      dir, 32,
+      {{"", "ZED.BIN", zed, true}, {"", "MID.BIN", mid, false}, {"", "TAIL.BIN", tail, true}}, {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  std::string bytes = read_file(image);
+  // ZED.BIN's entry says 2048 bytes: its own two clusters and the two after MID.BIN.
+  const size_t entry = bytes.find(
+      "\xE5"
+      "ED     BIN");
+  ASSERT_NE(entry, std::string::npos);
+  bytes[entry + 28] = 0x00, bytes[entry + 29] = 0x08;
+  ASSERT_TRUE(write_file(image, bytes));
+  const uint64_t fat = 32 * 512, fat_bytes = uint64_t{le32_at(bytes, 0x24)} * 512;
+  ASSERT_EQ(bytes.substr(bytes.find(mid.substr(0, 64)) - 512, 512), zed.substr(512));
+
+  write_map(dir.file("one.map"), bytes.size(), {{fat, 512}});
+  const CliRun one =
+      run_cli("recover " + shell_quote(image) + " --map one.map --all --to one", dir);
+  EXPECT_EQ(one.status, 0) << one.err << one.out;
+  EXPECT_TRUE(read_file(dir.file("one/xED.BIN")) == zed + tail) << one.out;
+  EXPECT_NE(one.out.find("Undeleted one/xED.BIN successfully."), std::string::npos) << one.out;
+  EXPECT_NE(one.err.find("the entries there come from table copy 2."), std::string::npos)
+      << one.err;
+
+  write_map(dir.file("both.map"), bytes.size(), {{fat, 512}, {fat + fat_bytes, 512}});
+  const CliRun both = run_cli(
+      "recover " + shell_quote(image) + " --map both.map --all --to both --report r.json", dir);
+  EXPECT_EQ(both.status, 1) << both.err << both.out;
+  EXPECT_TRUE(read_file(dir.file("both/xED.BIN")) == zed.substr(0, 512)) << both.out;
+  EXPECT_NE(both.out.find("The file allocation table could not be read at cluster 4, so the "
+                          "clusters after it are unknown: both/xED.BIN holds 512 of 2048 bytes."),
+            std::string::npos)
+      << both.out;
+  EXPECT_NE(both.out.find("Undeleted both/xED.BIN with 1,536 of 2,048 bytes missing"),
+            std::string::npos)
+      << both.out;
+  EXPECT_NE(both.err.find("no other table copy holds them, so they are unknown."),
+            std::string::npos)
+      << both.err;
+  EXPECT_NE(read_file(dir.file("r.json")).find("\"outcome\": \"partial\""), std::string::npos);
+}
+
+// Folder walks: an unreadable root directory sector is counted (exit 1 and one line, for
+// scan and recover alike); a long name with a character no file name holds costs that name
+// only, and the files after it are still listed.
+TEST(CliOnBadSectors, FolderWalksCountWhatTheyCouldNotReadAndSurviveABadName) {
+  TempDir dir;
+  const std::string image = make_fat_volume(dir, 16,
+                                            {{"", "first long name.txt", filler(100, 1), true},
+                                             {"", "second long name.txt", filler(100, 2), true}},
+                                            {});
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  std::string bytes = read_file(image);
+  const std::u16string first = u"first";
+  const size_t at = bytes.find(std::string(reinterpret_cast<const char*>(first.data()), 10));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 2] = '*';  // "f*rst long name.txt"
+  ASSERT_TRUE(write_file(image, bytes));
+  const CliRun scan = run_cli("scan " + shell_quote(image) + " --format tsv", dir);
+  EXPECT_EQ(scan.status, 0) << scan.err;
+  EXPECT_NE(scan.out.find("second long name.txt"), std::string::npos) << scan.out;
+  EXPECT_NE(scan.out.find("xIRSTL~1.TXT"), std::string::npos) << scan.out;
+
+  const uint64_t root = at / 512 * 512;
+  write_map(dir.file("root.map"), bytes.size(), {{root, 512}});
+  const CliRun bad = run_cli("scan " + shell_quote(image) + " --map root.map", dir);
+  EXPECT_EQ(bad.status, 1) << bad.err;
+  EXPECT_NE(bad.err.find("1 folder could not be read."), std::string::npos) << bad.err;
+  const CliRun recover =
+      run_cli("recover " + shell_quote(image) + " --map root.map --all --to out", dir);
+  EXPECT_EQ(recover.status, 1) << recover.err;
+  EXPECT_NE(recover.err.find("1 folder could not be read."), std::string::npos) << recover.err;
 }
 
 TEST(CliOnBadSectors, ArgumentsOfMapAndReport) {

@@ -34,13 +34,19 @@ TEST_F(FatCraftedTest, UnusedAttributeBitEndsTheDirectory) {
 }
 
 TEST_F(FatCraftedTest, LongNamesThatTheNarrowEncodingLacks) {
-  // Unpaired surrogates become "?": at the end they are dropped, inside the name the
-  // directory is left at that entry.
+  // A long name with an unpaired surrogate, or a character no file name holds, gives way to
+  // the short name; the directory goes on after it.
   Scan({long_entry(0xE5, u"Tail\xD800"), short_entry(kDel + "AIL    TXT", 0x20, 0, 5),
         long_entry(0xE5, u"Bad\xD800name"), short_entry(kDel + "AD     TXT", 0x20, 0, 5),
+        long_entry(0xE5, u"a<b"), short_entry(kDel + "B      TXT", 0x20, 0, 5),
+        long_entry(0xE5, u"Good \xD83D\xDE00"), short_entry(kDel + "OOD    TXT", 0x20, 0, 5),
         short_entry(kDel + "FTER   TXT", 0x20, 0, 5)});
-  ASSERT_EQ(FoundFiles.Count(), 1);
-  EXPECT_EQ(FoundFiles[0].Name, "Tail");
+  ASSERT_EQ(FoundFiles.Count(), 5) << window.LogText();
+  EXPECT_EQ(FoundFiles[0].Name, "xAIL.TXT");
+  EXPECT_EQ(FoundFiles[1].Name, "xAD.TXT");
+  EXPECT_EQ(FoundFiles[2].Name, "xB.TXT");
+  EXPECT_NE(FoundFiles[3].Name.find("Good"), std::string::npos);
+  EXPECT_EQ(FoundFiles[4].Name, "xFTER.TXT");
 }
 
 TEST_F(FatCraftedTest, LongNameRunsAreJoinedInOrder) {

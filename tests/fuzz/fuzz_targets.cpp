@@ -309,8 +309,9 @@ int exfat_entry_set(const uint8_t* data, size_t size) {
     FUZZ_CHECK(at + set_bytes <= size);
     FUZZ_CHECK(!set->name.empty() && set->name.size() <= 255);
     FUZZ_CHECK(set->deleted == ((data[at] & exfat::kInUse) == 0));
-    FUZZ_CHECK(exfat::set_checksum(bytes.subspan(at, set_bytes)) ==
-               static_cast<uint16_t>(data[at + 2] | data[at + 3] << 8));
+    FUZZ_CHECK(set->checksum_ok == (exfat::set_checksum(bytes.subspan(at, set_bytes)) ==
+                                    static_cast<uint16_t>(data[at + 2] | data[at + 3] << 8)));
+    FUZZ_CHECK(set->checksum_ok || (set->deleted && !set->directory()));
     format_iso_date(exfat::entry_date_time(set->modify_timestamp, set->modify_10ms,
                                            set->modify_utc_offset));
     format_list_date(exfat::entry_date_time(set->create_timestamp, set->create_10ms,

@@ -241,8 +241,7 @@ TEST_F(NtfsUntrustedTest, ARunLeavingTheVolumeEndsTheFileThere) {
   EXPECT_EQ(content.size(), (b.total_clusters() - lcn) * cluster);
   const std::string original = b.expected_content(Rec("onerun"));
   EXPECT_EQ(content.substr(0, original.size()), original);
-  EXPECT_EQ(window_.LinesWith(" bytes missing (the file ends after ").size(), 1u)
-      << window_.LogText();
+  EXPECT_EQ(window_.LinesWith(" missing (the file ends after ").size(), 1u) << window_.LogText();
 }
 
 // Mount failures, each with its lines in order.
