@@ -59,6 +59,11 @@ struct RowFacts {
   // one or two pieces); empty when the engine works them out from its own metadata.
   std::vector<ByteExtent> extents;
 
+  // FAT32: the first clusters a deleted entry may mean when its high word was cleared (as
+  // Windows does on deleting), in increasing order; the record's Inode is the one chosen.
+  // Empty when the entry's first cluster is unambiguous.
+  std::vector<uint32_t> candidates;
+
   ContentVerdict content;
 };
 
