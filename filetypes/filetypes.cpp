@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Signatures, the table of kinds, and the reader the walks share.
 #include "filetypes/filetypes.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+
+#include "filetypes/walk.h"
 
 namespace pyralis::filetypes {
 
@@ -14,32 +17,295 @@ size_t MemorySource::Read(uint64_t offset, void* dest, size_t count) {
   return n;
 }
 
+namespace detail {
+
+Reader::Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
+
+bool Reader::fill(uint64_t offset) {
+  if (offset >= size_) return false;
+  if (window_.empty()) window_.resize(kWindow);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
+  window_start_ = offset;
+  window_length_ = source_.Read(offset, window_.data(), want);
+  return window_length_ > 0;
+}
+
+std::span<const uint8_t> Reader::view(uint64_t offset, size_t count) {
+  count = std::min(count, kWindow);
+  if (offset >= size_) return {};
+  const uint64_t available = std::min<uint64_t>(count, size_ - offset);
+  if (offset < window_start_ || offset + available > window_start_ + window_length_) {
+    if (!fill(offset)) return {};
+  }
+  const size_t at = static_cast<size_t>(offset - window_start_);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(available, window_length_ - at));
+  return {window_.data() + at, n};
+}
+
+bool Reader::read(uint64_t offset, void* dest, size_t count) {
+  if (offset > size_ || count > size_ - offset) return false;
+  if (count > kWindow) return source_.Read(offset, dest, count) == count;
+  const auto bytes = view(offset, count);
+  if (bytes.size() != count) return false;
+  if (count > 0) std::memcpy(dest, bytes.data(), count);
+  return true;
+}
+
+int Reader::byte_at(uint64_t offset) {
+  if (offset >= window_start_ && offset < window_start_ + window_length_) {
+    return window_[static_cast<size_t>(offset - window_start_)];
+  }
+  const auto bytes = view(offset, 1);
+  return bytes.empty() ? -1 : bytes[0];
+}
+
+uint64_t Reader::find_byte(uint64_t from, uint64_t limit, uint8_t value) {
+  limit = std::min(limit, size_);
+  while (from < limit) {
+    const auto bytes = view(from, static_cast<size_t>(std::min<uint64_t>(kWindow, limit - from)));
+    if (bytes.empty()) return limit;
+    const void* hit = std::memchr(bytes.data(), value, bytes.size());
+    if (hit != nullptr)
+      return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes.data());
+    from += bytes.size();
+  }
+  return limit;
+}
+
+Result ends_at(Kind kind, Reader& reader, uint64_t end) {
+  if (end > reader.size()) {
+    return damaged(kind, reader.size(), "the file ends before its structure does", end);
+  }
+  return intact(kind, end);
+}
+
+}  // namespace detail
+
+namespace {
+
+struct KindInfo {
+  Kind kind;
+  std::string_view name;
+  std::string_view extension;
+  Category category;
+  // Further extensions a file of this kind is given (space-separated).
+  std::string_view aliases;
+};
+
+constexpr KindInfo kKinds[] = {
+    {Kind::kJpeg, "JPEG", "jpg", Category::kPictures, "jpeg jpe jfif"},
+    {Kind::kPng, "PNG", "png", Category::kPictures, ""},
+    {Kind::kGif, "GIF", "gif", Category::kPictures, ""},
+    {Kind::kBmp, "BMP", "bmp", Category::kPictures, "dib"},
+    {Kind::kWebp, "WebP", "webp", Category::kPictures, ""},
+    {Kind::kTiff, "TIFF", "tif", Category::kPictures,
+     "tiff cr2 nef nrw arw srf sr2 dng orf rw2 pef raf 3fr erf kdc mos"},
+    {Kind::kIsoBmff, "MP4", "mp4", Category::kVideos,
+     "mov m4a m4v m4b 3gp 3g2 heic heif avif cr3 qt f4v"},
+    {Kind::kRiff, "RIFF", "avi", Category::kVideos, "wav"},
+    {Kind::kMatroska, "Matroska", "mkv", Category::kVideos, "webm mka mk3d"},
+    {Kind::kMp3, "MP3", "mp3", Category::kAudio, ""},
+    {Kind::kFlac, "FLAC", "flac", Category::kAudio, ""},
+    {Kind::kOgg, "Ogg", "ogg", Category::kAudio, "oga ogv opus spx"},
+    {Kind::kPdf, "PDF", "pdf", Category::kDocuments, ""},
+    {Kind::kZip, "ZIP", "zip", Category::kArchives,
+     "docx xlsx pptx docm xlsm pptm odt ods odp odg epub jar apk xpi kmz cbz"},
+    {Kind::kOle2, "OLE2", "doc", Category::kDocuments, "xls ppt msg pps pot xlt dot msi"},
+    {Kind::kRtf, "RTF", "rtf", Category::kDocuments, ""},
+    {Kind::kSevenZip, "7z", "7z", Category::kArchives, ""},
+    {Kind::kRar, "RAR", "rar", Category::kArchives, ""},
+    {Kind::kGzip, "gzip", "gz", Category::kArchives, "tgz"},
+    {Kind::kSqlite, "SQLite", "sqlite", Category::kOther, "db sqlite3 db3"},
+    {Kind::kText, "Text", "txt", Category::kDocuments,
+     "csv tsv html htm xml json md log ini cfg conf yaml yml c h cc cpp hpp py js ts css "
+     "sh java rs go svg srt tex"},
+};
+
+const KindInfo* info(Kind kind) {
+  for (const auto& k : kKinds) {
+    if (k.kind == kind) return &k;
+  }
+  return nullptr;
+}
+
+bool starts(std::span<const uint8_t> head, std::string_view magic, size_t at = 0) {
+  return head.size() >= at + magic.size() &&
+         std::memcmp(head.data() + at, magic.data(), magic.size()) == 0;
+}
+
+bool bmp_header(std::span<const uint8_t> h) {
+  if (!starts(h, "BM") || h.size() < 26) return false;
+  const uint32_t file_size = detail::le32(&h[2]);
+  const uint32_t data_offset = detail::le32(&h[10]);
+  const uint32_t header_size = detail::le32(&h[14]);
+  const bool known_header = header_size == 12 || header_size == 40 || header_size == 52 ||
+                            header_size == 56 || header_size == 64 || header_size == 108 ||
+                            header_size == 124;
+  return detail::le32(&h[6]) == 0 && known_header && data_offset >= 14 + header_size &&
+         file_size >= data_offset;
+}
+
+bool ftyp_box(std::span<const uint8_t> h) {
+  if (!starts(h, "ftyp", 4) || h.size() < 12) return false;
+  const uint32_t size = detail::be32(&h[0]);
+  if (size < 12 || size > 4096) return false;
+  for (size_t i = 8; i < 12; ++i) {
+    if (h[i] < 0x20 || h[i] > 0x7E) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool mp3_frame_header(std::span<const uint8_t> h);  // mp3 walker
+
 Kind identify(std::span<const uint8_t> head) {
+  if (head.size() > 64) head = head.first(64);
   if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return Kind::kJpeg;
+  if (starts(head, "\x89PNG\r\n\x1a\n")) return Kind::kPng;
+  if (starts(head, "GIF87a") || starts(head, "GIF89a")) return Kind::kGif;
+  if (starts(head, "RIFF") && head.size() >= 12) {
+    if (starts(head, "WEBP", 8)) return Kind::kWebp;
+    if (starts(head, "AVI ", 8) || starts(head, "WAVE", 8)) return Kind::kRiff;
+  }
+  if (starts(head, std::string_view("II*\0", 4)) || starts(head, std::string_view("MM\0*", 4)) ||
+      starts(head, "IIRO") || starts(head, "IIRS") || starts(head, std::string_view("IIU\0", 4))) {
+    return Kind::kTiff;
+  }
+  if (ftyp_box(head)) return Kind::kIsoBmff;
+  if (starts(head, "\x1a\x45\xdf\xa3")) return Kind::kMatroska;
+  if (starts(head, "fLaC")) return Kind::kFlac;
+  if (starts(head, std::string_view("OggS\0", 5))) return Kind::kOgg;
+  if (starts(head, "%PDF-")) return Kind::kPdf;
+  if (starts(head, "PK\x03\x04")) return Kind::kZip;
+  if (starts(head, "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1")) return Kind::kOle2;
+  if (starts(head, "{\\rtf")) return Kind::kRtf;
+  if (starts(head, "7z\xbc\xaf\x27\x1c")) return Kind::kSevenZip;
+  if (starts(head, std::string_view("Rar!\x1a\x07\x00", 7)) || starts(head, "Rar!\x1a\x07\x01")) {
+    return Kind::kRar;
+  }
+  if (starts(head, "\x1f\x8b\x08")) return Kind::kGzip;
+  if (starts(head, std::string_view("SQLite format 3\0", 16))) return Kind::kSqlite;
+  if (bmp_header(head)) return Kind::kBmp;
+  if (head.size() >= 10 && starts(head, "ID3") && head[3] >= 2 && head[3] <= 4 && head[4] != 0xFF &&
+      (head[6] | head[7] | head[8] | head[9]) < 0x80) {
+    return Kind::kMp3;
+  }
+  if (mp3_frame_header(head)) return Kind::kMp3;
   return Kind::kUnknown;
 }
 
+namespace {
+
+Result walk(detail::Reader& reader, Kind kind) {
+  using namespace detail;
+  switch (kind) {
+    case Kind::kJpeg:
+      return check_jpeg(reader);
+    case Kind::kPng:
+      return check_png(reader);
+    case Kind::kGif:
+      return check_gif(reader);
+    case Kind::kBmp:
+      return check_bmp(reader);
+    case Kind::kWebp:
+      return check_riff(reader, Kind::kWebp);
+    case Kind::kRiff:
+      return check_riff(reader, Kind::kRiff);
+    case Kind::kTiff:
+      return check_tiff(reader);
+    case Kind::kIsoBmff:
+      return check_isobmff(reader);
+    case Kind::kMatroska:
+      return check_matroska(reader);
+    case Kind::kMp3:
+      return check_mp3(reader);
+    case Kind::kFlac:
+      return check_flac(reader);
+    case Kind::kOgg:
+      return check_ogg(reader);
+    case Kind::kPdf:
+      return check_pdf(reader);
+    case Kind::kZip:
+      return check_zip(reader);
+    case Kind::kOle2:
+      return check_ole2(reader);
+    case Kind::kRtf:
+      return check_rtf(reader);
+    case Kind::kSevenZip:
+      return check_7z(reader);
+    case Kind::kRar:
+      return check_rar(reader);
+    case Kind::kGzip:
+      return check_gzip(reader);
+    case Kind::kSqlite:
+      return check_sqlite(reader);
+    case Kind::kText:
+      return check_text(reader);
+    case Kind::kUnknown:
+      break;
+  }
+  return detail::unknown(kind);
+}
+
+}  // namespace
+
 Result check(ByteSource& source, std::string_view extension) {
-  Result result;
-  uint8_t head[64] = {};
-  const size_t n = source.Read(0, head, sizeof head);
-  result.kind = identify({head, n});
-  return result;
+  detail::Reader reader(source);
+  const auto head = reader.view(0, 64);
+  const Kind found = identify(head);
+  if (found != Kind::kUnknown) return walk(reader, found);
+  const Kind promised = kind_of_extension(extension);
+  switch (promised) {
+    case Kind::kUnknown:
+      return detail::unknown(Kind::kUnknown);
+    case Kind::kText:
+      return detail::check_text(reader);
+    // QuickTime files older than the "ftyp" box, and MP3 streams that start on padding,
+    // carry no signature at their first byte: their walks judge them.
+    case Kind::kIsoBmff:
+      return detail::check_isobmff(reader);
+    case Kind::kMp3:
+      return detail::check_mp3(reader);
+    default:
+      break;
+  }
+  if (reader.size() == 0) return detail::damaged(promised, 0, "the file is empty");
+  std::string reason = "the file does not start like a ";
+  reason += kind_name(promised);
+  reason += " file";
+  return detail::damaged(promised, 0, std::move(reason));
 }
 
 std::string_view kind_name(Kind kind) {
-  return kind == Kind::kJpeg ? "JPEG" : "";
+  const KindInfo* k = info(kind);
+  return k ? k->name : "";
 }
 std::string_view kind_extension(Kind kind) {
-  return kind == Kind::kJpeg ? "jpg" : "";
+  const KindInfo* k = info(kind);
+  return k ? k->extension : "";
 }
 Category kind_category(Kind kind) {
-  return kind == Kind::kJpeg ? Category::kPictures : Category::kOther;
+  const KindInfo* k = info(kind);
+  return k ? k->category : Category::kOther;
 }
 Kind kind_of_extension(std::string_view extension) {
+  if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+  if (extension.empty() || extension.size() > 8) return Kind::kUnknown;
   std::string e(extension);
   for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return e == "jpg" || e == "jpeg" ? Kind::kJpeg : Kind::kUnknown;
+  for (const auto& k : kKinds) {
+    if (e == k.extension) return k.kind;
+    std::string_view rest = k.aliases;
+    while (!rest.empty()) {
+      const size_t space = rest.find(' ');
+      const std::string_view word = rest.substr(0, space);
+      if (word == e) return k.kind;
+      if (space == std::string_view::npos) break;
+      rest.remove_prefix(space + 1);
+    }
+  }
+  return Kind::kUnknown;
 }
 
 }  // namespace pyralis::filetypes

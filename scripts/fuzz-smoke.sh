@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${PYRALIS_FUZZ_SECONDS:-45}
 build=${PYRALIS_FUZZ_BUILD_DIR:-build/fuzz}
-all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set"
+all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set filetypes"
 targets=${*:-$all_targets}
 
 skip() {
@@ -57,6 +57,7 @@ max_len() {
     ntfs_mount) echo 1536 ;;
     runlist) echo 512 ;;
     exfat_entry_set) echo 4096 ;;
+    filetypes) echo 65536 ;;
     *) echo 256 ;;
   esac
 }

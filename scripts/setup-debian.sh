@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkgconf qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libblkid-dev libgtest-dev xvfb xauth imagemagick fonts-dejavu-core mtools dosfstools fdisk
   sleuthkit time strace clang libclang-rt-14-dev dbus python3-dbusmock exfatprogs python3
-  librsvg2-bin help2man desktop-file-utils appstream dpkg-dev fakeroot file lintian)
+  librsvg2-bin help2man desktop-file-utils appstream dpkg-dev fakeroot file lintian
+  zlib1g-dev libjpeg62-turbo-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

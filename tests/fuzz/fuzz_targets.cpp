@@ -20,6 +20,7 @@
 #include "drivers/drivers.h"
 #include "exfat/exfat_entries.h"
 #include "fat/fat_names.h"
+#include "filetypes/filetypes.h"
 #include "ntfs/ntfs_engine.h"
 #include "ntfs/ntfs_internal.h"
 #include "platform/drive_table.h"
@@ -397,6 +398,53 @@ std::string bytes_of(const std::vector<uint8_t>& bytes, uint64_t at, uint64_t si
 
 }  // namespace
 
+namespace {
+
+// A source whose bytes in one range cannot be read (as a bad sector would be).
+class HoleSource final : public filetypes::ByteSource {
+ public:
+  HoleSource(const uint8_t* data, size_t size, uint64_t hole_start, uint64_t hole_length)
+      : data_(data), size_(size), hole_start_(hole_start), hole_end_(hole_start + hole_length) {}
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= size_) return 0;
+    count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    if (offset < hole_end_ && offset + count > hole_start_) {
+      count = offset < hole_start_ ? static_cast<size_t>(hole_start_ - offset) : 0;
+    }
+    std::memcpy(dest, data_ + offset, count);
+    return count;
+  }
+
+ private:
+  const uint8_t* data_;
+  uint64_t size_;
+  uint64_t hole_start_;
+  uint64_t hole_end_;
+};
+
+void check_result(const filetypes::Result& r, uint64_t size) {
+  FUZZ_CHECK(r.state != filetypes::State::kDamaged || r.damaged_at <= size);
+  FUZZ_CHECK(r.state != filetypes::State::kIntact || r.implied_length <= size);
+  FUZZ_CHECK(r.date_taken.empty() || r.date_taken.size() == 19);
+}
+
+}  // namespace
+
+int filetypes(const uint8_t* data, size_t size) {
+  const filetypes::Kind kind = filetypes::identify({data, std::min<size_t>(size, 64)});
+  filetypes::MemorySource whole({data, size});
+  const filetypes::Result r = filetypes::check(whole, {});
+  check_result(r, size);
+  FUZZ_CHECK(kind == filetypes::Kind::kUnknown || r.kind == kind);
+  if (kind == filetypes::Kind::kUnknown) check_result(filetypes::check(whole, "txt"), size);
+  if (size > 2) {
+    HoleSource holed(data, size, size / 2, data[size - 1] * 16u + 1);
+    check_result(filetypes::check(holed, "jpg"), size);
+  }
+  return 0;
+}
+
 std::vector<std::string> seeds(const std::string& target) {
   std::vector<std::string> out;
   const auto add = [&](std::string seed) {
@@ -428,12 +476,10 @@ std::vector<std::string> seeds(const std::string& target) {
 }
 
 const std::vector<Target>& targets() {
-  static const std::vector<Target> all = {{"fat_walk", fat_walk},
-                                          {"runlist", runlist},
-                                          {"ntfs_record", ntfs_record},
-                                          {"ntfs_mount", ntfs_mount},
-                                          {"texts", texts},
-                                          {"exfat_entry_set", exfat_entry_set}};
+  static const std::vector<Target> all = {
+      {"fat_walk", fat_walk},     {"runlist", runlist}, {"ntfs_record", ntfs_record},
+      {"ntfs_mount", ntfs_mount}, {"texts", texts},     {"exfat_entry_set", exfat_entry_set},
+      {"filetypes", filetypes}};
   return all;
 }
 

@@ -28,6 +28,10 @@ int ntfs_mount(const uint8_t* data, size_t size);
 // The input is the content of an exFAT directory: every 32-byte entry of it is read as the
 // start of a file entry set, and what is accepted is checked against the set's own promises.
 int exfat_entry_set(const uint8_t* data, size_t size);
+// The input is a file of any type: its signature is looked up, its structure walked (as it
+// is, under a text name, and through a source with a hole that cannot be read), and what
+// the walk says is checked against the input's length.
+int filetypes(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Every sample file of tests/fixtures/filetypes, whole, cut, with a block of it replaced, as
+// the start of a larger source, and replaced by random bytes under its name.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filetypes/filetypes.h"
+#include "tests/support/test_files.h"
+
+namespace pyralis::filetypes {
+namespace {
+
+struct Sample {
+  const char* file;
+  Kind kind;
+  // Whether foreign bytes in the middle of the file break its structure (they do not where
+  // the middle is raw pixels or samples that nothing checks).
+  bool middle_checked;
+  const char* date_taken = "";
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+void PrintTo(const Sample& s, std::ostream* os) {
+  *os << s.file;
+}
+
+const Sample kSamples[] = {
+    {"photo.jpg", Kind::kJpeg, true, "2024-07-14 15:32:10", 96, 64},
+    {"progressive.jpg", Kind::kJpeg, true, "", 96, 64},
+    {"restart.jpg", Kind::kJpeg, true, "", 96, 64},
+    {"picture.png", Kind::kPng, true, "", 96, 64},
+    {"archive.zip", Kind::kZip, true},
+    {"streamed.zip", Kind::kZip, true},
+    {"picture.gif", Kind::kGif, true, "", 96, 64},
+    {"picture.bmp", Kind::kBmp, false, "", 48, 32},
+    {"picture.tif", Kind::kTiff, false, "", 48, 32},
+    {"picture.webp", Kind::kWebp, false, "", 96, 64},
+    {"numbers.txt.gz", Kind::kGzip, true},
+    {"archive.7z", Kind::kSevenZip, false},
+    {"database.sqlite", Kind::kSqlite, false},
+    {"document.pdf", Kind::kPdf, true},
+    {"document.rtf", Kind::kRtf, true},
+    {"text.txt", Kind::kText, true},
+    {"utf8.txt", Kind::kText, true},
+    {"clip.mp4", Kind::kIsoBmff, false, "", 32, 24},
+    {"clip.mov", Kind::kIsoBmff, true, "", 32, 24},
+    {"clip.avi", Kind::kRiff, true},
+    {"clip.mkv", Kind::kMatroska, true},
+    {"tone.wav", Kind::kRiff, false},
+    {"tone.mp3", Kind::kMp3, true},
+    {"tone.flac", Kind::kFlac, true},
+    {"tone.ogg", Kind::kOgg, true},
+};
+
+std::vector<uint8_t> bytes_of(const Sample& s) {
+  const std::string text = test::read_file(test::fixture_path(std::string("filetypes/") + s.file));
+  return {text.begin(), text.end()};
+}
+
+std::string extension_of(const Sample& s) {
+  const std::string name = s.file;
+  return name.substr(name.rfind('.') + 1);
+}
+
+std::vector<uint8_t> noise(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(random());
+  return out;
+}
+
+Result check_bytes(const std::vector<uint8_t>& bytes, const std::string& extension) {
+  MemorySource source(bytes);
+  return check(source, extension);
+}
+
+class SampleFiles : public testing::TestWithParam<Sample> {};
+
+TEST_P(SampleFiles, WholeFileIsIntactAndEndsWhereTheFileDoes) {
+  const Sample& s = GetParam();
+  const auto bytes = bytes_of(s);
+  ASSERT_GT(bytes.size(), 16u);
+  // Text has no signature: its extension says what it is.
+  EXPECT_EQ(identify({bytes.data(), std::min<size_t>(bytes.size(), 64)}),
+            s.kind == Kind::kText ? Kind::kUnknown : s.kind);
+  const Result r = check_bytes(bytes, extension_of(s));
+  EXPECT_EQ(r.kind, s.kind);
+  EXPECT_EQ(r.state, State::kIntact) << r.reason << " at " << r.damaged_at;
+  EXPECT_EQ(r.implied_length, bytes.size());
+  EXPECT_EQ(r.date_taken, s.date_taken);
+  if (s.width != 0) {
+    EXPECT_EQ(r.width, s.width);
+    EXPECT_EQ(r.height, s.height);
+  }
+  EXPECT_EQ(kind_of_extension(extension_of(s)), s.kind);
+}
+
+TEST_P(SampleFiles, InALargerSourceTheStructureGivesTheFilesEnd) {
+  const Sample& s = GetParam();
+  if (s.kind == Kind::kText) GTEST_SKIP() << "text has no end of its own";
+  auto bytes = bytes_of(s);
+  const size_t length = bytes.size();
+  const auto junk = noise(70000, 3);
+  bytes.insert(bytes.end(), junk.begin(), junk.end());
+  const Result r = check_bytes(bytes, {});
+  EXPECT_EQ(r.kind, s.kind);
+  EXPECT_EQ(r.state, State::kIntact) << r.reason << " at " << r.damaged_at;
+  EXPECT_EQ(r.implied_length, length);
+}
+
+TEST_P(SampleFiles, CutFileIsNotIntact) {
+  const Sample& s = GetParam();
+  if (s.kind == Kind::kText) GTEST_SKIP() << "text cut short is still text";
+  for (const double share : {0.5, 0.9}) {
+    auto bytes = bytes_of(s);
+    const size_t cut = static_cast<size_t>(bytes.size() * share);
+    bytes.resize(cut);
+    const Result r = check_bytes(bytes, extension_of(s));
+    EXPECT_NE(r.state, State::kIntact) << "cut at " << cut;
+    if (r.state == State::kDamaged) EXPECT_LE(r.damaged_at, cut);
+  }
+}
+
+TEST_P(SampleFiles, ForeignBlockInTheMiddleIsDamage) {
+  const Sample& s = GetParam();
+  if (!s.middle_checked) GTEST_SKIP() << "nothing checks the middle of " << s.file;
+  for (const uint32_t seed : {1u, 2u, 3u}) {
+    auto bytes = bytes_of(s);
+    const size_t block = std::min<size_t>(512, bytes.size() / 4);
+    const size_t at = bytes.size() / 2 - block / 2;
+    const auto foreign = noise(block, seed);
+    std::copy(foreign.begin(), foreign.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
+    const Result r = check_bytes(bytes, extension_of(s));
+    EXPECT_EQ(r.state, State::kDamaged) << "seed " << seed;
+    EXPECT_LE(r.damaged_at, bytes.size());
+  }
+}
+
+TEST_P(SampleFiles, RandomBytesUnderItsNameAreNotIntact) {
+  const Sample& s = GetParam();
+  const size_t size = bytes_of(s).size();
+  for (const uint32_t seed : {4u, 5u}) {
+    const Result r = check_bytes(noise(size, seed), extension_of(s));
+    EXPECT_NE(r.state, State::kIntact) << "seed " << seed;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, SampleFiles, testing::ValuesIn(kSamples),
+                         [](const testing::TestParamInfo<Sample>& info) {
+                           std::string name = info.param.file;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace pyralis::filetypes
