@@ -2,6 +2,7 @@
 #include "cli/recovery_report.h"
 
 #include "cli/output_formats.h"
+#include "core/found_files.h"
 
 namespace pyralis::cli {
 
@@ -20,6 +21,11 @@ void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& en
       out << (r ? ", " : "") << "{\"offset\": " << o.unreadable[r].offset
           << ", \"length\": " << o.unreadable[r].length << "}";
     out << "], \"sha256\": " << (written && !o.sha256.empty() ? json_string(o.sha256) : "null")
+        << ", \"estimate\": " << json_string(e.estimate)
+        << ", \"content\": " << json_string(content_to_text(e.content, static_cast<int64_t>(o.size)))
+        << ", \"damaged_at\": "
+        << (e.content.state == ContentState::kDamaged ? std::to_string(e.content.damaged_at)
+                                                      : std::string("null"))
         << "}";
   }
   out << (entries.empty() ? "]}\n" : "\n]}\n");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/recovery_outcome.h"
+#include "core/row_facts.h"
 
 namespace pyralis::cli {
 
@@ -18,11 +19,14 @@ struct ReportEntry {
   std::string name;
   std::string path;  // the catalogue's folder path ("C:\DOCS")
   RecoveryOutcome outcome;
+  std::string estimate;    // the row's Status word ("Good")
+  ContentVerdict content;  // of the bytes as written
 };
 
 // {"files": [{"row", "inode", "name", "path", "file", "size", "bytes_written", "outcome",
-// "unreadable": [{"offset", "length"}], "sha256"}, ...]}; "file" and "sha256" are null when
-// nothing was written.
+// "unreadable": [{"offset", "length"}], "sha256", "estimate", "content", "damaged_at"}, ...]};
+// "file" and "sha256" are null when nothing was written, "damaged_at" (the byte where the
+// content breaks) unless the content is damaged.
 void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& entries);
 
 }  // namespace pyralis::cli
