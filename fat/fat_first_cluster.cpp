@@ -47,8 +47,10 @@ bool free_run(const FatVolume& volume, uint32_t x, uint64_t clusters) {
   return true;
 }
 
+// Text has no signature, and an MP3 stream may start on padding.
 bool kind_has_signature(filetypes::Kind kind) {
-  return kind != filetypes::Kind::kUnknown && kind != filetypes::Kind::kText;
+  return kind != filetypes::Kind::kUnknown && kind != filetypes::Kind::kText &&
+         kind != filetypes::Kind::kMp3;
 }
 
 }  // namespace
