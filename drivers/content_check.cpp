@@ -56,7 +56,9 @@ std::string_view extension_of(std::string_view name) {
 
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
                              const std::vector<FileByteRange>& unread) {
-  const filetypes::Result result = filetypes::check(source, extension_of(name));
+  // JPEG scans are decoded too: foreign bytes that hold no marker break the decoding only.
+  const filetypes::Result result =
+      filetypes::check(source, extension_of(name), filetypes::Depth::kDecode);
   ContentVerdict verdict;
   verdict.type = std::string(filetypes::kind_name(result.kind));
   if (result.state == filetypes::State::kDamaged) {
