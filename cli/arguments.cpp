@@ -141,6 +141,8 @@ class Parser {
       numbers("--inode", a, o.inodes);
     } else if (is(a, "--row")) {
       numbers("--row", a, o.rows);
+    } else if (a == "--check") {
+      o.check = true;
     } else if (a == "--with-paths") {
       o.with_paths = true;
     } else if (a == "--no-dates") {
@@ -186,6 +188,9 @@ class Parser {
       return void(
           fail("--to, --all, --inode, --row, --with-paths and --no-dates belong to recover"));
     if (!recover && !o.report.empty()) return void(fail("--report belongs to recover"));
+    if (o.check && o.command != Command::Scan)
+      return void(fail(recover ? "recover always checks what it writes; --check belongs to scan"
+                               : "--check belongs to scan"));
     if (!o.map.empty() && o.command == Command::Drives)
       return void(fail("--map belongs to scan and recover"));
     if (!o.map.empty() && o.sources.empty())
@@ -234,7 +239,7 @@ and copies chosen ones into a folder. The source is only ever read.
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
                                 serial, size and source
-  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--deep] [--save FILE]
+  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--deep] [--save FILE] [--check]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR CHOICE [--with-paths] [--no-dates]
           [--report FILE] [--map FILE] [--deep | --from-scan FILE]
@@ -249,6 +254,8 @@ Without --drive, the first given source's drive is used, else C:.
 Options:
   --drive X        drive letter C to Z (X, X: or X:\)
   --format F       table (default), tsv, json, csv or bodyfile (for mactime)
+  --check          read every found file (nothing is written) and add its content:
+                   Intact, Damaged (at N %) or Unchecked
   --to DIR         destination folder, created when missing; never on the scanned volume
   --all            recover every file the scan found
   --inode N...     recover the files with these inode numbers (FAT, exFAT: first cluster,
@@ -259,8 +266,9 @@ Options:
                    modification time the volume recorded
   --report FILE    write JSON with one entry per chosen row: row, inode, name, path,
                    estimate, the file written, bytes written, outcome (complete, partial,
-                   failed, stopped), the byte ranges unreadable or missing, and the
-                   SHA-256; never the source, the map or anything on the scanned drive
+                   failed, stopped), the byte ranges unreadable or missing, the SHA-256 and
+                   the content of what was written; never the source, the map or anything
+                   on the scanned drive
   --map FILE       GNU ddrescue mapfile of the first SOURCE image: sectors it does not
                    mark finished ('+') are read as unreadable
   --deep           deep scan: after the folder tree, read the whole volume once and also
@@ -280,10 +288,12 @@ and SIGHUP alike).
 Sectors that cannot be read are logged ("Cannot read sectors ...") and read as zeros;
 a file touching them is kept and logged as written in part ("Undeleted ... with N of M
 bytes unreadable (written as zeros).").
+recover checks each file it writes; a complete file whose content is damaged gets the line
+"Undeleted ..., but its content is damaged at byte N (it does not look like a whole TYPE).".
 Exit status: 0 every drive asked for was scanned and every chosen file written completely;
-1 a volume was refused or could not be mounted, or a chosen file is partial, failed or
-stopped; 2 bad arguments, a source that cannot be read or a --report that cannot be used;
-130 interrupted by Ctrl-C (143 SIGTERM, 129 SIGHUP).
+1 a volume was refused or could not be mounted, or a chosen file is partial, failed,
+stopped or written with damaged content; 2 bad arguments, a source that cannot be read or a
+--report that cannot be used; 130 interrupted by Ctrl-C (143 SIGTERM, 129 SIGHUP).
 )";
 }
 

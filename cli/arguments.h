@@ -18,6 +18,8 @@ struct Options {
   std::vector<std::string> sources;  // image files or block devices, attached from C: on
   char drive = 0;                    // upper-case letter of --drive; 0 when not given
   OutputFormat format = OutputFormat::Table;
+  // scan only: --check reads every found file (nothing written) and adds its content verdict
+  bool check = false;
   // recover only
   std::string destination;  // --to
   bool all = false;

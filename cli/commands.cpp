@@ -24,6 +24,8 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "drivers/content_check.h"
+#include "drivers/drivers.h"
 #include "core/recovery_command.h"
 #include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
@@ -169,7 +171,14 @@ int run_scan(const Options& options) {
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
   const ScanResult result = scan(window, letter, ScanOptions{options.deep, false});
-  write_found_files(std::cout, options.format, FoundFiles);
+  if (options.check && result != ScanResult::kNotScanned && !interrupted()) {
+    // One command for all rows: the FAT table is loaded once. Ctrl-C leaves the rest
+    // unchecked.
+    const RecoveryCommand command;
+    for (int32_t i = 0; i < FoundFiles.Count() && !interrupted(); ++i)
+      check_found_file(static_cast<char>(std::tolower(letter)), i);
+  }
+  write_found_files(std::cout, options.format, FoundFiles, options.check);
   std::cout.flush();
   if (!holds_engine_volume(letter)) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
@@ -494,6 +503,15 @@ class ReportFile {
   bool regular_ = false;
 };
 
+// "Undeleted <file>, but its content is damaged at byte N (it does not look like a whole
+// JPEG)."
+std::string damaged_content_line(const ReportEntry& entry) {
+  const std::string type = entry.content.type.empty() ? "file" : entry.content.type;
+  return "Undeleted " + entry.outcome.written_path + ", but its content is damaged at byte " +
+         with_thousands(entry.content.damaged_at) + " (it does not look like a whole " + type +
+         ").";
+}
+
 int run_recover(const Options& options) {
   // One command: the source is opened once, the FAT engine loads its table once, and the
   // names given out in the destination are known from row to row. The report lists digests.
@@ -537,7 +555,7 @@ int run_recover(const Options& options) {
   window.set_log_stream(stdout);
   RestoreDates = !options.no_dates;
   RecoveryActive = true;
-  int complete = 0, partial = 0;
+  int complete = 0, partial = 0, damaged = 0;
   bool stopped = false;
   std::vector<ReportEntry> report;
   for (const int32_t row : rows) {
@@ -549,6 +567,13 @@ int run_recover(const Options& options) {
       entry.outcome.result = RecoveryResult::kStopped;
     else
       entry.outcome = recover_row(window, letter, row, options, folders);
+    // What was written is read back and checked as it lies on disk.
+    entry.content = check_written_file(FoundFiles[row].Name, entry.outcome);
+    FoundFiles.Facts(row).content = entry.content;
+    if (entry.content.state == ContentState::kDamaged) {
+      ++damaged;
+      if (entry.outcome.complete()) window.LogLine(damaged_content_line(entry));
+    }
     complete += entry.outcome.complete();
     partial += entry.outcome.result == RecoveryResult::kPartial;
     stopped = stopped || entry.outcome.result == RecoveryResult::kStopped;
@@ -563,11 +588,13 @@ int run_recover(const Options& options) {
   std::fprintf(stderr, "Recovered %d of %d chosen files into %s", complete, chosen,
                escape_controls(options.destination).c_str());
   if (partial > 0) std::fprintf(stderr, "; %d more written in part", partial);
+  if (damaged > 0) std::fprintf(stderr, "; %d written with damaged content", damaged);
   std::fprintf(stderr, "\n");
   const bool reported = !reporting || report_file.write(report);
   if (interrupted()) return interrupted_status();
   // The scan's line said how many folders or records could not be read.
-  return complete == chosen && reported && !metadata_lost ? kExitOk : kExitNotAllWritten;
+  return complete == chosen && damaged == 0 && reported && !metadata_lost ? kExitOk
+                                                                         : kExitNotAllWritten;
 }
 
 }  // namespace

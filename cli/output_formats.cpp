@@ -167,7 +167,27 @@ std::string bodyfile_line(const FoundFileRecord& record) {
   return line;
 }
 
-void write_table(std::ostream& out, const Grid& grid) {
+namespace {
+// The grid without its JSON-only columns.
+Grid plain_grid(const Grid& grid) {
+  const auto json_only = [&](size_t c) { return grid.columns[c].kind == ColumnKind::JsonOnly; };
+  bool any = false;
+  for (size_t c = 0; c < grid.columns.size(); ++c) any = any || json_only(c);
+  if (!any) return grid;
+  Grid plain;
+  for (size_t c = 0; c < grid.columns.size(); ++c)
+    if (!json_only(c)) plain.columns.push_back(grid.columns[c]);
+  for (const auto& row : grid.rows) {
+    plain.rows.emplace_back();
+    for (size_t c = 0; c < row.size() && c < grid.columns.size(); ++c)
+      if (!json_only(c)) plain.rows.back().push_back(row[c]);
+  }
+  return plain;
+}
+}  // namespace
+
+void write_table(std::ostream& out, const Grid& whole) {
+  const Grid grid = plain_grid(whole);
   std::vector<std::string> headers;
   for (const Column& column : grid.columns) headers.push_back(column.header);
   std::vector<std::vector<std::string>> rows = {headers};
@@ -193,7 +213,8 @@ void write_table(std::ostream& out, const Grid& grid) {
   }
 }
 
-void write_tsv(std::ostream& out, const Grid& grid) {
+void write_tsv(std::ostream& out, const Grid& whole) {
+  const Grid grid = plain_grid(whole);
   for (size_t c = 0; c < grid.columns.size(); ++c) out << (c ? "\t" : "") << grid.columns[c].header;
   out << '\n';
   for (const auto& row : grid.rows) {
@@ -202,7 +223,8 @@ void write_tsv(std::ostream& out, const Grid& grid) {
   }
 }
 
-void write_csv(std::ostream& out, const Grid& grid) {
+void write_csv(std::ostream& out, const Grid& whole) {
+  const Grid grid = plain_grid(whole);
   for (size_t c = 0; c < grid.columns.size(); ++c)
     out << (c ? "," : "") << csv_field(grid.columns[c].header);
   out << "\r\n";
@@ -220,7 +242,7 @@ void write_json(std::ostream& out, const Grid& grid) {
     for (size_t c = 0; c < grid.columns.size() && c < row.size(); ++c) {
       const Column& column = grid.columns[c];
       out << (c ? ", " : "") << json_string(column.header) << ": ";
-      if (column.kind == ColumnKind::Number)
+      if (column.kind == ColumnKind::Number || column.kind == ColumnKind::JsonOnly)
         out << row[c];
       else if (column.kind == ColumnKind::OptionalText && row[c].empty())
         out << "null";
@@ -246,7 +268,8 @@ void write_grid(std::ostream& out, OutputFormat format, const Grid& grid) {
   }
 }
 
-void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files) {
+void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files,
+                       bool content) {
   if (format == OutputFormat::Bodyfile) {
     for (int32_t i = 0; i < files.Count(); ++i) out << bodyfile_line(files[i]) << '\n';
     return;
@@ -262,6 +285,8 @@ void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles
   grid.columns.push_back({human ? "Date created" : "Created", ColumnKind::OptionalText, true});
   grid.columns.push_back({"Sector"});
   grid.columns.push_back({"Inode", ColumnKind::Number});
+  if (content) grid.columns.push_back({"Content"});
+  if (format == OutputFormat::Json) grid.columns.push_back({"Candidates", ColumnKind::JsonOnly});
   grid.rows.reserve(static_cast<size_t>(files.Count()));
   for (int32_t i = 0; i < files.Count(); ++i) {
     const FoundFileRecord& r = files[i];
@@ -275,6 +300,13 @@ void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles
     row.push_back(human ? format_list_date(r.Created) : format_iso_date(r.Created));
     row.push_back(sector_text(r.Sector));
     row.push_back(plain_number(r.Inode));
+    if (content) row.push_back(content_to_text(files.Facts(i).content, r.Size));
+    if (format == OutputFormat::Json) {
+      std::string list = "[";
+      for (uint32_t x : files.Facts(i).candidates)
+        list += (list.size() > 1 ? ", " : "") + std::to_string(x);
+      row.push_back(list + "]");
+    }
     grid.rows.push_back(std::move(row));
   }
   write_grid(out, format, grid);

@@ -19,8 +19,10 @@ enum class OutputFormat { Table, Tsv, Json, Csv, Bodyfile };
 std::optional<OutputFormat> parse_format(std::string_view name);
 
 // A grid of texts with a header. Number columns are written bare in JSON; in optional
-// columns an empty text is JSON null. Right-aligned columns only matter to the table.
-enum class ColumnKind { Text, Number, OptionalText };
+// columns an empty text is JSON null; a JSON-only column holds JSON text as it is written
+// (an array) and is left out of the other formats. Right-aligned columns only matter to the
+// table.
+enum class ColumnKind { Text, Number, OptionalText, JsonOnly };
 struct Column {
   std::string header;
   ColumnKind kind = ColumnKind::Text;
@@ -40,8 +42,12 @@ void write_grid(std::ostream& out, OutputFormat format, const Grid& grid);
 
 // The catalogue in `format`, one row per record in catalogue order. The table shows the
 // found-files list's own texts (size_to_text, "dd-mmm-yyyy hh:nn", a leading row number);
-// the other formats plain byte counts and "YYYY-MM-DD hh:mm:ss" dates.
-void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files);
+// the other formats plain byte counts and "YYYY-MM-DD hh:mm:ss" dates. With `content`, a
+// last column gives each row's content verdict ("Intact", "Damaged (at N %)", "Unchecked").
+// JSON also gives "Candidates": the first clusters a FAT32 entry may mean when its high word
+// was cleared ([] when it is unambiguous).
+void write_found_files(std::ostream& out, OutputFormat format, const TFoundFiles& files,
+                       bool content = false);
 
 // Field helpers, exposed for tests.
 // Control characters shown as text, so that a name from the volume cannot steer the

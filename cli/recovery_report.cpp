@@ -27,6 +27,10 @@ void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& en
       out << (r ? ", " : "") << "{\"offset\": " << o.overwritten[r].offset
           << ", \"length\": " << o.overwritten[r].length << "}";
     out << "], \"sha256\": " << (written && !o.sha256.empty() ? json_string(o.sha256) : "null")
+        << ", \"content\": " << json_string(content_to_text(e.content, static_cast<int64_t>(o.size)))
+        << ", \"damaged_at\": "
+        << (e.content.state == ContentState::kDamaged ? std::to_string(e.content.damaged_at)
+                                                      : std::string("null"))
         << "}";
   }
   out << (entries.empty() ? "]}\n" : "\n]}\n");

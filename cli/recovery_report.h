@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/recovery_outcome.h"
+#include "core/row_facts.h"
 
 namespace pyralis::cli {
 
@@ -18,14 +19,16 @@ struct ReportEntry {
   std::string name;
   std::string path;  // the catalogue's folder path ("C:\DOCS")
   RecoveryOutcome outcome;
-  int estimate = 0;  // the row's RecoveryQuality
+  int estimate = 0;         // the row's RecoveryQuality
+  ContentVerdict content;  // of the bytes as written
 };
 
 // {"files": [{"row", "inode", "name", "path", "estimate": {"status", "percent"}, "file",
-// "size", "bytes_written", "outcome", "unreadable": [{"offset", "length"}], "sha256"}, ...]};
-// "status" is the list's word ("Very Good", "Overwritten", "Compressed", ...), "percent" the
-// estimate 0 to 100 or null for the words without one; "file" and "sha256" are null when
-// nothing was written.
+// "size", "bytes_written", "outcome", "unreadable": [{"offset", "length"}], "sha256",
+// "content", "damaged_at"}, ...]}; "status" is the list's word ("Very Good", "Overwritten",
+// "Compressed", ...), "percent" the estimate 0 to 100 or null for the words without one;
+// "file" and "sha256" are null when nothing was written, "damaged_at" (the byte where the
+// content breaks) unless the content is damaged.
 void write_recovery_report(std::ostream& out, const std::vector<ReportEntry>& entries);
 
 }  // namespace pyralis::cli

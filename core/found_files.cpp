@@ -48,6 +48,23 @@ std::string quality_to_text(int quality) {
   return "";
 }
 
+std::string content_to_text(const ContentVerdict& verdict, int64_t size) {
+  switch (verdict.state) {
+    case ContentState::kIntact:
+      return "Intact";
+    case ContentState::kDamaged: {
+      const uint64_t whole = size > 0 ? static_cast<uint64_t>(size) : 0;
+      const uint64_t at = std::min(verdict.damaged_at, whole);
+      const uint64_t percent = whole == 0 ? 0 : static_cast<uint64_t>(
+                                                    static_cast<long double>(at) * 100 / whole);
+      return "Damaged (at " + std::to_string(percent) + " %)";
+    }
+    case ContentState::kUnchecked:
+      break;
+  }
+  return "Unchecked";
+}
+
 namespace {
 // `value` with `decimals` decimals, rounded as printf rounds, whatever the C locale says.
 std::string fixed_text(double value, int decimals, char decimal_point) {

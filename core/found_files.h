@@ -63,6 +63,9 @@ extern TFoundFiles FoundFiles;
 // "Overwritten", "Bad", "Middle", "Good", "Very Good", "Error", "Compressed",
 // "Encrypted", or "" for any other value.
 std::string quality_to_text(int quality);
+// The content verdict of a file of `size` bytes: "Intact", "Damaged (at N %)" (N the share
+// of the file before the break, rounded down), or "Unchecked".
+std::string content_to_text(const ContentVerdict& verdict, int64_t size);
 // "N b", "N Kb" (1024 steps) or "N.NN Mb" (1,000,000 steps). The decimal separator is
 // `decimal_point` (the caller passes its locale's), never taken from the C locale.
 std::string size_to_text(int64_t size, char decimal_point = '.');

@@ -62,6 +62,10 @@ struct RowFacts {
   // NTFS: the volume byte of the file's record when the deep scan found it outside the
   // current $MFT (0 for a record of the MFT, which is found by its number).
   uint64_t record_offset = 0;
+  // FAT32: the first clusters a deleted entry may mean when its high word was cleared (as
+  // Windows does on deleting), in increasing order; the record's Inode is the one chosen.
+  // Empty when the entry's first cluster is unambiguous.
+  std::vector<uint32_t> candidates;
 
   ContentVerdict content;
 };

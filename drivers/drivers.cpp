@@ -20,6 +20,7 @@
 #include "core/recovered_file.h"
 #include "core/saved_scan.h"
 #include "core/sha256.h"
+#include "drivers/content_check.h"
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
@@ -257,10 +258,51 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
   return tally;
 }
 
+namespace {
+
+// Keeps the recovery's log lines out of the log while a check reads a file, lets it run
+// whatever Stop said to the last recovery, and puts both back.
+class QuietRecovery : public EngineWindow {
+ public:
+  QuietRecovery() : outer_(Window()), was_active_(RecoveryActive.load()) {
+    SetEngineWindow(this);
+    RecoveryActive = true;
+  }
+  ~QuietRecovery() override {
+    SetEngineWindow(&outer_);
+    RecoveryActive = was_active_;
+  }
+  QuietRecovery(const QuietRecovery&) = delete;
+  QuietRecovery& operator=(const QuietRecovery&) = delete;
+  void ProcessMessages() override { outer_.ProcessMessages(); }
+
+ private:
+  EngineWindow& outer_;
+  bool was_active_;
+};
+
+}  // namespace
+
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // Not measured yet: every row stays unchecked.
+  const FoundFileRecord& record = FoundFiles[index];
+  // A file is read whole into memory (walks look anywhere in it); one larger than the
+  // bound stays unchecked.
+  const uint64_t limit = content_check_memory_limit();
+  if (record.Size > 0 && static_cast<uint64_t>(record.Size) <= limit) {
+    std::vector<uint8_t> bytes;
+    RecoveryOutcome outcome;
+    {
+      QuietRecovery quiet;
+      RecoveryTargetScope capture({0.0, &bytes, limit});
+      outcome = undelete_found_file(letter, index, std::string());
+    }
+    if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
+      filetypes::MemorySource source(bytes);
+      verdict = judge_content(source, record.Name, outcome.unreadable);
+    }
+  }
   FoundFiles.Facts(index).content = verdict;
   return verdict;
 }

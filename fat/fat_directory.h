@@ -57,6 +57,8 @@ class DirectoryStream {
   // The lead that reaches furthest: the highest of this directory's clusters and its leads
   // (handed on to the parent, which a subdirectory's content went before).
   DirectoryLead Reach() const { return reach_; }
+  // The clusters of the directory read so far (its chain and what was found past it).
+  std::vector<uint32_t> Clusters() const { return {chain_.begin(), chain_.end()}; }
 
   static constexpr uint64_t kMaxDirectoryBytes = 65536 * 32;
   static constexpr uint32_t kSearchClusters = 16384;

@@ -12,6 +12,7 @@
 #include "core/process_state.h"
 #include "fat/fat_directory.h"
 #include "fat/fat_engine.h"
+#include "fat/fat_first_cluster.h"
 #include "fat/fat_names.h"
 #include "fat/fat_volume.h"
 #include "rawdisk/raw_disk_access_component.h"
@@ -46,6 +47,14 @@ std::string_view extension_of(std::string_view name) {
 
 using Entry = std::array<uint8_t, 32>;
 
+// A listed file whose first cluster is one of several candidates; chosen once its whole
+// folder has been read, so that all its neighbours are known.
+struct PendingChoice {
+  int32_t row = 0;
+  uint64_t size = 0;
+  std::string extension;  // without the dot
+};
+
 class Scan {
  public:
   explicit Scan(FatVolume& volume) : volume_(volume) {}
@@ -57,7 +66,11 @@ class Scan {
  private:
   DirectoryLead scan_directory(uint32_t first_cluster, const std::string& path, int depth);
   DirectoryLead enter(uint32_t first_cluster, const std::string& path, int depth);
-  void append_record(const Entry& entry, const std::string& name, const std::string& path);
+  // Appends the record; false when its first cluster is still to be chosen.
+  bool append_record(const Entry& entry, const std::string& name, const std::string& path,
+                     const std::vector<uint32_t>& candidates);
+  void choose_first_clusters(const std::vector<PendingChoice>& pending,
+                             const std::vector<uint32_t>& near);
 
   FatVolume& volume_;
   std::unordered_set<uint32_t> visited_;
@@ -102,6 +115,10 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
   Window().SetGaugeProgress(gauge_);
   DirectoryStream stream(volume_, first_cluster, &past_chain_);
   const uint64_t cluster_size = volume_.layout().cluster_size;
+  // First clusters known outright (live entries, whole cluster numbers): Windows allocates
+  // a new file near its folder and the files written with it.
+  std::vector<uint32_t> near;
+  std::vector<PendingChoice> pending;
   Entry entry;
   do {
     Window().ProcessMessages();
@@ -125,38 +142,80 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
     if (has_forbidden_name_character(name) || (attr & 0xC0) != 0) break;
     const uint8_t first = entry[FatDirEntry::kName];
     if (first == '.') continue;
-    const uint32_t cluster = entry_first_cluster(entry);
+    const bool deleted = first == FatDirEntry::kDeleted;
+    uint32_t cluster = entry_first_cluster(entry);
     const uint32_t size = entry32(entry, FatDirEntry::kSize);
+    // A deleted entry may have lost its first cluster's high word.
+    const std::vector<uint32_t> candidates =
+        deleted ? first_cluster_candidates(volume_.layout(), cluster) : std::vector<uint32_t>{};
+    if (candidates.empty() && volume_.layout().valid_cluster(cluster)) near.push_back(cluster);
     if ((attr & FatDirEntry::kDirectory) && !(attr & FatDirEntry::kLabel)) {
+      if (!candidates.empty()) {
+        std::vector<uint32_t> around = stream.Clusters();
+        around.insert(around.end(), near.begin(), near.end());
+        if (const uint32_t chosen = choose_directory_cluster(volume_, candidates, around))
+          cluster = chosen;
+      }
       // The subdirectory's content was written before whatever this directory holds next.
       stream.AddLead(enter(cluster, path + "\\" + name, depth + 1));
     } else if (!(attr & (FatDirEntry::kDirectory | FatDirEntry::kLabel))) {
-      const bool deleted = first == FatDirEntry::kDeleted;
-      if (size != 0) stream.AddLead({cluster, (size + cluster_size - 1) / cluster_size, deleted});
-      if (!name.empty() && deleted && size != 0) append_record(entry, name, path);
+      if (size != 0 && candidates.empty())
+        stream.AddLead({cluster, (size + cluster_size - 1) / cluster_size, deleted});
+      if (!name.empty() && deleted && size != 0 && !append_record(entry, name, path, candidates)) {
+        const std::string_view extension = extension_of(name);
+        pending.push_back({FoundFiles.Count() - 1, size,
+                           std::string(extension.empty() ? extension : extension.substr(1))});
+      }
     }
   } while (ScanActive);
+  if (!pending.empty()) {
+    std::vector<uint32_t> around = stream.Clusters();
+    around.insert(around.end(), near.begin(), near.end());
+    choose_first_clusters(pending, around);
+  }
   if (stream.Damaged()) ScanUnreadable.folders.insert(first_cluster);
   return stream.Reach();
 }
 
-void Scan::append_record(const Entry& entry, const std::string& name, const std::string& path) {
+bool Scan::append_record(const Entry& entry, const std::string& name, const std::string& path,
+                         const std::vector<uint32_t>& candidates) {
   const uint32_t cluster = entry_first_cluster(entry);
   FoundFileRecord record;
   record.Inode = cluster;
   record.Size = entry32(entry, FatDirEntry::kSize);
-  record.RecoveryQuality =
-      static_cast<int8_t>(estimate_recovery_quality(volume_, cluster, extension_of(name)));
+  // With candidates, the estimate follows the choice (choose_first_clusters).
+  record.RecoveryQuality = static_cast<int8_t>(
+      candidates.empty() ? estimate_recovery_quality(volume_, cluster, extension_of(name)) : 33);
   record.Created = dos_date_time(entry16(entry, FatDirEntry::kCreateDate),
                                  entry16(entry, FatDirEntry::kCreateTime));
   record.Modified = dos_date_time(entry16(entry, FatDirEntry::kModifyDate),
                                   entry16(entry, FatDirEntry::kModifyTime));
   record.Name = name;
   record.Path = path;
-  FoundFiles.append(std::move(record));
+  RowFacts facts;
+  facts.candidates = candidates;
+  FoundFiles.append(std::move(record), std::move(facts));
   ++found_;
   Window().SetFilesFoundText(std::to_string(found_));
   Window().SetElapsedText(elapsed_text());
+  return candidates.empty();
+}
+
+void Scan::choose_first_clusters(const std::vector<PendingChoice>& pending,
+                                 const std::vector<uint32_t>& near) {
+  for (const PendingChoice& p : pending) {
+    FoundFileRecord& record = FoundFiles[p.row];
+    const std::vector<uint32_t>& candidates = FoundFiles.Facts(p.row).candidates;
+    const FirstClusterChoice choice =
+        choose_file_cluster(volume_, candidates, p.size, p.extension, near);
+    record.Inode = choice.cluster;
+    std::string dotted(1, '.');
+    dotted += p.extension;
+    int quality = estimate_recovery_quality(volume_, choice.cluster, dotted);
+    // The type has a signature and no candidate starts with it: the start is overwritten.
+    if (choice.type_has_signature && !choice.type_seen) quality = std::min(quality, 33);
+    record.RecoveryQuality = static_cast<int8_t>(quality);
+  }
 }
 
 }  // namespace

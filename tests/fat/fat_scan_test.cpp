@@ -60,9 +60,13 @@ TEST_P(FatScanTest, ListsDeletedFilesWithNamesPathsAndSizes) {
   EXPECT_EQ(window.status_files, "Files: 5");
   EXPECT_EQ(window.files_found, "5");
   EXPECT_EQ(window.gauge_max, v.Layout().fat_sectors & 31);
+  // On a FAT32 volume of more than 65,536 clusters an entry whose high word is 0 may stand
+  // for several clusters: a .doc none of whose candidates starts like an OLE2 file is "Bad".
+  const bool ambiguous = v.Layout().kind == FatKind::kFat32 && v.Layout().cluster_count > 65536;
   for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
     EXPECT_NE(FoundFiles[i].Modified, 0.0) << FoundFiles[i].Name;
-    EXPECT_EQ(FoundFiles[i].RecoveryQuality, 66) << FoundFiles[i].Name;
+    const bool fake_doc = ambiguous && FoundFiles[i].Name.ends_with(".doc");
+    EXPECT_EQ(FoundFiles[i].RecoveryQuality, fake_doc ? 33 : 66) << FoundFiles[i].Name;
   }
 }
 

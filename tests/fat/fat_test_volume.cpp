@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -45,8 +46,17 @@ void FatTestVolume::Put(const std::string& path, const std::string& content) {
   std::remove(source.c_str());
 }
 
+std::string FatTestVolume::ReadAt(uint64_t offset, size_t count) const {
+  std::ifstream in(image_, std::ios::binary);
+  std::string bytes(count, '\0');
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(bytes.data(), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  return bytes;
+}
+
 FatLayout FatTestVolume::Layout() const {
-  const std::string bytes = read_file(image_).substr(0, 512);
+  const std::string bytes = ReadAt(0, 512);
   std::array<uint8_t, 512> sector{};
   std::copy(bytes.begin(), bytes.end(), sector.begin());
   std::string error;
@@ -76,6 +86,53 @@ void FatTestVolume::SetFat16(uint32_t cluster, uint16_t value) const {
   std::string e(2, '\0');
   put16(e, 0, value);
   Patch(Layout().fat_offset + cluster * 2, e);
+}
+
+namespace {
+
+// Byte offsets of the 32-byte slots of the folder starting at `cluster` and of every live
+// folder below it, following the table's chains.
+void folder_slots(const FatTestVolume& v, const FatLayout& l, uint32_t cluster, int depth,
+                  std::vector<uint64_t>& slots) {
+  for (int n = 0; depth < 32 && n < 65536 && l.valid_cluster(cluster); ++n) {
+    const uint64_t base = l.cluster_offset(cluster);
+    const std::string bytes = v.ReadAt(base, l.cluster_size);
+    for (size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+      slots.push_back(base + at);
+      const auto b = [&](size_t i) { return uint32_t{static_cast<uint8_t>(bytes[at + i])}; };
+      if (b(0) == 0 || b(0) == 0xE5 || b(0) == '.' || b(11) == 0x0F || (b(11) & 0x18) != 0x10)
+        continue;
+      folder_slots(v, l, b(26) | b(27) << 8 | b(20) << 16 | b(21) << 24, depth + 1, slots);
+    }
+    const std::string entry = v.ReadAt(l.fat_offset + uint64_t{cluster} * 4, 4);
+    if (entry.size() < 4) break;
+    const auto e = [&](size_t i) { return uint32_t{static_cast<uint8_t>(entry[i])}; };
+    const uint32_t next = (e(0) | e(1) << 8 | e(2) << 16 | e(3) << 24) & 0x0FFFFFFF;
+    if (next < 2 || next >= 0x0FFFFFF8) break;
+    cluster = next;
+  }
+}
+
+}  // namespace
+
+void FatTestVolume::DeleteAsWindows(const std::string& path, bool tree) {
+  const FatLayout l = Layout();
+  ASSERT_EQ(l.kind, FatKind::kFat32);
+  std::vector<uint64_t> slots;
+  folder_slots(*this, l, l.root_cluster, 0, slots);
+  std::vector<std::string> before;
+  for (uint64_t at : slots) before.push_back(ReadAt(at, 32));
+  if (tree)
+    DeleteTree(path);
+  else
+    Delete(path);
+  for (size_t i = 0; i < slots.size(); ++i) {
+    const std::string after = ReadAt(slots[i], 32);
+    if (after.size() < 32 || static_cast<uint8_t>(before[i][0]) == 0xE5 ||
+        static_cast<uint8_t>(after[0]) != 0xE5 || static_cast<uint8_t>(after[11]) == 0x0F)
+      continue;
+    Patch(slots[i] + 20, std::string(2, '\0'));
+  }
 }
 
 void scan_image(const std::string& image) {

@@ -30,9 +30,15 @@ class FatTestVolume {
   void MakeDir(const std::string& path) { Tool("mmd", shell_quote(path)); }
   void Delete(const std::string& path) { Tool("mdel", shell_quote(path)); }
   void DeleteTree(const std::string& path) { Tool("mdeltree", shell_quote(path)); }
+  // FAT32: deletes `path` (a file, or with `tree` a folder and everything in it) as Windows
+  // does: the entries get 0xE5 and their chains are cleared (mtools), and the first
+  // cluster's high word (bytes 0x14-0x15) of every entry this deleted is zeroed as well.
+  void DeleteAsWindows(const std::string& path, bool tree = false);
 
   // Whole image bytes, and writing them back (for in-place patches).
   std::string Bytes() const { return read_file(image_); }
+  // `count` bytes of the image at `offset` (fewer at its end).
+  std::string ReadAt(uint64_t offset, size_t count) const;
   void SetBytes(const std::string& bytes) const { write_file(image_, bytes); }
   // Overwrites bytes of the image at `offset`.
   void Patch(uint64_t offset, const std::string& bytes) const;
