@@ -89,7 +89,8 @@ void Sweep::ReadBlock(int64_t sector, int64_t count, std::vector<uint8_t>& block
   if (stream.Size() >= count * unit) {
     std::memcpy(block.data(), stream.Memory(), static_cast<size_t>(count * unit));
     for (const BadSectorRun& run : component_.BadSectorRuns()) {
-      if (component_.FirstReportOf(run)) log_bad_sector_run(component_.LogicalDrive(), run);
+      for (const BadSectorRun& part : component_.UnreportedParts(run))
+        log_bad_sector_run(component_.LogicalDrive(), part);
       const int64_t from = std::max(run.first, sector) - sector;
       const int64_t to = std::min(run.first + run.count, sector + count) - sector;
       if (to > from) unreadable.push_back({from * unit, (to - from) * unit});
