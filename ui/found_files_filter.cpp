@@ -131,7 +131,7 @@ QString kind_caption(FileKind kind) {
 
 bool FileFilter::Active() const {
   return !text.isEmpty() || std::any_of(kinds.begin(), kinds.end(), [](bool k) { return k; }) ||
-         hide_unrecoverable || min_size > 0 || max_size > 0 || !folder.isEmpty();
+         hide_unrecoverable || intact_only || min_size > 0 || max_size > 0 || !folder.isEmpty();
 }
 
 FoundFilesFilter::FoundFilesFilter(QObject* parent) : QSortFilterProxyModel(parent) {
@@ -196,6 +196,8 @@ bool FoundFilesFilter::Accepts(const FoundFileRecord& record) const {
 
 bool FoundFilesFilter::filterAcceptsRow(int source_row, const QModelIndex& source_parent) const {
   if (source_parent.isValid() || source_row < 0 || source_row >= FoundFiles.Count()) return false;
+  if (filter_.intact_only && FoundFiles.Facts(source_row).content.state != ContentState::kIntact)
+    return false;
   return Accepts(FoundFiles[source_row]);
 }
 
@@ -203,8 +205,9 @@ QVariant FoundFilesFilter::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole) {
     const int row = RecordRow(index);
     if (row < 0 || row >= FoundFiles.Count()) return {};
-    return QStringLiteral("%1\n%2").arg(QString::fromStdString(FoundFiles[row].Name),
-                                        QString::fromStdString(FoundFiles[row].Path));
+    return QStringLiteral("%1\n%2\n\n%3")
+        .arg(QString::fromStdString(FoundFiles[row].Name),
+             QString::fromStdString(FoundFiles[row].Path), row_mark_legend());
   }
   if (role != Qt::BackgroundRole && role != Qt::ForegroundRole)
     return QSortFilterProxyModel::data(index, role);
@@ -230,8 +233,10 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   FindEdit->setObjectName(QStringLiteral("FindEdit"));
   FindEdit->setPlaceholderText(QStringLiteral("Find: name or folder, * and ? allowed"));
   FindEdit->setClearButtonEnabled(true);
-  FindEdit->setMinimumWidth(120);
-  layout->addWidget(FindEdit, 2);
+  // A fixed width: the type button's caption changes with the choice, and the field must not
+  // move or shrink with it.
+  FindEdit->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 26);
+  layout->addWidget(FindEdit);
   KindButton = new QToolButton(this);
   KindButton->setObjectName(QStringLiteral("KindButton"));
   KindButton->setText(QStringLiteral("All types"));
@@ -255,6 +260,10 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   layout->addWidget(KindButton);
   HideBadCheck = new QCheckBox(QStringLiteral("Hide Overwritten and Bad"), this);
   layout->addWidget(HideBadCheck);
+  IntactOnlyCheck = new QCheckBox(QStringLiteral("Intact only"), this);
+  IntactOnlyCheck->setToolTip(
+      QStringLiteral("Only files whose content was checked and found whole"));
+  layout->addWidget(IntactOnlyCheck);
   layout->addWidget(new QLabel(QStringLiteral("Size, Kb:"), this));
   auto spin = [this, layout](const QString& none) {
     auto* box = new QSpinBox(this);
@@ -263,6 +272,10 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
     box->setAccelerated(true);
     layout->addWidget(box);
     connect(box, &QSpinBox::valueChanged, this, [this] { emit Changed(Current()); });
+    // An emptied box means no bound ("any"), not the value it had before.
+    connect(box->findChild<QLineEdit*>(), &QLineEdit::textEdited, box, [box](const QString& text) {
+      if (text.trimmed().isEmpty()) box->setValue(0);
+    });
     return box;
   };
   MinSizeSpin = spin(QStringLiteral("any"));
@@ -270,6 +283,7 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   MaxSizeSpin = spin(QStringLiteral("any"));
   connect(FindEdit, &QLineEdit::textChanged, this, [this] { emit Changed(Current()); });
   connect(HideBadCheck, &QCheckBox::toggled, this, [this] { emit Changed(Current()); });
+  connect(IntactOnlyCheck, &QCheckBox::toggled, this, [this] { emit Changed(Current()); });
 }
 
 FileFilter FilterBar::Current() const {
@@ -278,6 +292,7 @@ FileFilter FilterBar::Current() const {
   for (int k = 0; k < kFileKinds; ++k)
     filter.kinds[static_cast<size_t>(k)] = KindActions[static_cast<size_t>(k)]->isChecked();
   filter.hide_unrecoverable = HideBadCheck->isChecked();
+  filter.intact_only = IntactOnlyCheck->isChecked();
   filter.min_size = int64_t{MinSizeSpin->value()} * 1024;
   filter.max_size = int64_t{MaxSizeSpin->value()} * 1024;
   filter.folder = folder_;

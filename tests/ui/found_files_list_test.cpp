@@ -9,6 +9,7 @@
 
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "ui/found_files_filter.h"
 #include "ui/found_files_model.h"
 
 using pyralis::FoundFileRecord;
@@ -118,14 +119,14 @@ class FoundFilesListTest : public QObject {
   }
 
   void columnsAndColours() {
-    const char* captions[] = {"File",          "Path",         "Status", "Size",
-                              "Date modified", "Date created", "Sector", "Inode"};
-    const int widths[] = {-1, 200, 70, 70, 105, 105, 0, 0};
+    const char* captions[] = {"File",         "Path",   "Status", "Size",   "Date modified",
+                              "Date created", "Sector", "Inode",  "Content"};
+    const int widths[] = {-1, 200, 70, 70, 105, 105, 0, 0, 110};
     fill_random(4, 2);
     FoundFilesModel model;
     model.SetRowCount(4);
-    QCOMPARE(model.columnCount(), 8);
-    for (int c = 0; c < 8; ++c) {
+    QCOMPARE(model.columnCount(), 9);
+    for (int c = 0; c < 9; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), QString(captions[c]));
       QCOMPARE(FoundFilesModel::DefaultWidth(c), widths[c]);
       const bool right = c >= 2 && c <= 5;
@@ -154,7 +155,7 @@ class FoundFilesListTest : public QObject {
         const bool reverse = click == 1;
         QVERIFY2(ordered_by(column, first_ascending[column] != reverse),
                  qPrintable(QStringLiteral("column %1 click %2").arg(column).arg(click)));
-        for (int c = 0; c < 8; ++c)
+        for (int c = 0; c < 9; ++c)
           QCOMPARE(model.Marks()[c], c == column ? (reverse ? kMarkReverse : kMarkFirst) : kNoMark);
         QVERIFY(!model.headerData(column, Qt::Horizontal, Qt::DecorationRole).isNull());
       }
@@ -215,6 +216,71 @@ class FoundFilesListTest : public QObject {
     QVERIFY(!model.SortByColumn(0));
     QCOMPARE(SortToggle, toggles);
     QCOMPARE(FoundFiles[0].Name, first);
+  }
+
+  // The Content column's texts, its sort (intact, damaged late to early, unchecked) and the
+  // dot each verdict and estimate gets.
+  void contentColumnTextsSortAndMarks() {
+    using pyralis::ContentState;
+    using pyralis::ContentVerdict;
+    using pyralis::ui::RowMark;
+    struct Row {
+      const char* name;
+      int quality;
+      ContentState state;
+      uint64_t damaged_at;
+      const char* text;
+      RowMark mark;
+    };
+    const Row rows[] = {
+        {"unchecked", 100, ContentState::kUnchecked, 0, "Unchecked", RowMark::kGood},
+        {"early", 80, ContentState::kDamaged, 100, "Damaged (at 10 %)", RowMark::kDamaged},
+        {"intact", 50, ContentState::kIntact, 0, "Intact", RowMark::kMiddle},
+        {"late", 0, ContentState::kDamaged, 900, "Damaged (at 90 %)", RowMark::kDamaged},
+        {"bad", 10, ContentState::kUnchecked, 0, "Unchecked", RowMark::kBad},
+        {"error", -1, ContentState::kUnchecked, 0, "Unchecked", RowMark::kNone},
+    };
+    for (const Row& r : rows) {
+      FoundFiles.append(record(r.name, "", r.quality, 1000, 0, 0));
+      ContentVerdict verdict;
+      verdict.state = r.state;
+      verdict.damaged_at = r.damaged_at;
+      FoundFiles.Facts(FoundFiles.Count() - 1).content = verdict;
+    }
+    FoundFilesModel model;
+    model.SetRowCount(FoundFiles.Count());
+    for (int i = 0; i < FoundFiles.Count(); ++i) {
+      QCOMPARE(text(model, i, pyralis::ui::kContentColumn), QString(rows[i].text));
+      QCOMPARE(pyralis::ui::row_mark(rows[i].quality, FoundFiles.Facts(i).content), rows[i].mark);
+      QVERIFY(!model.data(model.index(i, 0), Qt::DecorationRole).isNull());
+    }
+    QVERIFY(model.headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString().contains("Purple"));
+    auto names = [] {
+      QStringList out;
+      for (int i = 0; i < FoundFiles.Count(); ++i)
+        out << QString::fromStdString(FoundFiles[i].Name);
+      return out;
+    };
+    QVERIFY(model.SortByColumn(pyralis::ui::kContentColumn));
+    QCOMPARE(names(), (QStringList{"intact", "late", "early", "unchecked", "bad", "error"}));
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kMarkFirst);
+    // Facts moved with their records.
+    QCOMPARE(text(model, 0, pyralis::ui::kContentColumn), QStringLiteral("Intact"));
+    QVERIFY(model.SortByColumn(pyralis::ui::kContentColumn));
+    QCOMPARE(names().mid(0, 3), (QStringList{"unchecked", "bad", "error"}));
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kMarkReverse);
+    model.SortByColumn(3);
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kNoMark);
+
+    // "Intact only" keeps the one intact file.
+    pyralis::ui::FoundFilesFilter filter;
+    filter.setSourceModel(&model);
+    pyralis::ui::FileFilter only;
+    only.intact_only = true;
+    QVERIFY(only.Active());
+    filter.SetFilter(only);
+    QCOMPARE(filter.rowCount(), 1);
+    QCOMPARE(filter.index(0, 0).data().toString(), QStringLiteral("intact"));
   }
 
   void selectionFollowsItsFile() {
