@@ -2,9 +2,11 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -14,14 +16,16 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/found_files.h"
 #include "core/process_state.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
 #include "rawdisk/raw_disk_access.h"
 #include "ui/about_box.h"
 #include "ui/browse_for_folder.h"
-#include "ui/drive_sources.h"
+#include "ui/content_checker.h"
 #include "ui/desktop_integration.h"
+#include "ui/drive_sources.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -127,6 +131,18 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   FormCreate();
   RestoreSettings();
+  FitDriveTree();
+  // Keyboard: Tab goes from the drive tree through the filter bar to the list and the
+  // destination row; every list and field shows where the focus is.
+  setStyleSheet(
+      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QPlainTextEdit:focus { border: 2px solid "
+                     "palette(highlight); }"));
+  QWidget::setTabOrder(DriveTreeView, FindBar->FindEdit);
+  QWidget::setTabOrder(FindBar->MaxSizeSpin, ListView);
+  QWidget::setTabOrder(ListView, SaveEdit);
+  QWidget::setTabOrder(SaveEdit, BrowseBitBtn);
+  DriveTreeView->setFocus();
+  connect(Splitter, &QSplitter::splitterMoved, this, [this] { divider_dragged_ = true; });
 }
 
 TMainForm::~TMainForm() {
@@ -162,6 +178,9 @@ void TMainForm::BuildMenus() {
   PopupMenu1 = new QMenu(this);
   Unerase2 = PopupMenu1->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
 
+  Scan1->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+  Unerase1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+  Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(Scan1, &QAction::triggered, this, &TMainForm::Scan1Click);
   connect(Unerase1, &QAction::triggered, this, &TMainForm::Unerase1Click);
   connect(Unerase2, &QAction::triggered, this, &TMainForm::Unerase1Click);
@@ -185,6 +204,8 @@ void TMainForm::BuildToolBar() {
     b->setToolTip(hint);
     b->setAutoRaise(true);
     b->setFixedSize(39, 38);
+    // Reached by their menu short-cuts; the Tab chain starts at the drive tree.
+    b->setFocusPolicy(Qt::NoFocus);
     MainToolBar->addWidget(b);
     return b;
   };
@@ -211,6 +232,49 @@ void TMainForm::BuildStatusBar() {
     StatusPanels[i]->setFrameShadow(QFrame::Sunken);
     bar->addWidget(StatusPanels[i]);
   }
+  ContentLabel = new QLabel(bar);
+  ContentStopBtn = new QToolButton(bar);
+  ContentStopBtn->setText(QStringLiteral("Stop"));
+  ContentStopBtn->setToolTip(QStringLiteral("Stop checking the found files' content"));
+  bar->addPermanentWidget(ContentLabel);
+  bar->addPermanentWidget(ContentStopBtn);
+  ContentLabel->hide();
+  ContentStopBtn->hide();
+  Checker = new ContentChecker(this);
+  Checker->Paused = [this] { return busy_; };
+  Checker->PreferredRows = [this] { return VisibleRecords(); };
+  connect(ContentStopBtn, &QToolButton::clicked, Checker, &ContentChecker::Stop);
+  connect(Checker, &ContentChecker::Progress, this, [this](int done, int total) {
+    ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
+    model_->ContentChanged(0, model_->rowCount() - 1);
+    if (filter_->Filter().intact_only) filter_->invalidate();
+  });
+  connect(Checker, &ContentChecker::Finished, this, [this] {
+    ContentLabel->hide();
+    ContentStopBtn->hide();
+    model_->ContentChanged(0, model_->rowCount() - 1);
+    if (filter_->Filter().intact_only) filter_->invalidate();
+  });
+}
+
+void TMainForm::StartContentCheck(char letter) {
+  if (FoundFiles.Count() == 0) return;
+  ContentLabel->setText(QStringLiteral("Checking content ..."));
+  ContentLabel->show();
+  ContentStopBtn->show();
+  Checker->Start(letter);
+}
+
+std::vector<int> TMainForm::VisibleRecords() const {
+  std::vector<int> rows;
+  const QModelIndex top = ListView->indexAt(QPoint(1, 1));
+  if (!top.isValid()) return rows;
+  const int height = ListView->viewport()->height();
+  for (QModelIndex at = top; at.isValid(); at = ListView->indexBelow(at)) {
+    if (ListView->visualRect(at).top() > height) break;
+    rows.push_back(filter_->RecordRow(at));
+  }
+  return rows;
 }
 
 QWidget* TMainForm::BuildLeftPanel() {
@@ -302,12 +366,20 @@ QWidget* TMainForm::BuildListView() {
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
   const int status_width =
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("Overwritten")) + 18;
+  const int content_width =
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Damaged (at 100 %)")) + 14;
   for (int c = 1; c < kListColumns; ++c) {
     int width = FoundFilesModel::DefaultWidth(c);
     if (c == 4 || c == 5) width = std::max(width, date_width);
     if (c == 2) width = std::max(width, status_width);
+    if (c == kContentColumn) width = std::max(width, content_width);
     header->resizeSection(c, width);
   }
+  path_width_ = header->sectionSize(1);
+  // A column edge dragged with the mouse: the user's widths are kept from then on.
+  connect(header, &QHeaderView::sectionResized, this, [this] {
+    if (QApplication::mouseButtons() & Qt::LeftButton) columns_dragged_ = true;
+  });
   // Sector and Inode are hidden until the header's menu shows them.
   header->setSectionHidden(6, true);
   header->setSectionHidden(7, true);
@@ -334,7 +406,13 @@ QWidget* TMainForm::BuildBottomPanel() {
   StaticText1 = new QLabel(QStringLiteral("Unerase selected file(s) to:"), BottomPanel);
   SaveEdit = new QLineEdit(QStringLiteral("C:\\"), BottomPanel);
   SaveEdit->setObjectName(QStringLiteral("SaveEdit"));
-  SaveEdit->setReadOnly(true);
+  SaveEdit->setToolTip(QStringLiteral("Type a folder or choose one with Browse"));
+  auto* folders = new QFileSystemModel(SaveEdit);
+  folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
+  folders->setRootPath(QString());
+  auto* completer = new QCompleter(folders, SaveEdit);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  SaveEdit->setCompleter(completer);
   BrowseBitBtn =
       new QPushButton(svg_icon(QStringLiteral("folder")), QStringLiteral("Browse"), BottomPanel);
   BrowseBitBtn->setToolTip(QStringLiteral("Choose other undeleted file(s) location"));
@@ -389,6 +467,7 @@ void TMainForm::RefreshDriveTree() {
     SelectedDrive = 0;
     Scan1->setText(QStringLiteral("&Scan"));
   }
+  FitDriveTree();
 }
 
 void TMainForm::SelectDriveNode(char letter) {
@@ -430,13 +509,28 @@ void TMainForm::SetUneraseEnabled(bool enabled) {
 }
 
 void TMainForm::FitFileColumn() {
+  if (columns_dragged_) return;
+  constexpr int kFileFloor = 100;
   QHeaderView* header = ListView->header();
-  int others = 0;
-  for (int c = 1; c < kListColumns; ++c) others += header->sectionSize(c);
-  const int rest = ListView->viewport()->width() - others;
-  const int content = std::min(static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0),
-                               2 * ListView->viewport()->width() / 3);
-  header->resizeSection(0, std::max({100, rest, content}));
+  const int viewport = ListView->viewport()->width();
+  int fixed = 0;  // every shown column but File and Path
+  for (int c = 2; c < kListColumns; ++c)
+    if (!header->isSectionHidden(c)) fixed += header->sectionSize(c);
+  int path = 0;
+  if (!header->isSectionHidden(1)) {
+    path = std::clamp(viewport - fixed - kFileFloor, path_width_ / 2, path_width_);
+    header->resizeSection(1, path);
+  }
+  header->resizeSection(0, std::max(kFileFloor, viewport - fixed - path));
+}
+
+void TMainForm::FitDriveTree() {
+  if (divider_dragged_) return;
+  const int caption = static_cast<QAbstractItemView*>(DriveTreeView)->sizeHintForColumn(0) +
+                      2 * DriveTreeView->frameWidth() + 6;
+  const int left = std::clamp(caption, 153, std::max(153, width() / 3));
+  const int total = Splitter->width() > 0 ? Splitter->width() : width();
+  Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -461,8 +555,9 @@ void TMainForm::ContensIndex1Click() {
   if (help.isEmpty())
     Log(QStringLiteral("No help is installed; looked for ") +
         help_places().join(QStringLiteral(", ")));
-  else
-    shell_open(help);
+  else if (!shell_open(help))
+    Log(QStringLiteral("Could not open the help: no program to show it is set up; it is %1")
+            .arg(help.toLocalFile().isEmpty() ? help.toString() : help.toLocalFile()));
 }
 
 void TMainForm::GotoQuorelsite1Click() {

@@ -4,7 +4,9 @@
 // question, Stop, and commands refused while one runs.
 #include <QHeaderView>
 #include <QSettings>
+#include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
@@ -13,7 +15,9 @@
 #include "platform/drive_table.h"
 #include "tests/support/test_files.h"
 #include "ui/about_box.h"
+#include "ui/desktop_integration.h"
 #include "ui/main_form.h"
+#include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
 #include "ui/shell_open.h"
 #include "ui/wait_form.h"
@@ -79,6 +83,23 @@ class MainFormTest : public QObject {
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
 
+  // The worker waits at its first report made while the command runs (ScanActive or
+  // RecoveryActive set) until `released`; waitForWorker() on the interface thread returns once
+  // the worker waits there, so that a Stop clicked then lands in the middle of the command.
+  std::atomic<bool> inside_{false};
+  void holdWorkerUntil(std::atomic<bool>& released) {
+    inside_ = false;
+    form().EngineAdapter()->OnWorkerReport = [this, &released] {
+      if (!ScanActive && !RecoveryActive) return;
+      inside_ = true;
+      while (!released) QThread::msleep(1);
+    };
+  }
+  void waitForWorker() {
+    for (int i = 0; i < 5000 && !inside_; ++i) QThread::msleep(1);
+    QVERIFY(inside_);
+  }
+
  private slots:
   void initTestCase() {
     QStandardPaths::setTestModeEnabled(true);  // remembered settings stay out of the user's
@@ -120,7 +141,13 @@ class MainFormTest : public QObject {
              QStringLiteral("Version: ") + f.VersionReader().FileVersion());
     QCOMPARE(f.StatusPanels[1]->text(), QStringLiteral("Files: 0"));
     QVERIFY(f.SaveEdit->text().endsWith(QLatin1Char('/')));
-    QVERIFY(f.SaveEdit->isReadOnly());
+    QVERIFY(!f.SaveEdit->isReadOnly());
+    QVERIFY(f.SaveEdit->completer() != nullptr);
+    QCOMPARE(f.Scan1->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}));
+    QCOMPARE(f.Unerase1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+    QCOMPARE(f.Exit1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QCOMPARE(f.ToolButton4->focusPolicy(), Qt::NoFocus);
     QCOMPARE(f.Model().rowCount(), 0);
     QVERIFY(f.LogMemo->toPlainText().isEmpty());
     QCOMPARE(windows_.SearchForm->windowTitle(), QStringLiteral("Pyralis - Search Progress"));
@@ -266,15 +293,20 @@ class MainFormTest : public QObject {
   void stopDuringScanAndNoReentry() {
     open({image_});
     int nested_scans = 0;
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
     QTimer::singleShot(0, windows_.SearchForm, [&] {
       QVERIFY(form().Busy());
       QVERIFY(windows_.SearchForm->isVisible());
       form().Scan1Click();  // refused while the scan runs
       form().ListViewColumnClick(0);
       ++nested_scans;
+      waitForWorker();
       QTest::mouseClick(windows_.SearchForm->StopBitBtn, Qt::LeftButton);
+      released = true;
     });
     form().Scan1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QCOMPARE(nested_scans, 1);
     const QStringList lines = log_lines(form());
     QCOMPARE(lines.count(QStringLiteral("Scan C:\\ ...")), 1);
@@ -289,11 +321,16 @@ class MainFormTest : public QObject {
     form().SaveEdit->setText(QString::fromStdString(out_));
     select_rows(0, 1);
     bool shown = false;
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
     QTimer::singleShot(0, windows_.WaitForm, [&] {
       shown = windows_.WaitForm->isVisible();
+      waitForWorker();
       QTest::mouseClick(windows_.WaitForm->StopBitBtn, Qt::LeftButton);
+      released = true;
     });
     form().Unerase1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QVERIFY(shown);
     QVERIFY(files_in(out_).empty());
     // Rows not written stay selected, and the log says so.
@@ -311,8 +348,15 @@ class MainFormTest : public QObject {
   void closingDuringScanWaitsForIt() {
     open({image_});
     form().show();
-    QTimer::singleShot(0, &form(), [&] { QVERIFY(!form().close()); });
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
+    QTimer::singleShot(0, &form(), [&] {
+      waitForWorker();
+      QVERIFY(!form().close());
+      released = true;
+    });
     form().Scan1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QCOMPARE(log_lines(form()).last(), QStringLiteral("Process interrupted"));
     QTRY_VERIFY(!form().isVisible());
   }
@@ -324,10 +368,13 @@ class MainFormTest : public QObject {
     form().StaticText3Click();
     form().GotoQuorelsite1Click();
     form().StaticText7Click();
-    form().ContensIndex1Click();  // no help near the test binary: a log line, nothing opened
-    QVERIFY(form().LogMemo->toPlainText().contains(QStringLiteral("No help is installed")));
+    // Help is the README next to a build tree, or a log line saying where it was looked for.
+    form().ContensIndex1Click();
+    const bool have_help = !ui::help_url().isEmpty();
+    QCOMPARE(form().LogMemo->toPlainText().contains(QStringLiteral("No help is installed")),
+             !have_help);
     ui::set_shell_opener(nullptr);
-    QCOMPARE(opened.size(), 3);
+    QCOMPARE(opened.size(), have_help ? 4 : 3);
     QCOMPARE(opened[0], opened[1]);
     QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
     QCOMPARE(opened[2].scheme(), QStringLiteral("mailto"));
