@@ -86,6 +86,8 @@ class FilterBar : public QWidget {
   std::array<QAction*, kFileKinds> KindActions{};
   QCheckBox* HideBadCheck;
   QCheckBox* IntactOnlyCheck;
+  // The size bounds, in a drop-down whose caption says them ("Size: any").
+  QToolButton* SizeButton;
   QSpinBox* MinSizeSpin;  // KiB
   QSpinBox* MaxSizeSpin;  // KiB, 0 = no bound
 
@@ -93,6 +95,8 @@ class FilterBar : public QWidget {
   void Changed(const pyralis::ui::FileFilter& filter);
 
  private:
+  void UpdateSizeCaption();
+
   QString folder_;
 };
 

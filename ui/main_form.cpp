@@ -26,6 +26,7 @@
 #include "ui/content_checker.h"
 #include "ui/desktop_integration.h"
 #include "ui/drive_sources.h"
+#include "ui/flow_layout.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -308,11 +309,11 @@ QWidget* TMainForm::BuildAdvPanel() {
   AdvPanel = new QWidget;
   AdvPanel->setObjectName(QStringLiteral("AdvPanel"));
   AdvPanel->setMinimumHeight(57);
-  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  auto* layout = new QVBoxLayout(AdvPanel);
+  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+  // Two lines of notice; where the desktop's bold font makes them wider than the list, they
+  // wrap between labels rather than widen the window.
+  auto* layout = new FlowLayout(AdvPanel, 4);
   layout->setContentsMargins(8, 6, 8, 6);
-  layout->setSpacing(4);
-  auto* first = new QHBoxLayout;
   StaticText2 = bold_label(QStringLiteral("Quorel Data Recovery Centre "), AdvPanel);
   QPalette red = StaticText2->palette();
   red.setColor(QPalette::WindowText, Qt::red);
@@ -321,20 +322,16 @@ QWidget* TMainForm::BuildAdvPanel() {
       QStringLiteral(
           "Recovery service for corrupted or damaged files (*.xls,*.mdb,*.ppt *.zip and other)"),
       AdvPanel);
-  first->addWidget(StaticText2);
-  first->addWidget(StaticText4);
-  first->addStretch();
-  auto* second = new QHBoxLayout;
   StaticText5 = bold_label(QStringLiteral("To get free recovery report go to"), AdvPanel);
   StaticText3 = bold_link(QString::fromLatin1(kWebAddress), AdvPanel);
   StaticText6 = bold_label(QStringLiteral("or send your file to"), AdvPanel);
   StaticText7 = bold_link(QString::fromLatin1(kRepairMailAddress), AdvPanel);
+  layout->addWidget(StaticText2);
+  layout->addWidget(StaticText4);
+  layout->addLineBreak();
   for (QWidget* w : {static_cast<QWidget*>(StaticText5), static_cast<QWidget*>(StaticText3),
                      static_cast<QWidget*>(StaticText6), static_cast<QWidget*>(StaticText7)})
-    second->addWidget(w);
-  second->addStretch();
-  layout->addLayout(first);
-  layout->addLayout(second);
+    layout->addWidget(w);
   connect(StaticText3, &TLinkLabel::clicked, this, &TMainForm::StaticText3Click);
   connect(StaticText7, &TLinkLabel::clicked, this, &TMainForm::StaticText7Click);
   return AdvPanel;
@@ -363,11 +360,11 @@ QWidget* TMainForm::BuildListView() {
   header->setSectionsMovable(false);
   // The date columns are never narrower than a whole date in the desktop's font.
   const int date_width =
-      QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 10;
   const int status_width =
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("Overwritten")) + 18;
   const int content_width =
-      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Damaged (at 100 %)")) + 14;
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Damaged (at 99 %)")) + 10;
   for (int c = 1; c < kListColumns; ++c) {
     int width = FoundFilesModel::DefaultWidth(c);
     if (c == 4 || c == 5) width = std::max(width, date_width);
@@ -376,6 +373,7 @@ QWidget* TMainForm::BuildListView() {
     header->resizeSection(c, width);
   }
   path_width_ = header->sectionSize(1);
+  created_width_ = header->sectionSize(5);
   // A column edge dragged with the mouse: the user's widths are kept from then on.
   connect(header, &QHeaderView::sectionResized, this, [this] {
     if (QApplication::mouseButtons() & Qt::LeftButton) columns_dragged_ = true;
@@ -513,24 +511,50 @@ void TMainForm::FitFileColumn() {
   constexpr int kFileFloor = 100;
   QHeaderView* header = ListView->header();
   const int viewport = ListView->viewport()->width();
-  int fixed = 0;  // every shown column but File and Path
+  const bool path_shown = !header->isSectionHidden(1);
+  const bool created_shown = !header->isSectionHidden(5);
+  int fixed = 0;  // every shown column but File, Path and Date created
   for (int c = 2; c < kListColumns; ++c)
-    if (!header->isSectionHidden(c)) fixed += header->sectionSize(c);
-  int path = 0;
-  if (!header->isSectionHidden(1)) {
-    path = std::clamp(viewport - fixed - kFileFloor, path_width_ / 2, path_width_);
-    header->resizeSection(1, path);
+    if (c != 5 && !header->isSectionHidden(c)) fixed += header->sectionSize(c);
+  int path = path_shown ? path_width_ : 0;
+  int created = created_shown ? created_width_ : 0;
+  int file = viewport - fixed - path - created;
+  // File wants its longest name: Path gives up to 5/8 of its width for it; to keep File at
+  // its floor, Date created gives up to 2/5 of its own too (it elides its time first).
+  const int need =
+      std::max(kFileFloor, static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0));
+  if (file < need && path_shown) {
+    const int give = std::min(path - path_width_ * 3 / 8, need - file);
+    path -= give;
+    file += give;
   }
-  header->resizeSection(0, std::max(kFileFloor, viewport - fixed - path));
+  if (file < kFileFloor && created_shown) {
+    const int give = std::min(created - created_width_ * 3 / 5, kFileFloor - file);
+    created -= give;
+    file += give;
+  }
+  if (path_shown) header->resizeSection(1, path);
+  if (created_shown) header->resizeSection(5, created);
+  header->resizeSection(0, std::max(kFileFloor, file));
 }
 
 void TMainForm::FitDriveTree() {
   if (divider_dragged_) return;
-  const int caption = static_cast<QAbstractItemView*>(DriveTreeView)->sizeHintForColumn(0) +
-                      2 * DriveTreeView->frameWidth() + 6;
+  const QFontMetrics metrics(DriveTreeView->font());
+  int caption = 0;
+  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i)
+    caption = std::max(caption, metrics.horizontalAdvance(DriveTreeView->topLevelItem(i)->text(0)));
+  // Icon, indent and frame around the widest caption.
+  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 24;
   const int left = std::clamp(caption, 153, std::max(153, width() / 3));
-  const int total = Splitter->width() > 0 ? Splitter->width() : width();
+  const int total = Splitter->width() > 100 ? Splitter->width() : width();
   Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitDriveTree();
+  FitFileColumn();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {

@@ -133,6 +133,7 @@ class TMainForm : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -218,6 +219,7 @@ class TMainForm : public QMainWindow {
   bool divider_dragged_ = false;
   ScanOptions scan_options_;
   int path_width_ = 200;
+  int created_width_ = 105;
 };
 
 // The log's closing line of an Unerase: "Recovered 17,400 of 17,400 files (29.8 MB) into

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "platform/drive_table.h"
@@ -359,6 +360,109 @@ class MainFormTest : public QObject {
     form().EngineAdapter()->OnWorkerReport = nullptr;
     QCOMPARE(log_lines(form()).last(), QStringLiteral("Process interrupted"));
     QTRY_VERIFY(!form().isVisible());
+  }
+
+  // At the default size the estimate, size, dates and Content stay in view however long a
+  // name is; File never gets less than 100 pixels.
+  void columnsFitAtTheDefaultSize() {
+    open({image_});
+    form().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form()));
+    form().Scan1Click();
+    FoundFileRecord long_name;
+    long_name.Name = std::string(200, 'n') + ".jpg";
+    long_name.RecoveryQuality = 100;
+    FoundFiles.append(long_name);
+    form().Model().SetRowCount(FoundFiles.Count());
+    for (const int width : {1280, 869}) {
+      form().resize(width, 620);
+      QApplication::processEvents();
+      QCOMPARE(form().width(), width);
+      const QHeaderView* header = form().ListView->header();
+      const int viewport = form().ListView->viewport()->width();
+      for (const int column : {2, 3, 4, ui::kContentColumn}) {
+        QVERIFY2(header->sectionViewportPosition(column) + header->sectionSize(column) <= viewport,
+                 qPrintable(QStringLiteral("column %1 at %2").arg(column).arg(width)));
+      }
+      QVERIFY(header->sectionSize(0) >= 100);
+      // The drive tree shows its whole caption.
+      const QFontMetrics metrics(form().DriveTreeView->font());
+      QVERIFY(form().DriveTreeView->viewport()->width() >
+              metrics.horizontalAdvance(form().DriveTreeView->topLevelItem(0)->text(0)));
+    }
+    QVERIFY(!form().ColumnsDragged());
+  }
+
+  // Work reported from the worker reaches the window in order, and the gauge reads 100 %
+  // only once the work has ended.
+  void workerReportsArriveInOrder() {
+    open({image_});
+    ui::QtEngineWindow& adapter = *form().EngineAdapter();
+    QList<int> shown;  // the gauge at each flush; the last one is after the work
+    adapter.OnFlush = [&] { shown << windows_.SearchForm->SearchProgressBar->PercentDone(); };
+    constexpr int kLines = 5000;
+    adapter.RunInWorker([] {
+      Window().SetGaugeMaxValue(kLines);
+      for (int i = 1; i <= kLines; ++i) {
+        Window().LogLine("line " + std::to_string(i));
+        Window().SetGaugeProgress(i);
+        Window().SetFilesFoundText(std::to_string(i));
+      }
+      QThread::msleep(2 * ui::QtEngineWindow::kFlushInterval.count());
+    });
+    adapter.OnFlush = nullptr;
+    const QStringList lines = log_lines(form());
+    QCOMPARE(lines.size(), kLines);
+    for (int i = 0; i < kLines; ++i) QCOMPARE(lines[i], QStringLiteral("line %1").arg(i + 1));
+    QVERIFY(shown.size() >= 2);
+    QCOMPARE(shown.last(), 100);
+    shown.removeLast();
+    QVERIFY(*std::max_element(shown.begin(), shown.end()) < 100);
+    QCOMPARE(windows_.SearchForm->SearchProgressBar->PercentDone(), 100);
+    QCOMPARE(windows_.SearchForm->FilesFoundEdit->text(), QString::number(kLines));
+  }
+
+  // The destination is typed: a missing folder is made after asking, a file or an answer No
+  // writes nothing, "~/" is the home folder.
+  void typedDestination() {
+    open({image_});
+    form().Scan1Click();
+    select_rows(0, 1);
+    QStringList asked;
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    form().SameDriveCheck = [](const std::string&, char) { return false; };
+    form().AskYesNo = [&](const QString& question) {
+      asked << question;
+      return answer;
+    };
+    const std::string missing = out_ + "new/deeper";
+    form().SaveEdit->setText(QString::fromStdString(missing));
+    form().Unerase1Click();
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].startsWith(QStringLiteral("The folder ")));
+    QVERIFY(!std::filesystem::exists(missing));
+    answer = QMessageBox::Yes;
+    form().Unerase1Click();
+    QCOMPARE(files_in(missing).size(), size_t{2});
+    QCOMPARE(form().SaveEdit->text(), QString::fromStdString(missing + "/"));
+    QVERIFY(log_lines(form()).contains(
+        QStringLiteral("Recovered 2 of 2 files (%1 kB) into %2/")
+            .arg(QLocale(QLocale::English)
+                     .toString((FoundFiles[0].Size + FoundFiles[1].Size) / 1e3, 'f', 1),
+                 QString::fromStdString(missing))));
+
+    const std::string file = out_ + "plain-file";
+    test::write_file(file, "x");
+    form().SaveEdit->setText(QString::fromStdString(file));
+    select_rows(0, 1);
+    form().Unerase1Click();
+    QCOMPARE(log_lines(form()).last(),
+             QStringLiteral("Cannot unerase into %1: it is a file, not a folder.")
+                 .arg(QString::fromStdString(file)));
+    QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
+
+    form().SaveEdit->setText(QStringLiteral("~/"));
+    QCOMPARE(form().CheckDestination(), QDir::homePath() + QLatin1Char('/'));
   }
 
   void linksAndHelp() {
