@@ -5,6 +5,7 @@
 #include <QCompleter>
 #include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
@@ -91,6 +92,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   SameDriveCheck = [](const std::string& folder, char letter) {
     return platform::folder_on_drive(folder, letter);
   };
+  AskScanFile = [this](bool save) {
+    const QString filter = QStringLiteral("Pyralis scans (*.pyralis-scan);;All files (*)");
+    return save
+               ? QFileDialog::getSaveFileName(this, QStringLiteral("Save scan"), QString(), filter)
+               : QFileDialog::getOpenFileName(this, QStringLiteral("Open scan"), QString(), filter);
+  };
   AskYesNo = [this](const QString& question) {
     return QMessageBox::question(this, QStringLiteral("Confirm"), question,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
@@ -139,7 +146,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
       QStringLiteral("QTreeView:focus, QTreeWidget:focus, QPlainTextEdit:focus { border: 2px solid "
                      "palette(highlight); }"));
   QWidget::setTabOrder(DriveTreeView, FindBar->FindEdit);
-  QWidget::setTabOrder(FindBar->MaxSizeSpin, ListView);
+  QWidget::setTabOrder(FindBar->SizeButton, ListView);
   QWidget::setTabOrder(ListView, SaveEdit);
   QWidget::setTabOrder(SaveEdit, BrowseBitBtn);
   DriveTreeView->setFocus();
@@ -162,7 +169,17 @@ void TMainForm::AttachDialogs(TAboutBox* about_box, TSearchForm* search_form,
 void TMainForm::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   Scan1 = file->addAction(svg_icon(QStringLiteral("scan")), QStringLiteral("&Scan"));
+  DeepScan1 = file->addAction(svg_icon(QStringLiteral("scan")), QStringLiteral("&Deep scan"));
+  DeepScan1->setToolTip(QStringLiteral(
+      "Read the whole volume for folders, entries and records its tree no longer reaches"));
+  SearchByContent1 = file->addAction(QStringLiteral("Search by &content"));
+  SearchByContent1->setCheckable(true);
+  SearchByContent1->setToolTip(
+      QStringLiteral("Also find files by their own bytes (signatures), in free space"));
   Unerase1 = file->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
+  file->addSeparator();
+  SaveScan1 = file->addAction(QStringLiteral("Save scan\u2026"));
+  OpenScan1 = file->addAction(QStringLiteral("Open scan\u2026"));
   file->addSeparator();
   Exit1 = file->addAction(svg_icon(QStringLiteral("exit")), QStringLiteral("&Exit"));
   BuildViewMenu();
@@ -180,7 +197,12 @@ void TMainForm::BuildMenus() {
   Unerase2 = PopupMenu1->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
 
   Scan1->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+  DeepScan1->setShortcuts(
+      {QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
   Unerase1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+  connect(DeepScan1, &QAction::triggered, this, &TMainForm::DeepScan1Click);
+  connect(SaveScan1, &QAction::triggered, this, &TMainForm::SaveScan1Click);
+  connect(OpenScan1, &QAction::triggered, this, &TMainForm::OpenScan1Click);
   Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(Scan1, &QAction::triggered, this, &TMainForm::Scan1Click);
   connect(Unerase1, &QAction::triggered, this, &TMainForm::Unerase1Click);
@@ -546,7 +568,7 @@ void TMainForm::FitDriveTree() {
     caption = std::max(caption, metrics.horizontalAdvance(DriveTreeView->topLevelItem(i)->text(0)));
   // Icon, indent and frame around the widest caption.
   caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 24;
-  const int left = std::clamp(caption, 153, std::max(153, width() / 3));
+  const int left = std::clamp(caption, 153, std::max(153, width() / 4));
   const int total = Splitter->width() > 100 ? Splitter->width() : width();
   Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
 }

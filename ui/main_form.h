@@ -69,6 +69,8 @@ class TMainForm : public QMainWindow {
   std::function<QMessageBox::StandardButton(const QString& question)> AskYesNo;
   // Run by Scan before it starts; false stops it (a drive that could not be opened).
   std::function<bool(char letter)> BeforeScan;
+  // The file chooser of Save scan / Open scan (tests answer it); empty = cancelled.
+  std::function<QString(bool save)> AskScanFile;
   // Fills the tree again from the drive table, keeping the chosen drive when it is still there.
   void RefreshDriveTree();
   void SelectDriveNode(char letter);
@@ -109,6 +111,12 @@ class TMainForm : public QMainWindow {
   QPushButton* BrowseBitBtn;
   QPlainTextEdit* LogMemo;
   QAction* Scan1;
+  // Deep scan: the whole volume besides its tree; Search by content adds carving to both
+  // scans. Save scan / Open scan keep a scan's catalogue in a file.
+  QAction* DeepScan1;
+  QAction* SearchByContent1;
+  QAction* SaveScan1;
+  QAction* OpenScan1;
   QAction* Unerase1;
   QAction* Exit1;
   QAction* ContensIndex1;
@@ -121,6 +129,9 @@ class TMainForm : public QMainWindow {
   void DriveTreeViewChange(QTreeWidgetItem* node);
   void BrowseBitBtnClick();
   void Scan1Click();
+  void DeepScan1Click();
+  void SaveScan1Click();
+  void OpenScan1Click();
   void Unerase1Click();
   void ListViewSelectItem();
   void ListViewColumnClick(int column);
@@ -161,7 +172,7 @@ class TMainForm : public QMainWindow {
   bool ColumnsDragged() const { return columns_dragged_; }
 
  private:
-  // The drive tree as wide as its longest caption, within a third of the window; nothing
+  // The drive tree as wide as its longest caption, within a quarter of the window; nothing
   // once the user has dragged the divider.
   void FitDriveTree();
   // The filter bar and what it drives (main_form_find.cpp).

@@ -106,11 +106,14 @@ void TMainForm::Scan1Click() {
   ntfs_clear_name_cache();
 
   QThread::msleep(50);
-  Log(QStringLiteral("Scan ") + drive_root(letter) + QStringLiteral(" ..."));
+  Log((scan_options_.deep ? QStringLiteral("Deep scan ") : QStringLiteral("Scan ")) +
+      drive_root(letter) + QStringLiteral(" ..."));
 
   std::exception_ptr error;
   ScanResult result = ScanResult::kNotScanned;
-  const ScanOptions options = scan_options_;
+  ScanOptions options = scan_options_;
+  options.carve = SearchByContent1->isChecked();
+  scan_options_ = {};
   // The engines fill FoundFiles in the worker; the list shows no rows until it has ended.
   engine_window_->RunInWorker([&] {
     try {
@@ -134,6 +137,59 @@ void TMainForm::Scan1Click() {
   ListView->setUpdatesEnabled(true);
   search_form_->hide();
   if (!error && result != ScanResult::kNotScanned) StartContentCheck(letter);
+}
+
+void TMainForm::DeepScan1Click() {
+  if (busy_) return;
+  scan_options_.deep = true;
+  Scan1Click();
+  scan_options_ = {};
+}
+
+void TMainForm::SaveScan1Click() {
+  if (busy_) return;
+  if (scanned_drive_ == 0 || model_->rowCount() == 0) {
+    Log(QStringLiteral("Nothing to save: scan a drive first."));
+    return;
+  }
+  const QString path = AskScanFile(true);
+  if (path.isEmpty()) return;
+  std::string error;
+  if (save_scan(scanned_drive_, path.toStdString(), &error))
+    Log(QStringLiteral("Saved the scan to %1").arg(path));
+  else
+    Log(QStringLiteral("Could not save the scan to %1: %2")
+            .arg(path, QString::fromStdString(error)));
+}
+
+void TMainForm::OpenScan1Click() {
+  if (busy_) return;
+  if (SelectedDrive == 0) {
+    Log(kChooseDrive);
+    return;
+  }
+  const QString path = AskScanFile(false);
+  if (path.isEmpty()) return;
+  const char letter = SelectedDrive;
+  Checker->Stop();
+  // The list lets go of the catalogue while it is read; on failure it is as it was.
+  const int rows = model_->rowCount();
+  model_->SetRowCount(0);
+  std::string error;
+  if (open_scan(letter, path.toStdString(), &error)) {
+    scanned_drive_ = letter;
+    SortToggle.fill(false);
+    model_->ClearMarks();
+    model_->SetRowCount(FoundFiles.Count());
+    Log(QStringLiteral("Opened the scan %1 for %2: %3 files")
+            .arg(path, drive_root(letter))
+            .arg(FoundFiles.Count()));
+  } else {
+    model_->SetRowCount(rows);
+    Log(QStringLiteral("Could not open the scan %1: %2").arg(path, QString::fromStdString(error)));
+  }
+  FitFileColumn();
+  ShowFilesCount();
 }
 
 void TMainForm::Unerase1Click() {

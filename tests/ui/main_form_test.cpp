@@ -465,6 +465,31 @@ class MainFormTest : public QObject {
     QCOMPARE(form().CheckDestination(), QDir::homePath() + QLatin1Char('/'));
   }
 
+  // Deep scan lists what Scan lists at least; Save scan and Open scan say in the log why
+  // they could not be done, and a failed open leaves the list as it was.
+  void deepScanAndSavedScans() {
+    open({image_});
+    form().DeepScan1->trigger();
+    QCOMPARE(log_lines(form()).first(), QStringLiteral("Deep scan C:\\ ..."));
+    const int rows = form().Model().rowCount();
+    QVERIFY(rows >= 2);
+    int asked = 0;
+    form().AskScanFile = [&](bool) {
+      ++asked;
+      return QString::fromStdString(out_ + "scan.pyralis-scan");
+    };
+    form().SaveScan1->trigger();
+    form().OpenScan1->trigger();
+    QCOMPARE(asked, 2);
+    const QStringList lines = log_lines(form());
+    QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("Saved the scan")) ||
+            lines[lines.size() - 2].startsWith(QStringLiteral("Could not save the scan")));
+    if (lines.last().startsWith(QStringLiteral("Could not open the scan")))
+      QCOMPARE(form().Model().rowCount(), rows);
+    form().Scan1Click();  // a plain scan again after the deep one
+    QCOMPARE(log_lines(form()).first(), QStringLiteral("Scan C:\\ ..."));
+  }
+
   void linksAndHelp() {
     open({image_});
     QList<QUrl> opened;
