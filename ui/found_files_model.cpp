@@ -180,10 +180,14 @@ QVariant FoundFilesModel::headerData(int section, Qt::Orientation orientation, i
     case Qt::ToolTipRole:
       if (section == 0 || section == 2 || section == kContentColumn) return row_mark_legend();
       return {};
-    case Qt::DecorationRole:
-      if (marks_[static_cast<size_t>(section)] != kNoMark)
-        return mark_icons_[marks_[static_cast<size_t>(section)]];
-      return {};
+    case Qt::DecorationRole: {
+      // The mark says the direction itself: up for ascending (A to Z, small to large, old
+      // to new), down for descending, whichever of them is the column's first direction.
+      const int mark = marks_[static_cast<size_t>(section)];
+      if (mark == kNoMark) return {};
+      const bool ascending = (mark == kMarkFirst) == (section <= 1);
+      return ascending ? mark_icons_[kMarkReverse] : mark_icons_[kMarkFirst];
+    }
   }
   return {};
 }

@@ -2,6 +2,7 @@
 #include "ui/found_files_sort.h"
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 #include <utility>
 #include <vector>
@@ -11,9 +12,45 @@
 
 namespace pyralis::ui {
 
+// Names as people sort them: letters of either case together ("apple" beside "Apple"),
+// runs of digits by their value ("IMG_2" before "IMG_10"); bytes outside ASCII in byte
+// order. Names equal that way fall back to plain byte order, so the order is total.
+bool natural_less(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[j]);
+    if (std::isdigit(ca) && std::isdigit(cb)) {
+      size_t ei = i, ej = j;
+      while (ei < a.size() && a[ei] == '0') ++ei;  // leading zeros do not count
+      while (ej < b.size() && b[ej] == '0') ++ej;
+      size_t ni = ei, nj = ej;
+      while (ni < a.size() && std::isdigit(static_cast<unsigned char>(a[ni]))) ++ni;
+      while (nj < b.size() && std::isdigit(static_cast<unsigned char>(b[nj]))) ++nj;
+      if (ni - ei != nj - ej) return ni - ei < nj - ej;
+      const int order = a.compare(ei, ni - ei, b, ej, nj - ej);
+      if (order != 0) return order < 0;
+      i = ni;
+      j = nj;
+      continue;
+    }
+    const int la = ca < 0x80 ? std::tolower(ca) : ca, lb = cb < 0x80 ? std::tolower(cb) : cb;
+    if (la != lb) return la < lb;
+    ++i;
+    ++j;
+  }
+  if ((i < a.size()) != (j < b.size())) return j < b.size();
+  return a < b;
+}
+
 namespace {
 
 using Records = std::vector<FoundFileRecord>;
+
+// A name or path compared as natural_less compares them.
+struct NaturalKey {
+  const std::string* text;
+  bool operator<(const NaturalKey& other) const { return natural_less(*text, *other.text); }
+};
 
 // Quicksort with the middle record as pivot, exchanging whole records. Equal keys do not
 // keep their order. The smaller side is sorted by recursion and the larger one by the loop,
@@ -125,10 +162,10 @@ bool sort_found_files(int column, HeaderMarks& marks) {
   const bool ascending = (column <= 1) != reverse;
   switch (column) {
     case 0:
-      sort_by(ascending, [](const FoundFileRecord& r) -> const std::string& { return r.Name; });
+      sort_by(ascending, [](const FoundFileRecord& r) { return NaturalKey{&r.Name}; });
       break;
     case 1:
-      sort_by(ascending, [](const FoundFileRecord& r) -> const std::string& { return r.Path; });
+      sort_by(ascending, [](const FoundFileRecord& r) { return NaturalKey{&r.Path}; });
       break;
     case 2:
       sort_by(ascending,

@@ -49,6 +49,11 @@ QString text(const FoundFilesModel& model, int row, int column) {
   return model.data(model.index(row, column)).toString();
 }
 
+struct Natural {
+  std::string text;
+  bool operator<(const Natural& o) const { return pyralis::ui::natural_less(text, o.text); }
+};
+
 // The order of the records must follow `before` (strictly: no record after one it precedes).
 template <typename Key>
 bool ordered(Key key, bool ascending) {
@@ -63,9 +68,9 @@ bool ordered(Key key, bool ascending) {
 bool ordered_by(int column, bool ascending) {
   switch (column) {
     case 0:
-      return ordered([](const FoundFileRecord& r) { return r.Name; }, ascending);
+      return ordered([](const FoundFileRecord& r) { return Natural{r.Name}; }, ascending);
     case 1:
-      return ordered([](const FoundFileRecord& r) { return r.Path; }, ascending);
+      return ordered([](const FoundFileRecord& r) { return Natural{r.Path}; }, ascending);
     case 2:
       return ordered([](const FoundFileRecord& r) { return int(r.RecoveryQuality); }, ascending);
     case 3:
@@ -174,14 +179,17 @@ class FoundFilesListTest : public QObject {
     QCOMPARE(text(model, 0, 2), QStringLiteral("Very Good"));
 
     FoundFiles.clear();
-    for (const char* n : {"apple", "Zebra", "app", "\xC3\xA9", "Apple"})
+    for (const char* n :
+         {"apple", "Zebra", "app", "\xC3\xA9", "Apple", "IMG_10", "img_2", "IMG_02b"})
       FoundFiles.append(record(n, "", 0, 0, 0, 0));
     model.SetRowCount(FoundFiles.Count());
     model.SortByColumn(0);
     QStringList names;
     for (int i = 0; i < FoundFiles.Count(); ++i)
       names << QString::fromStdString(FoundFiles[i].Name);
-    QCOMPARE(names, (QStringList{"Apple", "Zebra", "app", "apple", QStringLiteral("\u00e9")}));
+    // Case-insensitive, digit runs by value; equal names in byte order.
+    QCOMPARE(names, (QStringList{"app", "Apple", "apple", "img_2", "IMG_02b", "IMG_10", "Zebra",
+                                 QStringLiteral("\u00e9")}));
   }
 
   void togglesAreKeptPerColumn() {
