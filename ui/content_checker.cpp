@@ -50,7 +50,12 @@ int ContentChecker::NextRow() {
 }
 
 void ContentChecker::Slice() {
-  if (Paused && Paused()) return;
+  // While a command runs, look again only now and then instead of spinning.
+  if (Paused && Paused()) {
+    timer_.setInterval(50);
+    return;
+  }
+  timer_.setInterval(0);
   if (static_cast<size_t>(FoundFiles.Count()) != done_.size()) {  // the catalogue changed
     Stop();
     return;

@@ -16,6 +16,7 @@
 #include "platform/drive_table.h"
 #include "tests/support/test_files.h"
 #include "ui/about_box.h"
+#include "ui/content_checker.h"
 #include "ui/desktop_integration.h"
 #include "ui/main_form.h"
 #include "ui/qt_engine_window.h"
@@ -488,6 +489,33 @@ class MainFormTest : public QObject {
       QCOMPARE(form().Model().rowCount(), rows);
     form().Scan1Click();  // a plain scan again after the deep one
     QCOMPARE(log_lines(form()).first(), QStringLiteral("Scan C:\\ ..."));
+  }
+
+  // After a scan every row is checked once, in the background; "Intact only" then shows them.
+  void contentCheckAfterScan() {
+    open({image_});
+    std::vector<int> checked;
+    char checked_letter = 0;
+    form().Checker->Check = [&](char letter, int row) {
+      checked.push_back(row);
+      checked_letter = letter;
+      ContentVerdict verdict;
+      verdict.state = row == 0 ? ContentState::kIntact : ContentState::kDamaged;
+      verdict.damaged_at = FoundFiles[row].Size / 2;
+      return verdict;
+    };
+    form().Scan1Click();
+    QTRY_VERIFY(!form().Checker->Running());
+    QCOMPARE(checked.size(), size_t{2});
+    QCOMPARE(checked_letter, 'c');
+    const QAbstractItemModel* rows = form().ListView->model();
+    QCOMPARE(rows->index(0, ui::kContentColumn).data().toString(), QStringLiteral("Intact"));
+    QCOMPARE(rows->index(1, ui::kContentColumn).data().toString(),
+             QStringLiteral("Damaged (at 50 %)"));
+    form().FindBar->IntactOnlyCheck->setChecked(true);
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(form().StatusPanels[1]->text(), QStringLiteral("Files: 1 / 2"));
+    form().FindBar->IntactOnlyCheck->setChecked(false);
   }
 
   void linksAndHelp() {
