@@ -62,7 +62,7 @@ bool text_extension(const QString& name) {
 }
 
 QString size_text(qint64 bytes) {
-  return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+  return QString::fromStdString(size_to_text(bytes, '.'));  // the list's units
 }
 
 }  // namespace

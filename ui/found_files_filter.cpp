@@ -3,9 +3,10 @@
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QPalette>
 #include <QLabel>
 #include <QMenu>
+#include <QPalette>
+#include <QWidgetAction>
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -131,7 +132,7 @@ QString kind_caption(FileKind kind) {
 
 bool FileFilter::Active() const {
   return !text.isEmpty() || std::any_of(kinds.begin(), kinds.end(), [](bool k) { return k; }) ||
-         hide_unrecoverable || min_size > 0 || max_size > 0 || !folder.isEmpty();
+         hide_unrecoverable || intact_only || min_size > 0 || max_size > 0 || !folder.isEmpty();
 }
 
 FoundFilesFilter::FoundFilesFilter(QObject* parent) : QSortFilterProxyModel(parent) {
@@ -196,6 +197,8 @@ bool FoundFilesFilter::Accepts(const FoundFileRecord& record) const {
 
 bool FoundFilesFilter::filterAcceptsRow(int source_row, const QModelIndex& source_parent) const {
   if (source_parent.isValid() || source_row < 0 || source_row >= FoundFiles.Count()) return false;
+  if (filter_.intact_only && FoundFiles.Facts(source_row).content.state != ContentState::kIntact)
+    return false;
   return Accepts(FoundFiles[source_row]);
 }
 
@@ -203,8 +206,9 @@ QVariant FoundFilesFilter::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole) {
     const int row = RecordRow(index);
     if (row < 0 || row >= FoundFiles.Count()) return {};
-    return QStringLiteral("%1\n%2").arg(QString::fromStdString(FoundFiles[row].Name),
-                                        QString::fromStdString(FoundFiles[row].Path));
+    return QStringLiteral("%1\n%2\n\n%3")
+        .arg(QString::fromStdString(FoundFiles[row].Name),
+             QString::fromStdString(FoundFiles[row].Path), row_mark_legend());
   }
   if (role != Qt::BackgroundRole && role != Qt::ForegroundRole)
     return QSortFilterProxyModel::data(index, role);
@@ -230,8 +234,10 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   FindEdit->setObjectName(QStringLiteral("FindEdit"));
   FindEdit->setPlaceholderText(QStringLiteral("Find: name or folder, * and ? allowed"));
   FindEdit->setClearButtonEnabled(true);
-  FindEdit->setMinimumWidth(120);
-  layout->addWidget(FindEdit, 2);
+  // A fixed width: the type button's caption changes with the choice, and the field must not
+  // move or shrink with it.
+  FindEdit->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 22);
+  layout->addWidget(FindEdit);
   KindButton = new QToolButton(this);
   KindButton->setObjectName(QStringLiteral("KindButton"));
   KindButton->setText(QStringLiteral("All types"));
@@ -246,8 +252,10 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
       QStringList chosen;
       for (QAction* a : KindActions)
         if (a->isChecked()) chosen << a->text();
-      KindButton->setText(chosen.isEmpty() ? QStringLiteral("All types")
-                                           : chosen.join(QStringLiteral(", ")));
+      // Up to two names; more would widen the bar.
+      KindButton->setText(chosen.isEmpty()     ? QStringLiteral("All types")
+                          : chosen.size() <= 2 ? chosen.join(QStringLiteral(", "))
+                                               : QStringLiteral("%1 types").arg(chosen.size()));
       emit Changed(Current());
     });
   }
@@ -255,21 +263,50 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
   layout->addWidget(KindButton);
   HideBadCheck = new QCheckBox(QStringLiteral("Hide Overwritten and Bad"), this);
   layout->addWidget(HideBadCheck);
-  layout->addWidget(new QLabel(QStringLiteral("Size, Kb:"), this));
-  auto spin = [this, layout](const QString& none) {
-    auto* box = new QSpinBox(this);
+  IntactOnlyCheck = new QCheckBox(QStringLiteral("Intact only"), this);
+  IntactOnlyCheck->setToolTip(
+      QStringLiteral("Only files whose content was checked and found whole"));
+  layout->addWidget(IntactOnlyCheck);
+  // The size bounds sit in a drop-down, so that the bar fits beside the drive tree.
+  SizeButton = new QToolButton(this);
+  SizeButton->setObjectName(QStringLiteral("SizeButton"));
+  SizeButton->setPopupMode(QToolButton::InstantPopup);
+  SizeButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  auto* size_menu = new QMenu(SizeButton);
+  auto* size_row = new QWidget(size_menu);
+  auto* size_layout = new QHBoxLayout(size_row);
+  size_layout->setContentsMargins(6, 4, 6, 4);
+  size_layout->addWidget(new QLabel(QStringLiteral("Size, Kb:"), size_row));
+  auto spin = [this, size_row, size_layout](const QString& none) {
+    auto* box = new QSpinBox(size_row);
     box->setRange(0, 2000000000);
     box->setSpecialValueText(none);
     box->setAccelerated(true);
-    layout->addWidget(box);
-    connect(box, &QSpinBox::valueChanged, this, [this] { emit Changed(Current()); });
+    box->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 30);
+    size_layout->addWidget(box);
+    connect(box, &QSpinBox::valueChanged, this, [this] {
+      UpdateSizeCaption();
+      emit Changed(Current());
+    });
+    // An emptied box means no bound ("any"), not the value it had before.
+    connect(box->findChild<QLineEdit*>(), &QLineEdit::textEdited, box, [box](const QString& text) {
+      if (text.trimmed().isEmpty()) box->setValue(0);
+    });
     return box;
   };
   MinSizeSpin = spin(QStringLiteral("any"));
-  layout->addWidget(new QLabel(QStringLiteral("to"), this));
+  size_layout->addWidget(new QLabel(QStringLiteral("to"), size_row));
   MaxSizeSpin = spin(QStringLiteral("any"));
+  auto* size_action = new QWidgetAction(size_menu);
+  size_action->setDefaultWidget(size_row);
+  size_menu->addAction(size_action);
+  SizeButton->setMenu(size_menu);
+  UpdateSizeCaption();
+  layout->addWidget(SizeButton);
+  layout->addStretch();
   connect(FindEdit, &QLineEdit::textChanged, this, [this] { emit Changed(Current()); });
   connect(HideBadCheck, &QCheckBox::toggled, this, [this] { emit Changed(Current()); });
+  connect(IntactOnlyCheck, &QCheckBox::toggled, this, [this] { emit Changed(Current()); });
 }
 
 FileFilter FilterBar::Current() const {
@@ -278,10 +315,23 @@ FileFilter FilterBar::Current() const {
   for (int k = 0; k < kFileKinds; ++k)
     filter.kinds[static_cast<size_t>(k)] = KindActions[static_cast<size_t>(k)]->isChecked();
   filter.hide_unrecoverable = HideBadCheck->isChecked();
+  filter.intact_only = IntactOnlyCheck->isChecked();
   filter.min_size = int64_t{MinSizeSpin->value()} * 1024;
   filter.max_size = int64_t{MaxSizeSpin->value()} * 1024;
   filter.folder = folder_;
   return filter;
+}
+
+void FilterBar::UpdateSizeCaption() {
+  const int low = MinSizeSpin->value(), high = MaxSizeSpin->value();
+  QString caption = QStringLiteral("Size: any");
+  if (low > 0 && high > 0)
+    caption = QStringLiteral("Size: %1 to %2 Kb").arg(low).arg(high);
+  else if (low > 0)
+    caption = QStringLiteral("Size: from %1 Kb").arg(low);
+  else if (high > 0)
+    caption = QStringLiteral("Size: up to %1 Kb").arg(high);
+  SizeButton->setText(caption);
 }
 
 void FilterBar::SetFolder(const QString& folder) {

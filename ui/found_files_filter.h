@@ -33,6 +33,7 @@ struct FileFilter {
   // No kind chosen shows every kind.
   std::array<bool, kFileKinds> kinds{};
   bool hide_unrecoverable = false;  // "Overwritten" and "Bad"
+  bool intact_only = false;         // only files whose content check said "Intact"
   int64_t min_size = 0;             // bytes; 0 = no bound
   int64_t max_size = 0;             // bytes; 0 = no bound
   // Only files in this folder or below it (the folder tree's choice); empty = every folder.
@@ -84,6 +85,9 @@ class FilterBar : public QWidget {
   QToolButton* KindButton;
   std::array<QAction*, kFileKinds> KindActions{};
   QCheckBox* HideBadCheck;
+  QCheckBox* IntactOnlyCheck;
+  // The size bounds, in a drop-down whose caption says them ("Size: any").
+  QToolButton* SizeButton;
   QSpinBox* MinSizeSpin;  // KiB
   QSpinBox* MaxSizeSpin;  // KiB, 0 = no bound
 
@@ -91,6 +95,8 @@ class FilterBar : public QWidget {
   void Changed(const pyralis::ui::FileFilter& filter);
 
  private:
+  void UpdateSizeCaption();
+
   QString folder_;
 };
 

@@ -7,6 +7,8 @@
 
 #include <QColor>
 #include <QLocale>
+#include <QPainter>
+#include <QPixmap>
 
 #include "core/date_time.h"
 #include "core/found_files.h"
@@ -16,12 +18,29 @@ namespace pyralis::ui {
 
 namespace {
 
-constexpr const char* kCaptions[kListColumns] = {
-    "File", "Path", "Status", "Size", "Date modified", "Date created", "Sector", "Inode"};
-constexpr int kWidths[kListColumns] = {-1, 200, 70, 70, 105, 105, 0, 0};
+constexpr const char* kCaptions[kListColumns] = {"File",   "Path",          "Status",
+                                                 "Size",   "Date modified", "Date created",
+                                                 "Sector", "Inode",         "Content"};
+constexpr int kWidths[kListColumns] = {-1, 200, 70, 70, 105, 105, 0, 0, 110};
 
 bool right_aligned(int column) {
+  // Status, Size and the dates; "Content" reads from the left like a sentence.
   return column >= 2 && column <= 5;
+}
+
+// A filled dot with a thin grey rim, so that it stands out on light and dark rows alike,
+// drawn at twice its size for high-density screens.
+QIcon dot_icon(const QColor& colour) {
+  QPixmap pixmap(20, 20);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(128, 128, 128), 2));
+  painter.setBrush(colour);
+  painter.drawEllipse(QRectF(2, 2, 16, 16));
+  painter.end();
+  pixmap.setDevicePixelRatio(2);
+  return QIcon(pixmap);
 }
 
 char locale_decimal_point() {
@@ -31,8 +50,59 @@ char locale_decimal_point() {
 
 }  // namespace
 
+RowMark row_mark(int quality, const ContentVerdict& content) {
+  if (content.state == ContentState::kDamaged) return RowMark::kDamaged;
+  if (quality >= 67) return RowMark::kGood;
+  if (quality >= 34) return RowMark::kMiddle;
+  if (quality >= 0) return RowMark::kBad;
+  return RowMark::kNone;  // Error, Compressed, Encrypted
+}
+
+QColor row_mark_colour(RowMark mark) {
+  switch (mark) {
+    case RowMark::kGood:
+      return QColor(40, 170, 60);
+    case RowMark::kMiddle:
+      return QColor(240, 170, 0);
+    case RowMark::kBad:
+      return QColor(220, 40, 40);
+    case RowMark::kDamaged:
+      return QColor(150, 60, 200);
+    case RowMark::kNone:
+      break;
+  }
+  return QColor(150, 150, 150);
+}
+
+QString row_mark_legend() {
+  return QStringLiteral(
+      "Green: Very Good or Good\nYellow: Middle\nRed: Bad or Overwritten\n"
+      "Purple: Damaged (the content check found the file broken)\n"
+      "Grey: Error, Compressed or Encrypted");
+}
+
+QString content_text(const ContentVerdict& content, int64_t size) {
+  switch (content.state) {
+    case ContentState::kIntact:
+      return QStringLiteral("Intact");
+    case ContentState::kDamaged: {
+      const uint64_t at =
+          size > 0 ? std::min<uint64_t>(content.damaged_at, static_cast<uint64_t>(size)) * 100 /
+                         static_cast<uint64_t>(size)
+                   : 0;
+      return QStringLiteral("Damaged (at %1 %)").arg(at);
+    }
+    case ContentState::kUnchecked:
+      break;
+  }
+  return QStringLiteral("Unchecked");
+}
+
 FoundFilesModel::FoundFilesModel(QObject* parent) : QAbstractTableModel(parent) {
   marks_.fill(kNoMark);
+  for (RowMark m :
+       {RowMark::kNone, RowMark::kGood, RowMark::kMiddle, RowMark::kBad, RowMark::kDamaged})
+    dots_[static_cast<int>(m)] = dot_icon(row_mark_colour(m));
   mark_icons_[kMarkReverse] = svg_icon(QStringLiteral("sort_reverse"), QSize(10, 10));
   mark_icons_[kMarkFirst] = svg_icon(QStringLiteral("sort_first"), QSize(10, 10));
 }
@@ -72,6 +142,8 @@ QString FoundFilesModel::Text(int row, int column) const {
       return QStringLiteral("%1").arg(record.Sector, 2, 16, QLatin1Char('0')).toUpper();
     case 7:
       return QString::number(record.Inode);
+    case kContentColumn:
+      return content_text(FoundFiles.Facts(row).content, record.Size);
   }
   return {};
 }
@@ -87,6 +159,10 @@ QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole:
       if (index.row() % 2 == 1) return OddRowColour();
       return {};
+    case Qt::DecorationRole:
+      if (index.column() != 0) return {};
+      return dots_[static_cast<int>(row_mark(FoundFiles[index.row()].RecoveryQuality,
+                                             FoundFiles.Facts(index.row()).content))];
     case Qt::UserRole:
       return QVariant::fromValue<qlonglong>(FoundFiles[index.row()].Inode);
   }
@@ -101,10 +177,17 @@ QVariant FoundFilesModel::headerData(int section, Qt::Orientation orientation, i
     case Qt::TextAlignmentRole:
       return QVariant::fromValue((right_aligned(section) ? Qt::AlignRight : Qt::AlignLeft) |
                                  Qt::AlignVCenter);
-    case Qt::DecorationRole:
-      if (marks_[static_cast<size_t>(section)] != kNoMark)
-        return mark_icons_[marks_[static_cast<size_t>(section)]];
+    case Qt::ToolTipRole:
+      if (section == 0 || section == 2 || section == kContentColumn) return row_mark_legend();
       return {};
+    case Qt::DecorationRole: {
+      // The mark says the direction itself: up for ascending (A to Z, small to large, old
+      // to new), down for descending, whichever of them is the column's first direction.
+      const int mark = marks_[static_cast<size_t>(section)];
+      if (mark == kNoMark) return {};
+      const bool ascending = (mark == kMarkFirst) == (section <= 1);
+      return ascending ? mark_icons_[kMarkReverse] : mark_icons_[kMarkFirst];
+    }
   }
   return {};
 }
@@ -127,14 +210,15 @@ RecordKey key_of(const FoundFileRecord& r) {
 }  // namespace
 
 bool FoundFilesModel::SortByColumn(int column) {
-  if (rows_ == 0 || column < 0 || column >= kSortableColumns) return false;
+  if (rows_ == 0 || column < 0 || (column >= kSortableColumns && column != kContentColumn))
+    return false;
   // The selection and the current row belong to files, not to positions: the persistent
   // indexes the view keeps for them move with their records.
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   std::multimap<RecordKey, int> old_rows;
   const int shown = std::min(rows_, FoundFiles.Count());
   for (int row = 0; row < shown; ++row) old_rows.emplace(key_of(FoundFiles[row]), row);
-  sort_found_files(column, marks_);
+  sort_found_files(column, marks_, content_toggle_);
   std::vector<int> new_row(static_cast<size_t>(shown), 0);
   for (int row = 0; row < shown; ++row) {
     const auto found = old_rows.find(key_of(FoundFiles[row]));
@@ -152,8 +236,15 @@ bool FoundFilesModel::SortByColumn(int column) {
   return true;
 }
 
+void FoundFilesModel::ContentChanged(int first, int last) {
+  last = std::min(last, rows_ - 1);
+  if (first > last) return;
+  emit dataChanged(index(first, 0), index(last, kListColumns - 1));
+}
+
 void FoundFilesModel::ClearMarks() {
   marks_.fill(kNoMark);
+  content_toggle_ = false;
   emit headerDataChanged(Qt::Horizontal, 0, kListColumns - 1);
 }
 

@@ -9,7 +9,21 @@
 
 #include "ui/found_files_sort.h"
 
+namespace pyralis {
+struct ContentVerdict;
+}
+
 namespace pyralis::ui {
+
+// The coloured dot before a file's name: its estimate, unless its content check found it
+// damaged.
+enum class RowMark { kNone, kGood, kMiddle, kBad, kDamaged };
+RowMark row_mark(int quality, const ContentVerdict& content);
+// The dot's colour, and what the dots mean (one line per dot, for tool tips).
+QColor row_mark_colour(RowMark mark);
+QString row_mark_legend();
+// "Intact", "Damaged (at N %)" (N: the share of the file before the break), "Unchecked".
+QString content_text(const ContentVerdict& content, int64_t size);
 
 class FoundFilesModel : public QAbstractTableModel {
   Q_OBJECT
@@ -28,8 +42,10 @@ class FoundFilesModel : public QAbstractTableModel {
   // Sorts FoundFiles by `column` and repaints; nothing when the list has no rows or the
   // column does not sort. The selection and the current row follow their files.
   bool SortByColumn(int column);
-  // Removes every header mark.
+  // Removes every header mark and resets the Content column's sort direction.
   void ClearMarks();
+  // The content check has a verdict for records `first` to `last`: repaints their rows.
+  void ContentChanged(int first, int last);
   const HeaderMarks& Marks() const { return marks_; }
 
   // Column captions, default widths (column 0 fills the rest) and the odd-row colour.
@@ -42,7 +58,9 @@ class FoundFilesModel : public QAbstractTableModel {
 
   int rows_ = 0;
   HeaderMarks marks_;
+  bool content_toggle_ = false;
   QIcon mark_icons_[2];
+  QIcon dots_[5];
 };
 
 }  // namespace pyralis::ui

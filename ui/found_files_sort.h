@@ -4,21 +4,29 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 namespace pyralis::ui {
 
-inline constexpr int kListColumns = 8;
+inline constexpr int kListColumns = 9;
 inline constexpr int kSortableColumns = 6;
+// The content check's verdict, after the catalogue's own columns; it sorts too.
+inline constexpr int kContentColumn = 8;
 // Header mark images: none, the reverse direction, the column's first direction.
 inline constexpr int kNoMark = -1;
 inline constexpr int kMarkReverse = 0;
 inline constexpr int kMarkFirst = 1;
 using HeaderMarks = std::array<int, kListColumns>;
 
-// Columns 0 "File" and 1 "Path" sort ascending first (byte-wise, case-sensitive); 2 "Status",
+// Columns 0 "File" and 1 "Path" sort ascending first (case-insensitive, digit runs by value:
+// natural_less); 2 "Status",
 // 3 "Size", 4 "Date modified" and 5 "Date created" descending first. The clicked column
 // gets its mark, the other sortable columns lose theirs, and its toggle flips. Any other
-// column does nothing and returns false.
+// column does nothing and returns false. "Content" (kContentColumn) sorts intact files first,
+// then damaged ones (most bytes whole first), then unchecked ones, with its own toggle
+// (`content_toggle`, false = that first direction).
 bool sort_found_files(int column, HeaderMarks& marks);
+bool natural_less(const std::string& a, const std::string& b);
+bool sort_found_files(int column, HeaderMarks& marks, bool& content_toggle);
 
 }  // namespace pyralis::ui

@@ -2,9 +2,12 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -14,14 +17,17 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/found_files.h"
 #include "core/process_state.h"
 #include "platform/drive_table.h"
 #include "platform/system_paths.h"
 #include "rawdisk/raw_disk_access.h"
 #include "ui/about_box.h"
 #include "ui/browse_for_folder.h"
-#include "ui/drive_sources.h"
+#include "ui/content_checker.h"
 #include "ui/desktop_integration.h"
+#include "ui/drive_sources.h"
+#include "ui/flow_layout.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -86,6 +92,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   SameDriveCheck = [](const std::string& folder, char letter) {
     return platform::folder_on_drive(folder, letter);
   };
+  AskScanFile = [this](bool save) {
+    const QString filter = QStringLiteral("Pyralis scans (*.pyralis-scan);;All files (*)");
+    return save
+               ? QFileDialog::getSaveFileName(this, QStringLiteral("Save scan"), QString(), filter)
+               : QFileDialog::getOpenFileName(this, QStringLiteral("Open scan"), QString(), filter);
+  };
   AskYesNo = [this](const QString& question) {
     return QMessageBox::question(this, QStringLiteral("Confirm"), question,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
@@ -127,6 +139,18 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   FormCreate();
   RestoreSettings();
+  FitDriveTree();
+  // Keyboard: Tab goes from the drive tree through the filter bar to the list and the
+  // destination row; every list and field shows where the focus is.
+  setStyleSheet(
+      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QPlainTextEdit:focus { border: 2px solid "
+                     "palette(highlight); }"));
+  QWidget::setTabOrder(DriveTreeView, FindBar->FindEdit);
+  QWidget::setTabOrder(FindBar->SizeButton, ListView);
+  QWidget::setTabOrder(ListView, SaveEdit);
+  QWidget::setTabOrder(SaveEdit, BrowseBitBtn);
+  DriveTreeView->setFocus();
+  connect(Splitter, &QSplitter::splitterMoved, this, [this] { divider_dragged_ = true; });
 }
 
 TMainForm::~TMainForm() {
@@ -145,7 +169,17 @@ void TMainForm::AttachDialogs(TAboutBox* about_box, TSearchForm* search_form,
 void TMainForm::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   Scan1 = file->addAction(svg_icon(QStringLiteral("scan")), QStringLiteral("&Scan"));
+  DeepScan1 = file->addAction(svg_icon(QStringLiteral("scan")), QStringLiteral("&Deep scan"));
+  DeepScan1->setToolTip(QStringLiteral(
+      "Read the whole volume for folders, entries and records its tree no longer reaches"));
+  SearchByContent1 = file->addAction(QStringLiteral("Search by &content"));
+  SearchByContent1->setCheckable(true);
+  SearchByContent1->setToolTip(
+      QStringLiteral("Also find files by their own bytes (signatures), in free space"));
   Unerase1 = file->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
+  file->addSeparator();
+  SaveScan1 = file->addAction(QStringLiteral("Save scan\u2026"));
+  OpenScan1 = file->addAction(QStringLiteral("Open scan\u2026"));
   file->addSeparator();
   Exit1 = file->addAction(svg_icon(QStringLiteral("exit")), QStringLiteral("&Exit"));
   BuildViewMenu();
@@ -162,6 +196,14 @@ void TMainForm::BuildMenus() {
   PopupMenu1 = new QMenu(this);
   Unerase2 = PopupMenu1->addAction(svg_icon(QStringLiteral("unerase")), QStringLiteral("&Unerase"));
 
+  Scan1->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+  DeepScan1->setShortcuts(
+      {QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)});
+  Unerase1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+  connect(DeepScan1, &QAction::triggered, this, &TMainForm::DeepScan1Click);
+  connect(SaveScan1, &QAction::triggered, this, &TMainForm::SaveScan1Click);
+  connect(OpenScan1, &QAction::triggered, this, &TMainForm::OpenScan1Click);
+  Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(Scan1, &QAction::triggered, this, &TMainForm::Scan1Click);
   connect(Unerase1, &QAction::triggered, this, &TMainForm::Unerase1Click);
   connect(Unerase2, &QAction::triggered, this, &TMainForm::Unerase1Click);
@@ -185,6 +227,8 @@ void TMainForm::BuildToolBar() {
     b->setToolTip(hint);
     b->setAutoRaise(true);
     b->setFixedSize(39, 38);
+    // Reached by their menu short-cuts; the Tab chain starts at the drive tree.
+    b->setFocusPolicy(Qt::NoFocus);
     MainToolBar->addWidget(b);
     return b;
   };
@@ -211,6 +255,49 @@ void TMainForm::BuildStatusBar() {
     StatusPanels[i]->setFrameShadow(QFrame::Sunken);
     bar->addWidget(StatusPanels[i]);
   }
+  ContentLabel = new QLabel(bar);
+  ContentStopBtn = new QToolButton(bar);
+  ContentStopBtn->setText(QStringLiteral("Stop"));
+  ContentStopBtn->setToolTip(QStringLiteral("Stop checking the found files' content"));
+  bar->addPermanentWidget(ContentLabel);
+  bar->addPermanentWidget(ContentStopBtn);
+  ContentLabel->hide();
+  ContentStopBtn->hide();
+  Checker = new ContentChecker(this);
+  Checker->Paused = [this] { return busy_; };
+  Checker->PreferredRows = [this] { return VisibleRecords(); };
+  connect(ContentStopBtn, &QToolButton::clicked, Checker, &ContentChecker::Stop);
+  connect(Checker, &ContentChecker::Progress, this, [this](int done, int total) {
+    ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
+    model_->ContentChanged(0, model_->rowCount() - 1);
+    if (filter_->Filter().intact_only) filter_->invalidate();
+  });
+  connect(Checker, &ContentChecker::Finished, this, [this] {
+    ContentLabel->hide();
+    ContentStopBtn->hide();
+    model_->ContentChanged(0, model_->rowCount() - 1);
+    if (filter_->Filter().intact_only) filter_->invalidate();
+  });
+}
+
+void TMainForm::StartContentCheck(char letter) {
+  if (FoundFiles.Count() == 0) return;
+  ContentLabel->setText(QStringLiteral("Checking content ..."));
+  ContentLabel->show();
+  ContentStopBtn->show();
+  Checker->Start(letter);
+}
+
+std::vector<int> TMainForm::VisibleRecords() const {
+  std::vector<int> rows;
+  const QModelIndex top = ListView->indexAt(QPoint(1, 1));
+  if (!top.isValid()) return rows;
+  const int height = ListView->viewport()->height();
+  for (QModelIndex at = top; at.isValid(); at = ListView->indexBelow(at)) {
+    if (ListView->visualRect(at).top() > height) break;
+    rows.push_back(filter_->RecordRow(at));
+  }
+  return rows;
 }
 
 QWidget* TMainForm::BuildLeftPanel() {
@@ -244,11 +331,11 @@ QWidget* TMainForm::BuildAdvPanel() {
   AdvPanel = new QWidget;
   AdvPanel->setObjectName(QStringLiteral("AdvPanel"));
   AdvPanel->setMinimumHeight(57);
-  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  auto* layout = new QVBoxLayout(AdvPanel);
+  AdvPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+  // Two lines of notice; where the desktop's bold font makes them wider than the list, they
+  // wrap between labels rather than widen the window.
+  auto* layout = new FlowLayout(AdvPanel, 4);
   layout->setContentsMargins(8, 6, 8, 6);
-  layout->setSpacing(4);
-  auto* first = new QHBoxLayout;
   StaticText2 = bold_label(QStringLiteral("Quorel Data Recovery Centre "), AdvPanel);
   QPalette red = StaticText2->palette();
   red.setColor(QPalette::WindowText, Qt::red);
@@ -257,20 +344,16 @@ QWidget* TMainForm::BuildAdvPanel() {
       QStringLiteral(
           "Recovery service for corrupted or damaged files (*.xls,*.mdb,*.ppt *.zip and other)"),
       AdvPanel);
-  first->addWidget(StaticText2);
-  first->addWidget(StaticText4);
-  first->addStretch();
-  auto* second = new QHBoxLayout;
   StaticText5 = bold_label(QStringLiteral("To get free recovery report go to"), AdvPanel);
   StaticText3 = bold_link(QString::fromLatin1(kWebAddress), AdvPanel);
   StaticText6 = bold_label(QStringLiteral("or send your file to"), AdvPanel);
   StaticText7 = bold_link(QString::fromLatin1(kRepairMailAddress), AdvPanel);
+  layout->addWidget(StaticText2);
+  layout->addWidget(StaticText4);
+  layout->addLineBreak();
   for (QWidget* w : {static_cast<QWidget*>(StaticText5), static_cast<QWidget*>(StaticText3),
                      static_cast<QWidget*>(StaticText6), static_cast<QWidget*>(StaticText7)})
-    second->addWidget(w);
-  second->addStretch();
-  layout->addLayout(first);
-  layout->addLayout(second);
+    layout->addWidget(w);
   connect(StaticText3, &TLinkLabel::clicked, this, &TMainForm::StaticText3Click);
   connect(StaticText7, &TLinkLabel::clicked, this, &TMainForm::StaticText7Click);
   return AdvPanel;
@@ -299,15 +382,24 @@ QWidget* TMainForm::BuildListView() {
   header->setSectionsMovable(false);
   // The date columns are never narrower than a whole date in the desktop's font.
   const int date_width =
-      QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 14;
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("30-Sep-2000 00:00")) + 10;
   const int status_width =
       QFontMetrics(font()).horizontalAdvance(QStringLiteral("Overwritten")) + 18;
+  const int content_width =
+      QFontMetrics(font()).horizontalAdvance(QStringLiteral("Damaged (at 99 %)")) + 10;
   for (int c = 1; c < kListColumns; ++c) {
     int width = FoundFilesModel::DefaultWidth(c);
     if (c == 4 || c == 5) width = std::max(width, date_width);
     if (c == 2) width = std::max(width, status_width);
+    if (c == kContentColumn) width = std::max(width, content_width);
     header->resizeSection(c, width);
   }
+  path_width_ = header->sectionSize(1);
+  created_width_ = header->sectionSize(5);
+  // A column edge dragged with the mouse: the user's widths are kept from then on.
+  connect(header, &QHeaderView::sectionResized, this, [this] {
+    if (QApplication::mouseButtons() & Qt::LeftButton) columns_dragged_ = true;
+  });
   // Sector and Inode are hidden until the header's menu shows them.
   header->setSectionHidden(6, true);
   header->setSectionHidden(7, true);
@@ -334,7 +426,13 @@ QWidget* TMainForm::BuildBottomPanel() {
   StaticText1 = new QLabel(QStringLiteral("Unerase selected file(s) to:"), BottomPanel);
   SaveEdit = new QLineEdit(QStringLiteral("C:\\"), BottomPanel);
   SaveEdit->setObjectName(QStringLiteral("SaveEdit"));
-  SaveEdit->setReadOnly(true);
+  SaveEdit->setToolTip(QStringLiteral("Type a folder or choose one with Browse"));
+  auto* folders = new QFileSystemModel(SaveEdit);
+  folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
+  folders->setRootPath(QString());
+  auto* completer = new QCompleter(folders, SaveEdit);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  SaveEdit->setCompleter(completer);
   BrowseBitBtn =
       new QPushButton(svg_icon(QStringLiteral("folder")), QStringLiteral("Browse"), BottomPanel);
   BrowseBitBtn->setToolTip(QStringLiteral("Choose other undeleted file(s) location"));
@@ -389,6 +487,7 @@ void TMainForm::RefreshDriveTree() {
     SelectedDrive = 0;
     Scan1->setText(QStringLiteral("&Scan"));
   }
+  FitDriveTree();
 }
 
 void TMainForm::SelectDriveNode(char letter) {
@@ -430,13 +529,54 @@ void TMainForm::SetUneraseEnabled(bool enabled) {
 }
 
 void TMainForm::FitFileColumn() {
+  if (columns_dragged_) return;
+  constexpr int kFileFloor = 100;
   QHeaderView* header = ListView->header();
-  int others = 0;
-  for (int c = 1; c < kListColumns; ++c) others += header->sectionSize(c);
-  const int rest = ListView->viewport()->width() - others;
-  const int content = std::min(static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0),
-                               2 * ListView->viewport()->width() / 3);
-  header->resizeSection(0, std::max({100, rest, content}));
+  const int viewport = ListView->viewport()->width();
+  const bool path_shown = !header->isSectionHidden(1);
+  const bool created_shown = !header->isSectionHidden(5);
+  int fixed = 0;  // every shown column but File, Path and Date created
+  for (int c = 2; c < kListColumns; ++c)
+    if (c != 5 && !header->isSectionHidden(c)) fixed += header->sectionSize(c);
+  int path = path_shown ? path_width_ : 0;
+  int created = created_shown ? created_width_ : 0;
+  int file = viewport - fixed - path - created;
+  // File wants its longest name: Path gives up to 5/8 of its width for it; to keep File at
+  // its floor, Date created gives up to 2/5 of its own too (it elides its time first).
+  const int need =
+      std::max(kFileFloor, static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0));
+  if (file < need && path_shown) {
+    const int give = std::min(path - path_width_ * 3 / 8, need - file);
+    path -= give;
+    file += give;
+  }
+  if (file < kFileFloor && created_shown) {
+    const int give = std::min(created - created_width_ * 3 / 5, kFileFloor - file);
+    created -= give;
+    file += give;
+  }
+  if (path_shown) header->resizeSection(1, path);
+  if (created_shown) header->resizeSection(5, created);
+  header->resizeSection(0, std::max(kFileFloor, file));
+}
+
+void TMainForm::FitDriveTree() {
+  if (divider_dragged_) return;
+  const QFontMetrics metrics(DriveTreeView->font());
+  int caption = 0;
+  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i)
+    caption = std::max(caption, metrics.horizontalAdvance(DriveTreeView->topLevelItem(i)->text(0)));
+  // Icon, indent and frame around the widest caption.
+  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 24;
+  const int left = std::clamp(caption, 153, std::max(153, width() / 4));
+  const int total = Splitter->width() > 100 ? Splitter->width() : width();
+  Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitDriveTree();
+  FitFileColumn();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -461,8 +601,9 @@ void TMainForm::ContensIndex1Click() {
   if (help.isEmpty())
     Log(QStringLiteral("No help is installed; looked for ") +
         help_places().join(QStringLiteral(", ")));
-  else
-    shell_open(help);
+  else if (!shell_open(help))
+    Log(QStringLiteral("Could not open the help: no program to show it is set up; it is %1")
+            .arg(help.toLocalFile().isEmpty() ? help.toString() : help.toLocalFile()));
 }
 
 void TMainForm::GotoQuorelsite1Click() {

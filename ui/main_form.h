@@ -21,7 +21,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "drivers/drivers.h"
 #include "ui/found_files_filter.h"
 #include "ui/found_files_model.h"
 #include "ui/link_label.h"
@@ -29,6 +31,7 @@
 
 namespace pyralis::ui {
 
+class ContentChecker;
 class FolderTree;
 class PreviewPane;
 class TAboutBox;
@@ -57,6 +60,8 @@ class TMainForm : public QMainWindow {
   char ScannedDrive() const { return scanned_drive_; }
   // Appends one line to LogMemo.
   void Log(const QString& line);
+  // What the engines report to, from the worker that runs Scan and Unerase.
+  QtEngineWindow* EngineAdapter() { return engine_window_.get(); }
 
   // Replaceable for tests: whether a destination lies on the scanned drive, and the
   // Yes/No question asked then.
@@ -64,6 +69,8 @@ class TMainForm : public QMainWindow {
   std::function<QMessageBox::StandardButton(const QString& question)> AskYesNo;
   // Run by Scan before it starts; false stops it (a drive that could not be opened).
   std::function<bool(char letter)> BeforeScan;
+  // The file chooser of Save scan / Open scan (tests answer it); empty = cancelled.
+  std::function<QString(bool save)> AskScanFile;
   // Fills the tree again from the drive table, keeping the chosen drive when it is still there.
   void RefreshDriveTree();
   void SelectDriveNode(char letter);
@@ -73,6 +80,10 @@ class TMainForm : public QMainWindow {
   QToolButton* ToolButton2;
   QToolButton* ToolButton4;
   QLabel* StatusPanels[2];
+  // The content check's progress and its Stop, in the status bar while it runs.
+  QLabel* ContentLabel;
+  QToolButton* ContentStopBtn;
+  ContentChecker* Checker;
   QSplitter* Splitter;
   QWidget* LeftPanel;
   QTreeWidget* DriveTreeView;
@@ -100,6 +111,12 @@ class TMainForm : public QMainWindow {
   QPushButton* BrowseBitBtn;
   QPlainTextEdit* LogMemo;
   QAction* Scan1;
+  // Deep scan: the whole volume besides its tree; Search by content adds carving to both
+  // scans. Save scan / Open scan keep a scan's catalogue in a file.
+  QAction* DeepScan1;
+  QAction* SearchByContent1;
+  QAction* SaveScan1;
+  QAction* OpenScan1;
   QAction* Unerase1;
   QAction* Exit1;
   QAction* ContensIndex1;
@@ -112,6 +129,9 @@ class TMainForm : public QMainWindow {
   void DriveTreeViewChange(QTreeWidgetItem* node);
   void BrowseBitBtnClick();
   void Scan1Click();
+  void DeepScan1Click();
+  void SaveScan1Click();
+  void OpenScan1Click();
   void Unerase1Click();
   void ListViewSelectItem();
   void ListViewColumnClick(int column);
@@ -124,6 +144,7 @@ class TMainForm : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -138,10 +159,22 @@ class TMainForm : public QMainWindow {
   QWidget* BuildListView();
   QWidget* BuildBottomPanel();
   void FillDriveTree();
+  // The rows of FoundFiles that the list shows now, top to bottom.
+  std::vector<int> VisibleRecords() const;
+  void StartContentCheck(char letter);
   void SetUneraseEnabled(bool enabled);
-  // Column 0 takes the width the other columns leave, or the width of its longest name
-  // when that is wider (up to a limit), and never less than 100 pixels.
+  // Column 0 takes the width the other shown columns leave, never less than 100 pixels, so
+  // that Status, Size, the dates and Content stay in view; Path gives up to half its width
+  // first when the list is narrow. Nothing once the user has dragged a column's edge.
   void FitFileColumn();
+
+ public:
+  bool ColumnsDragged() const { return columns_dragged_; }
+
+ private:
+  // The drive tree as wide as its longest caption, within a quarter of the window; nothing
+  // once the user has dragged the divider.
+  void FitDriveTree();
   // The filter bar and what it drives (main_form_find.cpp).
   QWidget* BuildFindBar();
   void ApplyFilter(const FileFilter& filter);
@@ -165,9 +198,19 @@ class TMainForm : public QMainWindow {
   // The destination row's options and the folder the last Unerase wrote to
   // (main_form_options.cpp).
   void AddUneraseOptions(QHBoxLayout* row);
-  // The folder row `record` goes to: `destination`, plus its Path's folders (made here)
-  // when Keep folders is on; empty after logging why a folder could not be made.
-  std::string RowFolder(int record, const std::string& destination);
+  // The folder a file of folder `path` goes to: `destination`, plus the path's folders (made
+  // here) when `keep_folders`; empty after logging why a folder could not be made. Runs in
+  // the recovery's worker.
+  static std::string RowFolder(const std::string& path, const std::string& destination,
+                               bool keep_folders);
+
+ public:
+  // The destination as typed or chosen, made ready for Unerase: "~/" stands for the home
+  // folder; a missing folder is made after asking; a file, a refused folder or one that
+  // cannot be written gives one log line and an empty result.
+  QString CheckDestination();
+
+ private:
   void OfferOpenFolder(const QString& folder);
   void OpenFolderClick();
 
@@ -182,7 +225,18 @@ class TMainForm : public QMainWindow {
   bool close_requested_ = false;
   char scanned_drive_ = 0;
   QString last_destination_;
+  // The user has sized the columns or moved the tree's divider: those widths win.
+  bool columns_dragged_ = false;
+  bool divider_dragged_ = false;
+  ScanOptions scan_options_;
+  int path_width_ = 200;
+  int created_width_ = 105;
 };
+
+// The log's closing line of an Unerase: "Recovered 17,400 of 17,400 files (29.8 MB) into
+// /media/backup/", with ", N partial" and ", N failed" when there are any.
+QString recovery_summary(int complete, int chosen, int64_t bytes, int partial, int failed,
+                         const QString& folder);
 
 // The program's four windows, made in start-up order: main window, about box, scan dialog,
 // recovery dialog. The dialogs belong to the main window.

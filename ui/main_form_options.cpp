@@ -3,6 +3,7 @@
 // the last Unerase wrote to, and what the window remembers between runs.
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QSettings>
@@ -12,7 +13,9 @@
 #include <system_error>
 
 #include "cli/recovery_paths.h"
+#include "core/engine_window.h"
 #include "core/found_files.h"
+#include "ui/browse_for_folder.h"
 #include "ui/main_form.h"
 #include "ui/shell_open.h"
 
@@ -64,16 +67,47 @@ void TMainForm::AddUneraseOptions(QHBoxLayout* row) {
       new OpenFolderLinks(LogMemo, [this] { OpenFolderClick(); }));
 }
 
-std::string TMainForm::RowFolder(int record, const std::string& destination) {
-  const std::string folder =
-      cli::engine_folder(destination, FoundFiles[record].Path, KeepFoldersCheck->isChecked());
+std::string TMainForm::RowFolder(const std::string& path, const std::string& destination,
+                                 bool keep_folders) {
+  const std::string folder = cli::engine_folder(destination, path, keep_folders);
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) {
-    Log(QStringLiteral("Cannot create %1: %2")
-            .arg(QString::fromStdString(folder), QString::fromStdString(error.message())));
+    Window().LogLine("Cannot create " + folder + ": " + error.message());
     return {};
   }
+  return folder;
+}
+
+QString TMainForm::CheckDestination() {
+  QString text = SaveEdit->text().trimmed();
+  if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/")))
+    text = QDir::homePath() + text.mid(1);
+  if (text.isEmpty()) {
+    Log(QStringLiteral("No destination: type a folder or choose one with Browse."));
+    return {};
+  }
+  const QFileInfo info(text);
+  if (!info.exists()) {
+    if (AskYesNo(QStringLiteral("The folder %1 does not exist. Create it?").arg(text)) !=
+        QMessageBox::Yes)
+      return {};
+    std::error_code error;
+    std::filesystem::create_directories(text.toStdString(), error);
+    if (error) {
+      Log(QStringLiteral("Cannot create %1: %2")
+              .arg(text, QString::fromStdString(error.message())));
+      return {};
+    }
+  } else if (!info.isDir()) {
+    Log(QStringLiteral("Cannot unerase into %1: it is a file, not a folder.").arg(text));
+    return {};
+  } else if (!info.isWritable()) {
+    Log(QStringLiteral("Cannot unerase into %1: the folder cannot be written to.").arg(text));
+    return {};
+  }
+  const QString folder = destination_text(QFileInfo(text).absoluteFilePath());
+  SaveEdit->setText(folder);
   return folder;
 }
 
@@ -85,7 +119,9 @@ void TMainForm::OfferOpenFolder(const QString& folder) {
 }
 
 void TMainForm::OpenFolderClick() {
-  if (!last_destination_.isEmpty()) shell_open(QUrl::fromLocalFile(last_destination_));
+  if (!last_destination_.isEmpty() && !shell_open(QUrl::fromLocalFile(last_destination_)))
+    Log(QStringLiteral("Could not open the folder: no file manager is set up; it is %1")
+            .arg(last_destination_));
 }
 
 void TMainForm::RestoreSettings() {
@@ -95,9 +131,14 @@ void TMainForm::RestoreSettings() {
   KeepFoldersCheck->setChecked(settings.value(QStringLiteral("keepFolders"), false).toBool());
   RestoreDatesCheck->setChecked(settings.value(QStringLiteral("restoreDates"), true).toBool());
   restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
-  Splitter->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
+  // The divider and the column widths are only remembered once the user has set them.
+  divider_dragged_ = settings.value(QStringLiteral("dividerDragged"), false).toBool();
+  if (divider_dragged_)
+    Splitter->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
   ListSplitter->restoreState(settings.value(QStringLiteral("listSplitter")).toByteArray());
-  ListView->header()->restoreState(settings.value(QStringLiteral("columns")).toByteArray());
+  columns_dragged_ =
+      settings.value(QStringLiteral("columnsDragged"), false).toBool() &&
+      ListView->header()->restoreState(settings.value(QStringLiteral("listColumns")).toByteArray());
 }
 
 void TMainForm::SaveSettings() const {
@@ -106,9 +147,11 @@ void TMainForm::SaveSettings() const {
   settings.setValue(QStringLiteral("keepFolders"), KeepFoldersCheck->isChecked());
   settings.setValue(QStringLiteral("restoreDates"), RestoreDatesCheck->isChecked());
   settings.setValue(QStringLiteral("geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("dividerDragged"), divider_dragged_);
   settings.setValue(QStringLiteral("splitter"), Splitter->saveState());
   settings.setValue(QStringLiteral("listSplitter"), ListSplitter->saveState());
-  settings.setValue(QStringLiteral("columns"), ListView->header()->saveState());
+  settings.setValue(QStringLiteral("columnsDragged"), columns_dragged_);
+  settings.setValue(QStringLiteral("listColumns"), ListView->header()->saveState());
 }
 
 }  // namespace pyralis::ui

@@ -44,12 +44,17 @@ QWidget* TMainForm::BuildListArea() {
           [this, settle] {
             if (Preview1->isVisible()) settle->start();
           });
-  auto* space = new QShortcut(QKeySequence(Qt::Key_Space), ListView, nullptr, nullptr,
-                              Qt::WidgetShortcut);
-  connect(space, &QShortcut::activated, this, [this] {
-    if (!Preview2->isChecked()) Preview2->setChecked(true);
-    else PreviewCurrent();
-  });
+  // Space or Enter on a row shows it in the preview.
+  for (const QKeySequence key :
+       {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+    auto* shortcut = new QShortcut(key, ListView, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      if (!Preview2->isChecked())
+        Preview2->setChecked(true);
+      else
+        PreviewCurrent();
+    });
+  }
   return ListSplitter;
 }
 

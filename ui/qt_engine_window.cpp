@@ -2,7 +2,10 @@
 #include "ui/qt_engine_window.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
 #include <limits>
+#include <thread>
 
 namespace pyralis::ui {
 
@@ -15,9 +18,20 @@ int32_t to_int32(int64_t value) {
 }  // namespace
 
 QtEngineWindow::QtEngineWindow(TSearchForm& search_form, QLabel& status_files, QPlainTextEdit& log)
-    : search_form_(search_form), status_files_(status_files), log_(log) {}
+    : search_form_(search_form), status_files_(status_files), log_(log) {
+  flush_timer_.setInterval(kFlushInterval);
+  connect(&flush_timer_, &QTimer::timeout, this, &QtEngineWindow::Flush);
+}
+
+bool QtEngineWindow::OnInterfaceThread() const {
+  return QThread::currentThread() == thread();
+}
 
 void QtEngineWindow::ProcessMessages() {
+  if (!OnInterfaceThread()) {
+    if (OnWorkerReport) OnWorkerReport();
+    return;
+  }
   auto now = std::chrono::steady_clock::now();
   if (now - last_pump_ < kPumpInterval) return;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -25,32 +39,123 @@ void QtEngineWindow::ProcessMessages() {
 }
 
 void QtEngineWindow::SetFilesFoundText(const std::string& text) {
-  search_form_.FilesFoundEdit->setText(QString::fromStdString(text));
+  if (OnInterfaceThread()) {
+    search_form_.FilesFoundEdit->setText(QString::fromStdString(text));
+    return;
+  }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  files_found_ = QString::fromStdString(text);
 }
 
 void QtEngineWindow::SetElapsedText(const std::string& text) {
-  search_form_.ElapsedEdit->setText(QString::fromStdString(text));
+  if (OnInterfaceThread()) {
+    search_form_.ElapsedEdit->setText(QString::fromStdString(text));
+    return;
+  }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  elapsed_ = QString::fromStdString(text);
 }
 
 void QtEngineWindow::SetGaugeMaxValue(int64_t value) {
-  TGauge& gauge = *search_form_.SearchProgressBar;
-  // A maximum below the minimum is refused by the gauge; the scan goes on regardless.
-  try {
-    gauge.SetMaxValue(to_int32(value));
-  } catch (const TGaugeRangeError&) {
+  if (OnInterfaceThread()) {
+    max_ = value;
+    ShowGauge();
+    return;
   }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  gauge_max_ = value;
 }
 
 void QtEngineWindow::SetGaugeProgress(int64_t value) {
-  search_form_.SearchProgressBar->SetProgress(to_int32(value));
+  if (OnInterfaceThread()) {
+    progress_ = value;
+    ShowGauge();
+    return;
+  }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  gauge_progress_ = value;
 }
 
 void QtEngineWindow::SetStatusFilesText(const std::string& text) {
-  status_files_.setText(QString::fromStdString(text));
+  if (OnInterfaceThread()) {
+    status_files_.setText(QString::fromStdString(text));
+    return;
+  }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  status_files_text_ = QString::fromStdString(text);
 }
 
 void QtEngineWindow::LogLine(const std::string& line) {
-  log_.appendPlainText(QString::fromStdString(line));
+  if (OnInterfaceThread()) {
+    log_.appendPlainText(QString::fromStdString(line));
+    return;
+  }
+  if (OnWorkerReport) OnWorkerReport();
+  const std::lock_guard hold(lock_);
+  lines_.append(QString::fromStdString(line));
+}
+
+void QtEngineWindow::ShowGauge() {
+  TGauge& gauge = *search_form_.SearchProgressBar;
+  // A maximum below the minimum is refused by the gauge; the scan goes on regardless.
+  try {
+    gauge.SetMaxValue(to_int32(max_));
+  } catch (const TGaugeRangeError&) {
+  }
+  // The engines' measure of the work may reach its end before the last files are listed:
+  // while the worker runs the gauge stops one step short of full.
+  int64_t shown = progress_;
+  if (worker_running_ && max_ > 0 && shown >= max_) shown = max_ - 1;
+  gauge.SetProgress(to_int32(shown));
+}
+
+void QtEngineWindow::Flush() {
+  QStringList lines;
+  std::optional<QString> files_found, elapsed, status_text;
+  std::optional<int64_t> gauge_max, gauge_progress;
+  {
+    const std::lock_guard hold(lock_);
+    lines.swap(lines_);
+    files_found.swap(files_found_);
+    elapsed.swap(elapsed_);
+    status_text.swap(status_files_text_);
+    gauge_max.swap(gauge_max_);
+    gauge_progress.swap(gauge_progress_);
+  }
+  if (!lines.isEmpty()) log_.appendPlainText(lines.join(QLatin1Char('\n')));
+  if (files_found) search_form_.FilesFoundEdit->setText(*files_found);
+  if (elapsed) search_form_.ElapsedEdit->setText(*elapsed);
+  if (status_text) status_files_.setText(*status_text);
+  if (gauge_max) max_ = *gauge_max;
+  if (gauge_progress) progress_ = *gauge_progress;
+  if (gauge_max || gauge_progress) ShowGauge();
+  if (worker_running_ && OnFlush) OnFlush();
+}
+
+void QtEngineWindow::RunInWorker(const std::function<void()>& work) {
+  QEventLoop loop;
+  worker_running_ = true;
+  flush_timer_.start();
+  std::thread worker([&work, &loop] {
+    try {
+      work();
+    } catch (...) {
+      // `work` says what went wrong itself; nothing may leave the thread.
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  flush_timer_.stop();
+  Flush();  // the worker's last words, with the gauge allowed to read 100 % now
+  worker_running_ = false;
+  ShowGauge();
+  if (OnFlush) OnFlush();
 }
 
 }  // namespace pyralis::ui

@@ -11,6 +11,8 @@ QLineEdit* make_readonly_field(const QString& text, QRect geometry, QWidget* par
   edit->setGeometry(geometry);
   QPalette silver = edit->palette();
   silver.setColor(QPalette::Base, QColor(192, 192, 192));
+  // Black on silver whatever the theme: a dark theme's light text would hardly show.
+  silver.setColor(QPalette::Text, Qt::black);
   edit->setPalette(silver);
   return edit;
 }

@@ -15,11 +15,10 @@ std::function<void(const QUrl&)>& opener() {
 }
 }  // namespace
 
-void shell_open(const QUrl& url) {
-  if (opener())
-    opener()(url);
-  else
-    QDesktopServices::openUrl(url);
+bool shell_open(const QUrl& url) {
+  if (!opener()) return QDesktopServices::openUrl(url);
+  opener()(url);
+  return true;
 }
 
 void set_shell_opener(std::function<void(const QUrl&)> replacement) {

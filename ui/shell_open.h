@@ -13,8 +13,8 @@ inline constexpr const char* kWebAddress = "https://www.quorel.example";
 inline constexpr const char* kRepairMailAddress = "repair@quorel.example";
 inline constexpr const char* kSupportMailAddress = "support@quorel.example";
 
-// Asks the desktop to open `url`; the outcome is not examined.
-void shell_open(const QUrl& url);
+// Asks the desktop to open `url`; false when no program took it.
+bool shell_open(const QUrl& url);
 // Replaces the opener (tests record the URLs instead); nullptr restores the desktop's.
 void set_shell_opener(std::function<void(const QUrl&)> opener);
 // "help.chm" in the folder of the running executable.

@@ -113,17 +113,28 @@ bool udisks_open_device(const UdisksVolume& volume, QDBusUnixFileDescriptor* fd,
     *why = QStringLiteral("the system bus cannot pass file descriptors");
     return false;
   }
-  const bool open_device = daemon_has_open_device(bus);
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      kService, volume.object_path, kBlock,
-      open_device ? QStringLiteral("OpenDevice") : QStringLiteral("OpenForBackup"));
-  // The flags must travel as a 32-bit signed integer (`i`), or the daemon ignores them.
-  if (open_device)
-    call << QStringLiteral("r") << QVariantMap{{QStringLiteral("flags"), QVariant(int{O_CLOEXEC})}};
-  else
-    call << QVariantMap();
-  call.setInteractiveAuthorizationAllowed(true);
-  const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, kAuthorizationWait);
+  bool open_device = daemon_has_open_device(bus);
+  auto open = [&bus, &volume](bool with_open_device) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, volume.object_path, kBlock,
+        with_open_device ? QStringLiteral("OpenDevice") : QStringLiteral("OpenForBackup"));
+    // The flags must travel as a 32-bit signed integer (`i`), or the daemon ignores them.
+    if (with_open_device)
+      call << QStringLiteral("r")
+           << QVariantMap{{QStringLiteral("flags"), QVariant(int{O_CLOEXEC})}};
+    else
+      call << QVariantMap();
+    call.setInteractiveAuthorizationAllowed(true);
+    return bus.call(call, QDBus::BlockWithGui, kAuthorizationWait);
+  };
+  QDBusMessage reply = open(open_device);
+  // A device object without OpenDevice (some current daemons' objects lack it): the older
+  // method does the same for an unmounted device.
+  if (open_device && reply.type() == QDBusMessage::ErrorMessage &&
+      reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+    open_device = false;
+    reply = open(false);
+  }
   if (reply.type() == QDBusMessage::ErrorMessage) {
     const bool refused =
         reply.errorName().startsWith(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"));

@@ -3,6 +3,7 @@
 
 #include <QLocale>
 
+#include "core/found_files.h"
 #include "core/process_state.h"
 
 namespace pyralis::ui {
@@ -22,13 +23,12 @@ TWaitForm::TWaitForm(QWidget* parent)
 }
 
 void TWaitForm::SetFileProgress(int n, int m, int64_t bytes_done, int64_t bytes_total) {
-  const QLocale locale;
+  // Sizes in the list's units ("Kb", "Mb").
   FileLabel->setText(QStringLiteral("File %1 of %2, %3 of %4 written")
                          .arg(n)
                          .arg(m)
-                         .arg(locale.formattedDataSize(bytes_done, 1, QLocale::DataSizeTraditionalFormat),
-                              locale.formattedDataSize(bytes_total, 1,
-                                                       QLocale::DataSizeTraditionalFormat)));
+                         .arg(QString::fromStdString(size_to_text(bytes_done, '.')),
+                              QString::fromStdString(size_to_text(bytes_total, '.'))));
   // Per mille of the bytes, so one large file among small ones shows its weight.
   FilesBar->setRange(0, 1000);
   FilesBar->setValue(bytes_total > 0 ? static_cast<int>(bytes_done * 1000 / bytes_total)

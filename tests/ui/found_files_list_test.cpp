@@ -9,6 +9,7 @@
 
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "ui/found_files_filter.h"
 #include "ui/found_files_model.h"
 
 using pyralis::FoundFileRecord;
@@ -48,6 +49,11 @@ QString text(const FoundFilesModel& model, int row, int column) {
   return model.data(model.index(row, column)).toString();
 }
 
+struct Natural {
+  std::string text;
+  bool operator<(const Natural& o) const { return pyralis::ui::natural_less(text, o.text); }
+};
+
 // The order of the records must follow `before` (strictly: no record after one it precedes).
 template <typename Key>
 bool ordered(Key key, bool ascending) {
@@ -62,9 +68,9 @@ bool ordered(Key key, bool ascending) {
 bool ordered_by(int column, bool ascending) {
   switch (column) {
     case 0:
-      return ordered([](const FoundFileRecord& r) { return r.Name; }, ascending);
+      return ordered([](const FoundFileRecord& r) { return Natural{r.Name}; }, ascending);
     case 1:
-      return ordered([](const FoundFileRecord& r) { return r.Path; }, ascending);
+      return ordered([](const FoundFileRecord& r) { return Natural{r.Path}; }, ascending);
     case 2:
       return ordered([](const FoundFileRecord& r) { return int(r.RecoveryQuality); }, ascending);
     case 3:
@@ -118,14 +124,14 @@ class FoundFilesListTest : public QObject {
   }
 
   void columnsAndColours() {
-    const char* captions[] = {"File",          "Path",         "Status", "Size",
-                              "Date modified", "Date created", "Sector", "Inode"};
-    const int widths[] = {-1, 200, 70, 70, 105, 105, 0, 0};
+    const char* captions[] = {"File",         "Path",   "Status", "Size",   "Date modified",
+                              "Date created", "Sector", "Inode",  "Content"};
+    const int widths[] = {-1, 200, 70, 70, 105, 105, 0, 0, 110};
     fill_random(4, 2);
     FoundFilesModel model;
     model.SetRowCount(4);
-    QCOMPARE(model.columnCount(), 8);
-    for (int c = 0; c < 8; ++c) {
+    QCOMPARE(model.columnCount(), 9);
+    for (int c = 0; c < 9; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), QString(captions[c]));
       QCOMPARE(FoundFilesModel::DefaultWidth(c), widths[c]);
       const bool right = c >= 2 && c <= 5;
@@ -154,7 +160,7 @@ class FoundFilesListTest : public QObject {
         const bool reverse = click == 1;
         QVERIFY2(ordered_by(column, first_ascending[column] != reverse),
                  qPrintable(QStringLiteral("column %1 click %2").arg(column).arg(click)));
-        for (int c = 0; c < 8; ++c)
+        for (int c = 0; c < 9; ++c)
           QCOMPARE(model.Marks()[c], c == column ? (reverse ? kMarkReverse : kMarkFirst) : kNoMark);
         QVERIFY(!model.headerData(column, Qt::Horizontal, Qt::DecorationRole).isNull());
       }
@@ -173,14 +179,17 @@ class FoundFilesListTest : public QObject {
     QCOMPARE(text(model, 0, 2), QStringLiteral("Very Good"));
 
     FoundFiles.clear();
-    for (const char* n : {"apple", "Zebra", "app", "\xC3\xA9", "Apple"})
+    for (const char* n :
+         {"apple", "Zebra", "app", "\xC3\xA9", "Apple", "IMG_10", "img_2", "IMG_02b"})
       FoundFiles.append(record(n, "", 0, 0, 0, 0));
     model.SetRowCount(FoundFiles.Count());
     model.SortByColumn(0);
     QStringList names;
     for (int i = 0; i < FoundFiles.Count(); ++i)
       names << QString::fromStdString(FoundFiles[i].Name);
-    QCOMPARE(names, (QStringList{"Apple", "Zebra", "app", "apple", QStringLiteral("\u00e9")}));
+    // Case-insensitive, digit runs by value; equal names in byte order.
+    QCOMPARE(names, (QStringList{"app", "Apple", "apple", "img_2", "IMG_02b", "IMG_10", "Zebra",
+                                 QStringLiteral("\u00e9")}));
   }
 
   void togglesAreKeptPerColumn() {
@@ -215,6 +224,71 @@ class FoundFilesListTest : public QObject {
     QVERIFY(!model.SortByColumn(0));
     QCOMPARE(SortToggle, toggles);
     QCOMPARE(FoundFiles[0].Name, first);
+  }
+
+  // The Content column's texts, its sort (intact, damaged late to early, unchecked) and the
+  // dot each verdict and estimate gets.
+  void contentColumnTextsSortAndMarks() {
+    using pyralis::ContentState;
+    using pyralis::ContentVerdict;
+    using pyralis::ui::RowMark;
+    struct Row {
+      const char* name;
+      int quality;
+      ContentState state;
+      uint64_t damaged_at;
+      const char* text;
+      RowMark mark;
+    };
+    const Row rows[] = {
+        {"unchecked", 100, ContentState::kUnchecked, 0, "Unchecked", RowMark::kGood},
+        {"early", 80, ContentState::kDamaged, 100, "Damaged (at 10 %)", RowMark::kDamaged},
+        {"intact", 50, ContentState::kIntact, 0, "Intact", RowMark::kMiddle},
+        {"late", 0, ContentState::kDamaged, 900, "Damaged (at 90 %)", RowMark::kDamaged},
+        {"bad", 10, ContentState::kUnchecked, 0, "Unchecked", RowMark::kBad},
+        {"error", -1, ContentState::kUnchecked, 0, "Unchecked", RowMark::kNone},
+    };
+    for (const Row& r : rows) {
+      FoundFiles.append(record(r.name, "", r.quality, 1000, 0, 0));
+      ContentVerdict verdict;
+      verdict.state = r.state;
+      verdict.damaged_at = r.damaged_at;
+      FoundFiles.Facts(FoundFiles.Count() - 1).content = verdict;
+    }
+    FoundFilesModel model;
+    model.SetRowCount(FoundFiles.Count());
+    for (int i = 0; i < FoundFiles.Count(); ++i) {
+      QCOMPARE(text(model, i, pyralis::ui::kContentColumn), QString(rows[i].text));
+      QCOMPARE(pyralis::ui::row_mark(rows[i].quality, FoundFiles.Facts(i).content), rows[i].mark);
+      QVERIFY(!model.data(model.index(i, 0), Qt::DecorationRole).isNull());
+    }
+    QVERIFY(model.headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString().contains("Purple"));
+    auto names = [] {
+      QStringList out;
+      for (int i = 0; i < FoundFiles.Count(); ++i)
+        out << QString::fromStdString(FoundFiles[i].Name);
+      return out;
+    };
+    QVERIFY(model.SortByColumn(pyralis::ui::kContentColumn));
+    QCOMPARE(names(), (QStringList{"intact", "late", "early", "unchecked", "bad", "error"}));
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kMarkFirst);
+    // Facts moved with their records.
+    QCOMPARE(text(model, 0, pyralis::ui::kContentColumn), QStringLiteral("Intact"));
+    QVERIFY(model.SortByColumn(pyralis::ui::kContentColumn));
+    QCOMPARE(names().mid(0, 3), (QStringList{"unchecked", "bad", "error"}));
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kMarkReverse);
+    model.SortByColumn(3);
+    QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kNoMark);
+
+    // "Intact only" keeps the one intact file.
+    pyralis::ui::FoundFilesFilter filter;
+    filter.setSourceModel(&model);
+    pyralis::ui::FileFilter only;
+    only.intact_only = true;
+    QVERIFY(only.Active());
+    filter.SetFilter(only);
+    QCOMPARE(filter.rowCount(), 1);
+    QCOMPARE(filter.index(0, 0).data().toString(), QStringLiteral("intact"));
   }
 
   void selectionFollowsItsFile() {

@@ -4,16 +4,22 @@
 // question, Stop, and commands refused while one runs.
 #include <QHeaderView>
 #include <QSettings>
+#include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
+#include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "platform/drive_table.h"
 #include "tests/support/test_files.h"
 #include "ui/about_box.h"
+#include "ui/content_checker.h"
+#include "ui/desktop_integration.h"
 #include "ui/main_form.h"
+#include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
 #include "ui/shell_open.h"
 #include "ui/wait_form.h"
@@ -79,6 +85,23 @@ class MainFormTest : public QObject {
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
 
+  // The worker waits at its first report made while the command runs (ScanActive or
+  // RecoveryActive set) until `released`; waitForWorker() on the interface thread returns once
+  // the worker waits there, so that a Stop clicked then lands in the middle of the command.
+  std::atomic<bool> inside_{false};
+  void holdWorkerUntil(std::atomic<bool>& released) {
+    inside_ = false;
+    form().EngineAdapter()->OnWorkerReport = [this, &released] {
+      if (!ScanActive && !RecoveryActive) return;
+      inside_ = true;
+      while (!released) QThread::msleep(1);
+    };
+  }
+  void waitForWorker() {
+    for (int i = 0; i < 5000 && !inside_; ++i) QThread::msleep(1);
+    QVERIFY(inside_);
+  }
+
  private slots:
   void initTestCase() {
     QStandardPaths::setTestModeEnabled(true);  // remembered settings stay out of the user's
@@ -120,7 +143,13 @@ class MainFormTest : public QObject {
              QStringLiteral("Version: ") + f.VersionReader().FileVersion());
     QCOMPARE(f.StatusPanels[1]->text(), QStringLiteral("Files: 0"));
     QVERIFY(f.SaveEdit->text().endsWith(QLatin1Char('/')));
-    QVERIFY(f.SaveEdit->isReadOnly());
+    QVERIFY(!f.SaveEdit->isReadOnly());
+    QVERIFY(f.SaveEdit->completer() != nullptr);
+    QCOMPARE(f.Scan1->shortcuts(),
+             (QList<QKeySequence>{QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}));
+    QCOMPARE(f.Unerase1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
+    QCOMPARE(f.Exit1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QCOMPARE(f.ToolButton4->focusPolicy(), Qt::NoFocus);
     QCOMPARE(f.Model().rowCount(), 0);
     QVERIFY(f.LogMemo->toPlainText().isEmpty());
     QCOMPARE(windows_.SearchForm->windowTitle(), QStringLiteral("Pyralis - Search Progress"));
@@ -266,15 +295,20 @@ class MainFormTest : public QObject {
   void stopDuringScanAndNoReentry() {
     open({image_});
     int nested_scans = 0;
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
     QTimer::singleShot(0, windows_.SearchForm, [&] {
       QVERIFY(form().Busy());
       QVERIFY(windows_.SearchForm->isVisible());
       form().Scan1Click();  // refused while the scan runs
       form().ListViewColumnClick(0);
       ++nested_scans;
+      waitForWorker();
       QTest::mouseClick(windows_.SearchForm->StopBitBtn, Qt::LeftButton);
+      released = true;
     });
     form().Scan1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QCOMPARE(nested_scans, 1);
     const QStringList lines = log_lines(form());
     QCOMPARE(lines.count(QStringLiteral("Scan C:\\ ...")), 1);
@@ -289,11 +323,16 @@ class MainFormTest : public QObject {
     form().SaveEdit->setText(QString::fromStdString(out_));
     select_rows(0, 1);
     bool shown = false;
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
     QTimer::singleShot(0, windows_.WaitForm, [&] {
       shown = windows_.WaitForm->isVisible();
+      waitForWorker();
       QTest::mouseClick(windows_.WaitForm->StopBitBtn, Qt::LeftButton);
+      released = true;
     });
     form().Unerase1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QVERIFY(shown);
     QVERIFY(files_in(out_).empty());
     // Rows not written stay selected, and the log says so.
@@ -311,10 +350,172 @@ class MainFormTest : public QObject {
   void closingDuringScanWaitsForIt() {
     open({image_});
     form().show();
-    QTimer::singleShot(0, &form(), [&] { QVERIFY(!form().close()); });
+    std::atomic<bool> released{false};
+    holdWorkerUntil(released);
+    QTimer::singleShot(0, &form(), [&] {
+      waitForWorker();
+      QVERIFY(!form().close());
+      released = true;
+    });
     form().Scan1Click();
+    form().EngineAdapter()->OnWorkerReport = nullptr;
     QCOMPARE(log_lines(form()).last(), QStringLiteral("Process interrupted"));
     QTRY_VERIFY(!form().isVisible());
+  }
+
+  // At the default size the estimate, size, dates and Content stay in view however long a
+  // name is; File never gets less than 100 pixels.
+  void columnsFitAtTheDefaultSize() {
+    open({image_});
+    form().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form()));
+    form().Scan1Click();
+    FoundFileRecord long_name;
+    long_name.Name = std::string(200, 'n') + ".jpg";
+    long_name.RecoveryQuality = 100;
+    FoundFiles.append(long_name);
+    form().Model().SetRowCount(FoundFiles.Count());
+    for (const int width : {1280, 869}) {
+      form().resize(width, 620);
+      QApplication::processEvents();
+      QCOMPARE(form().width(), width);
+      const QHeaderView* header = form().ListView->header();
+      const int viewport = form().ListView->viewport()->width();
+      for (const int column : {2, 3, 4, ui::kContentColumn}) {
+        QVERIFY2(header->sectionViewportPosition(column) + header->sectionSize(column) <= viewport,
+                 qPrintable(QStringLiteral("column %1 at %2").arg(column).arg(width)));
+      }
+      QVERIFY(header->sectionSize(0) >= 100);
+      // The drive tree shows its whole caption.
+      const QFontMetrics metrics(form().DriveTreeView->font());
+      QVERIFY(form().DriveTreeView->viewport()->width() >
+              metrics.horizontalAdvance(form().DriveTreeView->topLevelItem(0)->text(0)));
+    }
+    QVERIFY(!form().ColumnsDragged());
+  }
+
+  // Work reported from the worker reaches the window in order, and the gauge reads 100 %
+  // only once the work has ended.
+  void workerReportsArriveInOrder() {
+    open({image_});
+    ui::QtEngineWindow& adapter = *form().EngineAdapter();
+    QList<int> shown;  // the gauge at each flush; the last one is after the work
+    adapter.OnFlush = [&] { shown << windows_.SearchForm->SearchProgressBar->PercentDone(); };
+    constexpr int kLines = 5000;
+    adapter.RunInWorker([] {
+      Window().SetGaugeMaxValue(kLines);
+      for (int i = 1; i <= kLines; ++i) {
+        Window().LogLine("line " + std::to_string(i));
+        Window().SetGaugeProgress(i);
+        Window().SetFilesFoundText(std::to_string(i));
+      }
+      QThread::msleep(2 * ui::QtEngineWindow::kFlushInterval.count());
+    });
+    adapter.OnFlush = nullptr;
+    const QStringList lines = log_lines(form());
+    QCOMPARE(lines.size(), kLines);
+    for (int i = 0; i < kLines; ++i) QCOMPARE(lines[i], QStringLiteral("line %1").arg(i + 1));
+    QVERIFY(shown.size() >= 2);
+    QCOMPARE(shown.last(), 100);
+    shown.removeLast();
+    QVERIFY(*std::max_element(shown.begin(), shown.end()) < 100);
+    QCOMPARE(windows_.SearchForm->SearchProgressBar->PercentDone(), 100);
+    QCOMPARE(windows_.SearchForm->FilesFoundEdit->text(), QString::number(kLines));
+  }
+
+  // The destination is typed: a missing folder is made after asking, a file or an answer No
+  // writes nothing, "~/" is the home folder.
+  void typedDestination() {
+    open({image_});
+    form().Scan1Click();
+    select_rows(0, 1);
+    QStringList asked;
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    form().SameDriveCheck = [](const std::string&, char) { return false; };
+    form().AskYesNo = [&](const QString& question) {
+      asked << question;
+      return answer;
+    };
+    const std::string missing = out_ + "new/deeper";
+    form().SaveEdit->setText(QString::fromStdString(missing));
+    form().Unerase1Click();
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].startsWith(QStringLiteral("The folder ")));
+    QVERIFY(!std::filesystem::exists(missing));
+    answer = QMessageBox::Yes;
+    form().Unerase1Click();
+    QCOMPARE(files_in(missing).size(), size_t{2});
+    QCOMPARE(form().SaveEdit->text(), QString::fromStdString(missing + "/"));
+    QVERIFY(log_lines(form()).contains(
+        QStringLiteral("Recovered 2 of 2 files (%1 kB) into %2/")
+            .arg(QLocale(QLocale::English)
+                     .toString((FoundFiles[0].Size + FoundFiles[1].Size) / 1e3, 'f', 1),
+                 QString::fromStdString(missing))));
+
+    const std::string file = out_ + "plain-file";
+    test::write_file(file, "x");
+    form().SaveEdit->setText(QString::fromStdString(file));
+    select_rows(0, 1);
+    form().Unerase1Click();
+    QCOMPARE(log_lines(form()).last(),
+             QStringLiteral("Cannot unerase into %1: it is a file, not a folder.")
+                 .arg(QString::fromStdString(file)));
+    QCOMPARE(form().ListView->selectionModel()->selectedRows().size(), 2);
+
+    form().SaveEdit->setText(QStringLiteral("~/"));
+    QCOMPARE(form().CheckDestination(), QDir::homePath() + QLatin1Char('/'));
+  }
+
+  // Deep scan lists what Scan lists at least; Save scan and Open scan say in the log why
+  // they could not be done, and a failed open leaves the list as it was.
+  void deepScanAndSavedScans() {
+    open({image_});
+    form().DeepScan1->trigger();
+    QCOMPARE(log_lines(form()).first(), QStringLiteral("Deep scan C:\\ ..."));
+    const int rows = form().Model().rowCount();
+    QVERIFY(rows >= 2);
+    int asked = 0;
+    form().AskScanFile = [&](bool) {
+      ++asked;
+      return QString::fromStdString(out_ + "scan.pyralis-scan");
+    };
+    form().SaveScan1->trigger();
+    form().OpenScan1->trigger();
+    QCOMPARE(asked, 2);
+    const QStringList lines = log_lines(form());
+    QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("Saved the scan")) ||
+            lines[lines.size() - 2].startsWith(QStringLiteral("Could not save the scan")));
+    if (lines.last().startsWith(QStringLiteral("Could not open the scan")))
+      QCOMPARE(form().Model().rowCount(), rows);
+    form().Scan1Click();  // a plain scan again after the deep one
+    QCOMPARE(log_lines(form()).first(), QStringLiteral("Scan C:\\ ..."));
+  }
+
+  // After a scan every row is checked once, in the background; "Intact only" then shows them.
+  void contentCheckAfterScan() {
+    open({image_});
+    std::vector<int> checked;
+    char checked_letter = 0;
+    form().Checker->Check = [&](char letter, int row) {
+      checked.push_back(row);
+      checked_letter = letter;
+      ContentVerdict verdict;
+      verdict.state = row == 0 ? ContentState::kIntact : ContentState::kDamaged;
+      verdict.damaged_at = FoundFiles[row].Size / 2;
+      return verdict;
+    };
+    form().Scan1Click();
+    QTRY_VERIFY(!form().Checker->Running());
+    QCOMPARE(checked.size(), size_t{2});
+    QCOMPARE(checked_letter, 'c');
+    const QAbstractItemModel* rows = form().ListView->model();
+    QCOMPARE(rows->index(0, ui::kContentColumn).data().toString(), QStringLiteral("Intact"));
+    QCOMPARE(rows->index(1, ui::kContentColumn).data().toString(),
+             QStringLiteral("Damaged (at 50 %)"));
+    form().FindBar->IntactOnlyCheck->setChecked(true);
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(form().StatusPanels[1]->text(), QStringLiteral("Files: 1 / 2"));
+    form().FindBar->IntactOnlyCheck->setChecked(false);
   }
 
   void linksAndHelp() {
@@ -324,10 +525,13 @@ class MainFormTest : public QObject {
     form().StaticText3Click();
     form().GotoQuorelsite1Click();
     form().StaticText7Click();
-    form().ContensIndex1Click();  // no help near the test binary: a log line, nothing opened
-    QVERIFY(form().LogMemo->toPlainText().contains(QStringLiteral("No help is installed")));
+    // Help is the README next to a build tree, or a log line saying where it was looked for.
+    form().ContensIndex1Click();
+    const bool have_help = !ui::help_url().isEmpty();
+    QCOMPARE(form().LogMemo->toPlainText().contains(QStringLiteral("No help is installed")),
+             !have_help);
     ui::set_shell_opener(nullptr);
-    QCOMPARE(opened.size(), 3);
+    QCOMPARE(opened.size(), have_help ? 4 : 3);
     QCOMPARE(opened[0], opened[1]);
     QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
     QCOMPARE(opened[2].scheme(), QStringLiteral("mailto"));

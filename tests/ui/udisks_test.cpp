@@ -108,6 +108,22 @@ class UdisksTest : public QObject {
     QCOMPARE(platform::find_drive('F'), nullptr);
   }
 
+  // A current daemon whose device object lacks OpenDevice: OpenForBackup is tried instead.
+  void MissingOpenDeviceFallsBackToOpenForBackup() {
+    call_mock(QStringLiteral("AddDevice"), {QStringLiteral("sdu1"), QStringLiteral("Generic"),
+                                            QStringLiteral("New Reader"), QStringLiteral("NEW")});
+    QTRY_VERIFY(node_named(*form_, QStringLiteral("sdu1")));
+    const char letter =
+        node_named(*form_, QStringLiteral("sdu1"))->text(0).at(0).toLower().toLatin1();
+    form_->SelectDriveNode(letter);
+    form_->Scan1Click();
+    QVERIFY2(platform::find_drive(letter)->source.descriptor != nullptr,
+             qPrintable(form_->LogMemo->toPlainText()));
+    QVERIFY(!form_->LogMemo->toPlainText().contains(QStringLiteral("No such method")));
+    call_mock(QStringLiteral("RemoveDevice"), {QStringLiteral("sdu1")});
+    QTRY_VERIFY(!node_named(*form_, QStringLiteral("sdu1")));
+  }
+
   void OlderDaemonOpensForBackup() {
     QDBusMessage set = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2/Manager"),
