@@ -145,6 +145,8 @@ class Parser {
       o.with_paths = true;
     } else if (a == "--no-dates") {
       o.no_dates = true;
+    } else if (a == "--carve") {
+      o.carve = true;
     } else if (is(a, "--report")) {
       const auto text = value("--report", a);
       if (!text) return;
@@ -176,6 +178,8 @@ class Parser {
     if (!recover && !o.report.empty()) return void(fail("--report belongs to recover"));
     if (!o.map.empty() && o.command == Command::Drives)
       return void(fail("--map belongs to scan and recover"));
+    if (o.carve && o.command == Command::Drives)
+      return void(fail("--carve belongs to scan and recover"));
     if (!o.map.empty() && o.sources.empty())
       return void(fail("--map needs the image it belongs to as SOURCE"));
     if (!recover) return;
@@ -215,10 +219,10 @@ and copies chosen ones into a folder. The source is only ever read.
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
                                 serial, size and source
-  scan [SOURCE...] [--drive X] [--format F] [--map FILE]
+  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--carve]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR CHOICE [--with-paths] [--no-dates]
-          [--report FILE] [--map FILE]
+          [--report FILE] [--map FILE] [--carve]
                                 scan drive X, then write the chosen files into DIR;
                                 CHOICE is --all, --inode N... or --row N...
 
@@ -243,6 +247,10 @@ Options:
                    stopped), the byte ranges unreadable or missing, and the SHA-256
   --map FILE       GNU ddrescue mapfile of the first SOURCE image: sectors it does not
                    mark finished ('+') are read as unreadable
+  --carve          search by content too: files found by their own bytes in the clusters
+                   no file and no listed row holds, or anywhere on a source that holds
+                   no volume Pyralis reads; listed under "X:\Found by content\..."
+                   (implies the deep scan)
   -h, --help       show this text
   -V, --version    show the program's version
 

@@ -29,6 +29,8 @@ struct Options {
   // --map FILE: GNU ddrescue mapfile of the (first) source; sectors not marked finished
   // read as unreadable (scan, recover)
   std::string map;
+  // --carve: search the free clusters (or a source without a volume) by content too
+  bool carve = false;
 };
 
 struct ParseResult {

@@ -67,16 +67,32 @@ std::string letters_in_use() {
 }
 
 // Prints one line for each of `letters` whose source cannot be read; true when there was any.
-bool report_problems(const std::vector<char>& letters) {
+// Whether drive `letter` holds no volume Pyralis reads but can be read, so that a search by
+// content can still go over it.
+bool carvable_source(char letter) {
+  uint8_t sector[512];
+  return GetMediaIdentifier(letter).FileSystem.empty() &&
+         platform::read_volume(letter, 0, sector, sizeof sector);
+}
+
+bool report_problems(const std::vector<char>& letters, bool carve) {
   bool problem = false;
   for (char letter : letters) {
     const std::string why = DescribeDriveProblem(letter);
-    if (!why.empty()) {
+    if (!why.empty() && !(carve && carvable_source(letter))) {
       error_line(why);
       problem = true;
     }
   }
   return problem;
+}
+
+// The driver's scan options the command line asks for (--carve implies the deep scan).
+ScanOptions scan_options_of(const Options& options) {
+  ScanOptions scan_options;
+  scan_options.carve = options.carve;
+  scan_options.deep = options.carve;
+  return scan_options;
 }
 
 // Attaches the given sources (and the machine's volumes when they are needed) and picks the
@@ -85,7 +101,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
   platform::reset_drive_table();
   platform::clear_unreadable_areas();
   const std::vector<char> given = platform::attach_sources(options.sources);
-  if (report_problems(given)) return 0;
+  if (report_problems(given, options.carve)) return 0;
   if (!options.map.empty()) {
     std::string why;
     auto areas = platform::read_ddrescue_map(options.map, &why);
@@ -111,7 +127,8 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
     return 0;
   }
   const std::string why = DescribeDriveProblem(letter);
-  if (!why.empty()) {
+  // A readable source that holds no volume can still be searched by content.
+  if (!why.empty() && !(options.carve && carvable_source(letter))) {
     error_line(why);
     return 0;
   }
@@ -121,7 +138,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
 // The Scan command's steps: empty the catalogue and the NTFS name cache, note the start time,
 // log "Scan X:\ ...", run the driver, log how it ended ("End scan", "Process interrupted",
 // or nothing more after the line that says why the drive was not scanned).
-ScanResult scan(CliWindow& window, char letter) {
+ScanResult scan(CliWindow& window, char letter, const ScanOptions& scan_options) {
   FoundFiles.clear();
   ntfs_clear_name_cache();
   ScanStartTime = std::chrono::steady_clock::now();
@@ -129,7 +146,7 @@ ScanResult scan(CliWindow& window, char letter) {
   window.LogLine(std::string("Scan ") + letter + ":\\ ...");
   ScanResult result = ScanResult::kNotScanned;
   try {
-    result = scan_drive(static_cast<char>(std::tolower(letter)));
+    result = scan_drive(static_cast<char>(std::tolower(letter)), scan_options);
   } catch (const std::exception& e) {
     window.LogLine(std::string("ERROR: the scan of ") + letter + ": stopped: " + e.what());
   }
@@ -145,7 +162,7 @@ int run_drives(const Options& options) {
   platform::attach_machine_volumes();
   write_grid(std::cout, options.format, drives_grid(options.format == OutputFormat::Table));
   std::cout.flush();
-  return report_problems(given) ? kExitBadArguments : kExitOk;
+  return report_problems(given, false) ? kExitBadArguments : kExitOk;
 }
 
 int run_scan(const Options& options) {
@@ -155,10 +172,10 @@ int run_scan(const Options& options) {
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult result = scan(window, letter);
+  const ScanResult result = scan(window, letter, scan_options_of(options));
   write_found_files(std::cout, options.format, FoundFiles);
   std::cout.flush();
-  if (!holds_engine_volume(letter)) {
+  if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
@@ -278,8 +295,8 @@ int run_recover(const Options& options) {
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult scanned = scan(window, letter);
-  if (!holds_engine_volume(letter)) {
+  const ScanResult scanned = scan(window, letter, scan_options_of(options));
+  if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }

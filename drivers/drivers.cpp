@@ -15,6 +15,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "drivers/carving.h"
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
@@ -127,6 +128,11 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
   const bool finished = run_guarded("Scan", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
+    // A source that holds no volume Pyralis reads is searched by content as a whole.
+    if (options.carve && component.FileSystem().empty()) {
+      engine_ran = carve_drive(letter) != CarveResult::kNotSearched;
+      return;
+    }
     if (drive_unusable(component)) {
       log_drive_problem(letter, unusable_reason(component));
       return;
@@ -138,6 +144,8 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
                     : kind == Volume::kExFat ? exfat_scan(component)
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
+    // Then the clusters that no live file and no listed row holds, by content.
+    if (engine_ran && options.carve && ScanActive) carve_drive(letter);
   });
   // A source that went away during the scan said so; what was found before stays listed.
   if (platform::source_gone(letter)) engine_ran = false;
@@ -163,6 +171,12 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
   RecoveryTargetScope dates(target);
   if (FoundFiles[index].Size > 0) outcome.size = static_cast<uint64_t>(FoundFiles[index].Size);
+  // A row found by content is written from the extents it was found in, on any volume.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
+      !FoundFiles.Facts(index).extents.empty()) {
+    run_guarded("Recovery", letter, [&] { outcome = undelete_carved_file(letter, index, folder); });
+    return outcome;
+  }
   run_guarded("Recovery", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
