@@ -76,22 +76,27 @@ bool carvable(Kind kind) {
   return kind != Kind::kUnknown && kind != Kind::kText;
 }
 
-// A window of the volume that the walk reads, from `start` to `end`.
+// A window of the volume that the walk reads, from `start` to `end`. It notes the first
+// byte a read could not deliver (an unreadable sector): the file cannot be vouched for past it.
 class RangeSource final : public filetypes::ByteSource {
  public:
   RangeSource(filetypes::ByteSource& volume, uint64_t start, uint64_t end)
-      : volume_(volume), start_(start), size_(end > start ? end - start : 0) {}
+      : volume_(volume), start_(start), size_(end > start ? end - start : 0), short_at_(size_) {}
   uint64_t Size() const override { return size_; }
   size_t Read(uint64_t offset, void* dest, size_t count) override {
     if (offset >= size_) return 0;
     count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
-    return volume_.Read(start_ + offset, dest, count);
+    const size_t got = volume_.Read(start_ + offset, dest, count);
+    if (got < count) short_at_ = std::min(short_at_, offset + got);
+    return got;
   }
+  uint64_t short_at() const { return short_at_; }
 
  private:
   filetypes::ByteSource& volume_;
   uint64_t start_;
   uint64_t size_;
+  uint64_t short_at_;
 };
 
 }  // namespace
@@ -176,20 +181,39 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
   const uint32_t step = options_.sector_size;
   begin = (begin + step - 1) / step * step;
   block_size = std::max<size_t>(block_size / step * step, step);
+  // After a sector that cannot be read, smaller blocks until reads come through again, so
+  // that a bad area costs a failed read per sector, not per large block.
+  const size_t careful_size = std::min<size_t>(block_size, 64 * 1024);
+  size_t size = block_size;
   std::vector<uint8_t> block(block_size);
   for (uint64_t at = begin; at < end;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(block_size, end - at));
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
     const size_t got = volume_.Read(at, block.data(), n);
-    // Bytes that could not be read start no file; the search goes on past them.
     feed(at, std::span<const uint8_t>(block.data(), got), end);
-    at += n;
-    if (keep_going && !keep_going(at - begin)) return;
+    if (got < n) {
+      // The sector at the first byte not delivered starts no file; the search goes on after it.
+      at += got / step * step + step;
+      size = careful_size;
+    } else {
+      at += n;
+      size = block_size;
+    }
+    if (keep_going && !keep_going(std::min(at, end) - begin)) return;
   }
 }
 
 filetypes::Result Carver::walk(uint64_t start, uint64_t area_end) {
   RangeSource source(volume_, start, area_end);
-  return filetypes::check(source);
+  filetypes::Result r = filetypes::check(source);
+  // A walk that met an unreadable sector saw the source end there: the file is cut at it.
+  const uint64_t cut = source.short_at();
+  if ((r.state == State::kDamaged && r.damaged_at > cut) ||
+      (r.state == State::kIntact && r.implied_length > cut)) {
+    r.state = State::kDamaged;
+    r.damaged_at = cut;
+    r.reason = "a sector of the file cannot be read";
+  }
+  return r;
 }
 
 bool Carver::carve_at(uint64_t start, uint64_t area_end) {
@@ -217,23 +241,7 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
       // The foreign bytes may be the start of the next file: a start inside the kept bytes
       // whose own file runs past the break cuts this one there (an embedded thumbnail, which
       // ends before the break, does not).
-      for (uint64_t at = start + options_.sector_size; at < start + keep;
-           at += options_.sector_size) {
-        uint8_t inner[64] = {};
-        const size_t n = volume_.Read(at, inner, sizeof inner);
-        const std::span<const uint8_t> inner_head(inner, n);
-        if (!may_start_file(inner_head) || !carvable(filetypes::identify(inner_head))) continue;
-        const filetypes::Result next = walk(at, area_end);
-        const uint64_t next_end =
-            next.state == State::kIntact ? at + next.implied_length
-            : next.state == State::kDamaged && next.damaged_at >= min_good_bytes(next.kind)
-                ? at + next.damaged_at
-                : 0;
-        if (next_end > start + keep) {
-          keep = at - start;
-          break;
-        }
-      }
+      keep = first_start_after_break(start, keep, area_end);
       file.length = keep;
       file.extents.push_back({start, keep});
     }
@@ -244,6 +252,30 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   ++found_count_;
   if (found_) found_(file);
   return true;
+}
+
+uint64_t Carver::first_start_after_break(uint64_t start, uint64_t keep, uint64_t area_end) {
+  const uint32_t step = options_.sector_size;
+  std::vector<uint8_t> block(64 * 1024);
+  for (uint64_t from = start + step; from < start + keep;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), start + keep - from));
+    const size_t got = volume_.Read(from, block.data(), n);
+    for (size_t i = 0; i + 8 <= got; i += step) {
+      const std::span<const uint8_t> head(block.data() + i, std::min<size_t>(64, got - i));
+      if (!may_start_file(head) || !carvable(filetypes::identify(head))) continue;
+      const uint64_t at = from + i;
+      const filetypes::Result next = walk(at, area_end);
+      const uint64_t next_end =
+          next.state == State::kIntact ? at + next.implied_length
+          : next.state == State::kDamaged && next.damaged_at >= min_good_bytes(next.kind)
+              ? at + next.damaged_at
+              : 0;
+      if (next_end > start + keep) return at - start;
+    }
+    if (got < n) break;  // nothing is kept past an unreadable sector anyway
+    from += n;
+  }
+  return keep;
 }
 
 bool Carver::may_continue(uint64_t at, Kind kind) {

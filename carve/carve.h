@@ -78,7 +78,9 @@ class Carver {
   void feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area_end);
 
   // Reads and searches [begin, end) itself in blocks of `block_size`; `keep_going` is asked
-  // after every block (false stops the search, keeping what was found).
+  // after every block (false stops the search, keeping what was found). A read that
+  // delivers fewer bytes than asked ends at a sector that cannot be read: the search goes
+  // on after that sector.
   void search(uint64_t begin, uint64_t end, size_t block_size = 1 << 20,
               const std::function<bool(uint64_t done)>& keep_going = {});
 
@@ -93,6 +95,10 @@ class Carver {
   // `broken`; fills `file` and returns true when a join walks to its end.
   bool join(uint64_t start, uint64_t broken, uint64_t area_end, filetypes::Kind kind,
             CarvedFile& file);
+  // How much of the damaged file at `start` (`keep` bytes up to its break) stays its own:
+  // a start inside whose own file runs past the break cuts it there (the foreign bytes that
+  // broke it are that file); an embedded thumbnail, which ends before the break, does not.
+  uint64_t first_start_after_break(uint64_t start, uint64_t keep, uint64_t area_end);
   // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk).
   bool may_continue(uint64_t at, filetypes::Kind kind);
   // Whether `at` lies in bytes an earlier carved file already holds.

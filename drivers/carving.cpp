@@ -31,7 +31,9 @@ constexpr uint64_t kRawCluster = 4096;
 constexpr size_t kBlockBytes = 4 << 20;
 
 // The drive's bytes, read through the platform's volume reads (a kept descriptor while a
-// SourceHold lives). A read that fails delivers nothing: a walk sees the source end there.
+// SourceHold lives). A read that fails is read again sector by sector and delivers the bytes
+// before the first sector that cannot be read: a walk sees the file cut there, and the
+// search goes on after it.
 class DriveSource final : public filetypes::ByteSource {
  public:
   DriveSource(char letter, uint64_t size) : letter_(letter), size_(size) {}
@@ -39,7 +41,15 @@ class DriveSource final : public filetypes::ByteSource {
   size_t Read(uint64_t offset, void* dest, size_t count) override {
     if (offset >= size_) return 0;
     count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
-    return platform::read_volume(letter_, offset, dest, count) ? count : 0;
+    if (platform::read_volume(letter_, offset, dest, count)) return count;
+    auto* out = static_cast<uint8_t*>(dest);
+    size_t done = 0;
+    while (done < count) {
+      const size_t n = std::min<size_t>(kSector - (offset + done) % kSector, count - done);
+      if (!platform::read_volume(letter_, offset + done, out + done, n)) break;
+      done += n;
+    }
+    return done;
   }
 
  private:

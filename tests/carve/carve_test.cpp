@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -170,6 +171,49 @@ TEST(Carving, NamesFromTheDateTakenElseTheTypeAndOffset) {
   EXPECT_EQ(carved_name(file, 2), "2024-07-14 15.32.10 2.jpg");
   EXPECT_EQ(category_folder(filetypes::Kind::kZip), "Archives");
   EXPECT_GT(date_value(file.date_taken), 45000.0);
+}
+
+}  // namespace
+}  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A source with one sector that cannot be read: reads deliver the bytes before it.
+class BadSectorSource final : public filetypes::ByteSource {
+ public:
+  BadSectorSource(const std::string& bytes, uint64_t bad) : bytes_(bytes), bad_(bad) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= bytes_.size()) return 0;
+    count = std::min<size_t>(count, bytes_.size() - offset);
+    if (offset < bad_ + 512 && offset + count > bad_) count = offset < bad_ ? bad_ - offset : 0;
+    std::memcpy(dest, bytes_.data() + offset, count);
+    return count;
+  }
+
+ private:
+  const std::string& bytes_;
+  uint64_t bad_;
+};
+
+TEST(Carving, AnUnreadableSectorCutsTheFileAndTheSearchGoesOn) {
+  Image image(4);
+  image.random_filler(2);
+  const uint64_t png = image.put(sample("picture.png"));
+  const uint64_t zip = image.put(sample("archive.zip"));
+  BadSectorSource volume(image.bytes(), png + 16 * kCluster);
+  Options options;
+  options.cluster_size = kCluster;
+  std::vector<CarvedFile> found;
+  Carver carver(volume, options, [&](const CarvedFile& f) { found.push_back(f); });
+  carver.search(0, image.bytes().size(), 64 * 1024);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].extents.front().offset, png);
+  EXPECT_FALSE(found[0].intact);
+  EXPECT_LE(found[0].length, 16 * kCluster);
+  EXPECT_EQ(found[1].extents.front().offset, zip);
+  EXPECT_TRUE(found[1].intact);
 }
 
 }  // namespace
