@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${PYRALIS_FUZZ_SECONDS:-45}
 build=${PYRALIS_FUZZ_BUILD_DIR:-build/fuzz}
-all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set filetypes"
+all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set filetypes carve"
 targets=${*:-$all_targets}
 
 skip() {
@@ -58,6 +58,7 @@ max_len() {
     runlist) echo 512 ;;
     exfat_entry_set) echo 4096 ;;
     filetypes) echo 65536 ;;
+    carve) echo 65536 ;;
     *) echo 256 ;;
   esac
 }

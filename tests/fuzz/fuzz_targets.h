@@ -32,6 +32,11 @@ int exfat_entry_set(const uint8_t* data, size_t size);
 // is, under a text name, and through a source with a hole that cannot be read), and what
 // the walk says is checked against the input's length.
 int filetypes(const uint8_t* data, size_t size);
+// The input is a volume without a file system: searched by content (starts at every sector,
+// the walks, and the search for a file's second piece at 512-byte cluster steps), and every
+// carved file is checked against the volume: inside it, one or two pieces in order, found in
+// order of their first byte, never overlapping an earlier file.
+int carve(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 
