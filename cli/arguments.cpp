@@ -157,6 +157,18 @@ class Parser {
       if (!text) return;
       if (text->empty()) return void(fail("--map needs a file"));
       o.map = *text;
+    } else if (a == "--deep") {
+      o.deep = true;
+    } else if (is(a, "--save")) {
+      const auto text = value("--save", a);
+      if (!text) return;
+      if (text->empty()) return void(fail("--save needs a file"));
+      o.save = *text;
+    } else if (is(a, "--from-scan")) {
+      const auto text = value("--from-scan", a);
+      if (!text) return;
+      if (text->empty()) return void(fail("--from-scan needs a file"));
+      o.from_scan = *text;
     } else {
       fail("unknown option '" + a + "'");
     }
@@ -182,6 +194,16 @@ class Parser {
       return void(fail("--carve belongs to scan and recover"));
     if (!o.map.empty() && o.sources.empty())
       return void(fail("--map needs the image it belongs to as SOURCE"));
+    if (o.deep && o.command == Command::Drives)
+      return void(fail("--deep belongs to scan and recover"));
+    if (!o.save.empty() && o.command != Command::Scan) return void(fail("--save belongs to scan"));
+    if (!o.from_scan.empty() && !recover) return void(fail("--from-scan belongs to recover"));
+    if (o.carve && !o.from_scan.empty())
+      return void(
+          fail("--carve and --from-scan exclude each other: a saved scan is not scanned again"));
+    if (o.deep && !o.from_scan.empty())
+      return void(
+          fail("--deep and --from-scan exclude each other: a saved scan is not scanned again"));
     if (!recover) return;
     if (o.destination.empty()) return void(fail("recover needs --to DIR"));
     const int choices = int(o.all) + int(!o.inodes.empty()) + int(!o.rows.empty());
@@ -219,10 +241,11 @@ and copies chosen ones into a folder. The source is only ever read.
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
                                 serial, size and source
-  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--carve]
+  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--deep] [--carve]
+          [--save FILE]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR CHOICE [--with-paths] [--no-dates]
-          [--report FILE] [--map FILE] [--carve]
+          [--report FILE] [--map FILE] [--deep] [--carve] [--from-scan FILE]
                                 scan drive X, then write the chosen files into DIR;
                                 CHOICE is --all, --inode N... or --row N...
 
@@ -247,6 +270,12 @@ Options:
                    stopped), the byte ranges unreadable or missing, and the SHA-256
   --map FILE       GNU ddrescue mapfile of the first SOURCE image: sectors it does not
                    mark finished ('+') are read as unreadable
+  --deep           deep scan: after the folder tree, read the whole volume once and also
+                   list the files of folders the tree no longer reaches (after a format),
+                   under "X:\Lost folders\" (FAT volumes)
+  --save FILE      also write the scan's rows and the volume's identity to FILE
+  --from-scan FILE take the rows from a scan saved with --save instead of scanning; a file
+                   saved from another volume is refused
   --carve          search by content too: files found by their own bytes in the clusters
                    no file and no listed row holds, or anywhere on a source that holds
                    no volume Pyralis reads; listed under "X:\Found by content\..."

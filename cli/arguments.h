@@ -29,6 +29,12 @@ struct Options {
   // --map FILE: GNU ddrescue mapfile of the (first) source; sectors not marked finished
   // read as unreadable (scan, recover)
   std::string map;
+  // --deep: a deep scan (scan, recover)
+  bool deep = false;
+  // --save FILE: the scan is also written to FILE (scan)
+  std::string save;
+  // --from-scan FILE: rows come from a saved scan instead of a new scan (recover)
+  std::string from_scan;
   // --carve: search the free clusters (or a source without a volume) by content too
   bool carve = false;
 };

@@ -50,6 +50,23 @@ void CliWindow::SetGaugeProgress(int64_t value) {
   draw(false);
 }
 
+void CliWindow::SetReadProgress(uint64_t done, uint64_t total, double bytes_per_second,
+                                double seconds_left) {
+  constexpr uint64_t kMiB = 1u << 20;
+  read_progress_ = "  Read " + std::to_string(done / kMiB) + " of " + std::to_string(total / kMiB) +
+                   " MiB, " + std::to_string(static_cast<uint64_t>(bytes_per_second) / kMiB) +
+                   " MiB/s";
+  if (seconds_left >= 0) {
+    const auto s = static_cast<uint64_t>(seconds_left + 0.5);
+    char text[32];
+    std::snprintf(
+        text, sizeof text, ", %02llu:%02llu:%02llu left", static_cast<unsigned long long>(s / 3600),
+        static_cast<unsigned long long>(s / 60 % 60), static_cast<unsigned long long>(s % 60));
+    read_progress_ += text;
+  }
+  draw(false);
+}
+
 void CliWindow::SetStatusFilesText(const std::string& text) {
   status_files_ = text;
 }
@@ -65,6 +82,7 @@ void CliWindow::reset_progress() {
   files_found_ = std::string(1, '0');
   elapsed_ = elapsed_text();
   gauge_progress_ = 0;
+  read_progress_.clear();
   draw(true);
 }
 
@@ -83,8 +101,8 @@ void CliWindow::draw(bool force) {
     const int64_t position = std::clamp<int64_t>(gauge_progress_, 0, gauge_max_);
     percent = static_cast<int>(position * 100 / gauge_max_);
   }
-  std::fprintf(stderr, "\r\033[KFiles found: %s  Elapsed: %s  %d%%", files_found_.c_str(),
-               elapsed_.c_str(), percent);
+  std::fprintf(stderr, "\r\033[KFiles found: %s  Elapsed: %s  %d%%%s", files_found_.c_str(),
+               elapsed_.c_str(), percent, read_progress_.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

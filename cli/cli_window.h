@@ -27,6 +27,8 @@ class CliWindow : public EngineWindow {
   void SetElapsedText(const std::string& text) override;
   void SetGaugeMaxValue(int64_t value) override;
   void SetGaugeProgress(int64_t value) override;
+  void SetReadProgress(uint64_t done, uint64_t total, double bytes_per_second,
+                       double seconds_left) override;
   void SetStatusFilesText(const std::string& text) override;
   void LogLine(const std::string& line) override;
 
@@ -56,6 +58,7 @@ class CliWindow : public EngineWindow {
   std::FILE* log_stream_ = stderr;
   std::function<void(const std::string&)> observer_;
   std::string files_found_ = "0", elapsed_ = "00:00:00", status_files_;
+  std::string read_progress_;  // "  Read 512 of 2048 MiB, 180 MiB/s, 00:00:08 left" (deep scan)
   int64_t gauge_max_ = 0, gauge_progress_ = 0;
   uint32_t pumps_ = 0;
   std::chrono::steady_clock::time_point last_draw_{};

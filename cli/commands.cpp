@@ -91,7 +91,7 @@ bool report_problems(const std::vector<char>& letters, bool carve) {
 ScanOptions scan_options_of(const Options& options) {
   ScanOptions scan_options;
   scan_options.carve = options.carve;
-  scan_options.deep = options.carve;
+  scan_options.deep = options.deep || options.carve;
   return scan_options;
 }
 
@@ -179,8 +179,15 @@ int run_scan(const Options& options) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
+  // A stopped scan is saved too: what it found is worth keeping.
+  bool saved = true;
+  if (!options.save.empty() && result != ScanResult::kNotScanned) {
+    std::string why;
+    saved = save_scan(static_cast<char>(std::tolower(letter)), options.save, &why);
+    if (!saved) error_line("cannot save the scan to " + options.save + ": " + why);
+  }
   if (interrupted()) return kExitInterrupted;
-  return result == ScanResult::kScanned ? kExitOk : kExitNotAllWritten;
+  return result == ScanResult::kScanned && saved ? kExitOk : kExitNotAllWritten;
 }
 
 // The folder nearest to `path` that exists (the path itself when it does).
@@ -295,7 +302,16 @@ int run_recover(const Options& options) {
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult scanned = scan(window, letter, scan_options_of(options));
+  ScanResult scanned = ScanResult::kScanned;
+  if (options.from_scan.empty()) {
+    scanned = scan(window, letter, scan_options_of(options));
+  } else {
+    std::string why;
+    if (!open_scan(static_cast<char>(std::tolower(letter)), options.from_scan, &why)) {
+      error_line("cannot use the saved scan " + options.from_scan + ": " + why);
+      return kExitBadArguments;
+    }
+  }
   if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;

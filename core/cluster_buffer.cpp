@@ -36,16 +36,16 @@ std::string error_reason(int error) {
   return error == 0 ? "the source ends before them" : platform::error_text(error);
 }
 
+}  // namespace
+
 // "Cannot read sectors 5040–5047 of C: (Input/output error)."
-void log_bad_run(char drive, const BadSectorRun& run) {
+void log_bad_sector_run(char drive, const BadSectorRun& run) {
   const std::string sectors = run.count == 1 ? "sector " + std::to_string(run.first)
                                              : "sectors " + std::to_string(run.first) + "\u2013" +
                                                    std::to_string(run.first + run.count - 1);
   Window().LogLine("Cannot read " + sectors + " of " + std::string(1, drive) + ": (" +
                    error_reason(run.error) + ").");
 }
-
-}  // namespace
 
 void log_gone_source_once(char drive) {
   if (platform::first_notice_of_gone_source(drive))
@@ -103,7 +103,7 @@ int64_t TBuffer::Refill(TRawDiskAccessComponent& component, int64_t offset, uint
     ScanActive = false;
   } else {
     for (const BadSectorRun& run : bad_runs_)
-      if (component.FirstReportOf(run)) log_bad_run(component.LogicalDrive(), run);
+      if (component.FirstReportOf(run)) log_bad_sector_run(component.LogicalDrive(), run);
   }
   const int64_t size = component.DiskBufferStream().Size();
   window_bytes_ = static_cast<uint32_t>(std::min<int64_t>(size, kMaxWindowSectors * kSectorBytes));

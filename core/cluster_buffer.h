@@ -94,6 +94,10 @@ class TBuffer {
 void read_to_stream_or_zeros(TBuffer& window, TRawDiskAccessComponent& component,
                              uint64_t offset, uint32_t count, TMemoryStream& dest, bool* logged);
 
+// Logs one run of unreadable sectors of drive `drive`: "Cannot read sectors 5040–5047 of C:
+// (Input/output error)."
+void log_bad_sector_run(char drive, const BadSectorRun& run);
+
 // Logs "Drive C: is gone (...)" the first time it is called after drive `drive`'s source
 // went away (platform::source_gone), and nothing after that.
 void log_gone_source_once(char drive);

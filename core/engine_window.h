@@ -22,6 +22,10 @@ class EngineWindow {
   virtual void SetElapsedText(const std::string& text) {}
   virtual void SetGaugeMaxValue(int64_t value) {}
   virtual void SetGaugeProgress(int64_t value) {}
+  // A pass over the whole volume (deep scan): bytes read so far of `total`, the read rate
+  // in bytes per second and the seconds still needed at that rate (negative while unknown).
+  virtual void SetReadProgress(uint64_t done, uint64_t total, double bytes_per_second,
+                               double seconds_left) {}
   // The second panel (index 1) of the main window's status bar.
   virtual void SetStatusFilesText(const std::string& text) {}
   // Appends one line to LogMemo.

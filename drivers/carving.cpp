@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "carve/carve.h"
@@ -253,11 +254,41 @@ class RowWriter {
   uint64_t damaged_ = 0;
 };
 
+// Hands the blocks of another pass to the carver.
+class CarverRecogniser final : public Recogniser {
+ public:
+  CarverRecogniser(carve::Carver& carver, uint64_t area_end) : carver_(carver), end_(area_end) {}
+  void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
+               std::span<const RequestRange> unreadable) override {
+    // Unreadable bytes are zeros in the block: zeros start no file.
+    carver_.feed(volume_offset, bytes, end_);
+  }
+
+ private:
+  carve::Carver& carver_;
+  uint64_t end_;
+};
+
 }  // namespace
 
-CarveResult carve_drive(char letter) {
-  const platform::Drive* drive = platform::find_drive(letter);
+struct DriveCarving::State {
+  char letter = 0;
   platform::SourceHold hold;
+  TRawDiskAccessComponent component;
+  std::unique_ptr<FreeSpace> space;
+  std::unique_ptr<DriveSource> source;
+  std::unique_ptr<StartRule> may_start;
+  std::unique_ptr<carve::Carver> carver;
+  std::unique_ptr<CarverRecogniser> recogniser;
+  std::vector<carve::CarvedFile> found;
+  uint64_t length = 0;
+  bool raw = false;
+};
+
+DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.letter = letter;
+  const platform::Drive* drive = platform::find_drive(letter);
   uint8_t first[kSector];
   if (!drive || drive->source.length < kSector ||
       !platform::read_volume(letter, 0, first, sizeof first)) {
@@ -265,39 +296,77 @@ CarveResult carve_drive(char letter) {
     Window().LogLine(!problem.empty() ? problem
                                       : "Drive " + DescribeDriveSource(letter) +
                                             " cannot be searched by content: it cannot be read");
-    return CarveResult::kNotSearched;
+    return;
   }
-  const uint64_t length = drive->source.length;
-  TRawDiskAccessComponent component;
-  component.SetLogicalDrive(letter);
-  std::unique_ptr<FreeSpace> space = open_free_space(component, letter);
-  if (!space) return CarveResult::kNotSearched;
-  const bool raw = component.FileSystem().empty();
-
-  DriveSource source(letter, length);
+  s.length = drive->source.length;
+  s.component.SetLogicalDrive(letter);
+  s.space = open_free_space(s.component, letter);
+  if (!s.space) return;
+  s.raw = s.component.FileSystem().empty();
+  s.source = std::make_unique<DriveSource>(letter, s.length);
   carve::Options options;
   options.sector_size = kSector;
-  options.cluster_size = std::max<uint64_t>(space->cluster_size(), kSector);
-  options.cluster_origin = space->cluster_origin();
-  RowWriter rows(letter, *space, raw);
-  StartRule may_start(*space);
-  carve::Carver carver(source, options, std::ref(rows), std::ref(may_start));
+  options.cluster_size = std::max<uint64_t>(s.space->cluster_size(), kSector);
+  options.cluster_origin = s.space->cluster_origin();
+  s.may_start = std::make_unique<StartRule>(*s.space);
+  s.carver = std::make_unique<carve::Carver>(
+      *s.source, options,
+      [&s](const carve::CarvedFile& f) {
+        s.found.push_back(f);
+        Window().SetFilesFoundText(std::to_string(FoundFiles.Count() + s.found.size()));
+      },
+      std::ref(*s.may_start));
+  s.recogniser = std::make_unique<CarverRecogniser>(*s.carver, s.length);
+}
 
-  const uint64_t begin = std::min(space->area_begin(), length);
-  const uint64_t total_mib = std::max<uint64_t>((length - begin) >> 20, 1);
+DriveCarving::~DriveCarving() = default;
+
+bool DriveCarving::ok() const {
+  return state_->carver != nullptr;
+}
+
+Recogniser& DriveCarving::recogniser() {
+  return *state_->recogniser;
+}
+
+CarveResult DriveCarving::run() {
+  State& s = *state_;
+  if (!ok()) return CarveResult::kNotSearched;
+  const uint64_t begin = std::min(s.space->area_begin(), s.length);
+  const uint64_t total_mib = std::max<uint64_t>((s.length - begin) >> 20, 1);
   Window().SetGaugeMaxValue(static_cast<int64_t>(total_mib));
   bool stopped = false;
-  carver.search(begin, length, kBlockBytes, [&](uint64_t done) {
+  s.carver->search(begin, s.length, kBlockBytes, [&](uint64_t done) {
     Window().SetGaugeProgress(static_cast<int64_t>(std::min(done >> 20, total_mib)));
     Window().SetElapsedText(elapsed_text());
     Window().ProcessMessages();
-    stopped = !ScanActive || platform::source_gone(letter);
+    stopped = !ScanActive || platform::source_gone(s.letter);
     return !stopped;
   });
+  return stopped ? CarveResult::kStopped : CarveResult::kSearched;
+}
+
+void DriveCarving::finish() {
+  State& s = *state_;
+  if (!ok()) return;
+  // Rows listed while the search ran (the deep scan's) keep their clusters too.
+  StartRule unclaimed(*s.space);
+  RowWriter rows(s.letter, *s.space, s.raw);
+  for (const carve::CarvedFile& f : s.found)
+    if (unclaimed(f.extents.front().offset)) rows(f);
+  s.found.clear();
   Window().LogLine("Found by content: " + with_thousands(rows.found()) + " files (" +
                    with_thousands(rows.damaged()) + " damaged).");
+  Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
-  return stopped ? CarveResult::kStopped : CarveResult::kSearched;
+}
+
+CarveResult carve_drive(char letter) {
+  DriveCarving carving(letter);
+  if (!carving.ok()) return CarveResult::kNotSearched;
+  const CarveResult result = carving.run();
+  carving.finish();
+  return result;
 }
 
 RecoveryOutcome undelete_carved_file(char letter, int32_t index, const std::string& folder) {

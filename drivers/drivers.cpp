@@ -4,10 +4,14 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/cluster_buffer.h"
@@ -15,6 +19,8 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovered_file.h"
+#include "core/saved_scan.h"
+#include "core/sha256.h"
 #include "drivers/carving.h"
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
@@ -22,6 +28,7 @@
 #include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
+#include "sweep/fat_deep.h"
 
 namespace pyralis {
 
@@ -116,6 +123,27 @@ bool run_guarded(const std::string& what, char letter, Body body) {
   return false;
 }
 
+// The pass over the whole volume after the tree walk, and its rows.
+// A search by content (`carving`, when asked for) joins the pass where there is one, else
+// makes its own.
+void deep_scan(TRawDiskAccessComponent& component, Volume kind,
+               const std::unordered_set<uint32_t>& reached, DriveCarving* carving) {
+  const std::string drive = drive_name(component.LogicalDrive());
+  if (kind != Volume::kFat) {
+    Window().LogLine("The deep scan reads FAT volumes only so far; " + drive +
+                     " lists what its tree walk found.");
+    if (carving) carving->run();
+    return;
+  }
+  Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
+  const int64_t added =
+      fat_deep_scan(component, reached, std::span<Recogniser* const>(extra, carving ? 1 : 0));
+  Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
+                   (added == 1 ? " file" : " files") + " in folders the tree no longer reaches.");
+  Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
+  Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
+}
+
 }  // namespace
 
 ScanResult scan_drive(char letter) {
@@ -130,7 +158,7 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
     component.SetLogicalDrive(letter);
     // A source that holds no volume Pyralis reads is searched by content as a whole.
     if (options.carve && component.FileSystem().empty()) {
-      engine_ran = carve_drive(letter) != CarveResult::kNotSearched;
+      engine_ran = carve_drive(letter) != CarveResult::kNotSearched;  // its own pass
       return;
     }
     if (drive_unusable(component)) {
@@ -140,12 +168,18 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
     Window().ProcessMessages();
     const Volume kind = volume_kind(component);
     if (kind == Volume::kOther || !prepare_engine(component, letter, kind)) return;
-    const int ran = kind == Volume::kFat     ? fat_scan(component)
+    std::unordered_set<uint32_t> reached;
+    const int ran = kind == Volume::kFat     ? fat_scan(component, &reached)
                     : kind == Volume::kExFat ? exfat_scan(component)
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
-    // Then the clusters that no live file and no listed row holds, by content.
-    if (engine_ran && options.carve && ScanActive) carve_drive(letter);
+    if (engine_ran && (options.deep || options.carve) && ScanActive) {
+      std::unique_ptr<DriveCarving> carving;
+      if (options.carve) carving = std::make_unique<DriveCarving>(letter);
+      if (carving && !carving->ok()) carving.reset();
+      deep_scan(component, kind, reached, carving.get());
+      if (carving) carving->finish();
+    }
   });
   // A source that went away during the scan said so; what was found before stays listed.
   if (platform::source_gone(letter)) engine_ran = false;
@@ -222,14 +256,104 @@ ContentVerdict check_found_file(char letter, int32_t index) {
   return verdict;
 }
 
+namespace {
+
+// Sectors of the volume's start whose digest identifies it in a saved scan.
+constexpr int64_t kIdentitySectors = 16;
+
+// The identity of the volume behind `letter`; none (with the reason in `error`) when the
+// drive cannot be read.
+std::optional<VolumeIdentity> volume_identity(char letter, std::string* error) {
+  TRawDiskAccessComponent component;
+  component.SetLogicalDrive(letter);
+  const int64_t unit = component.SectorSize();
+  if (component.LogicalDrive() == 0 || component.VolumeSectors() <= 0 || unit <= 0 ||
+      unit > kMaxSectorSize) {
+    *error = "drive " + drive_name(letter) + " cannot be read";
+    return std::nullopt;
+  }
+  const int64_t count = std::min(kIdentitySectors, component.VolumeSectors());
+  std::vector<uint8_t> start(static_cast<size_t>(count * unit));
+  if (!ReadSectors(component.DriveNumber(), 0, count, start.data())) {
+    *error = "the first sectors of drive " + drive_name(letter) + " cannot be read";
+    return std::nullopt;
+  }
+  VolumeIdentity identity;
+  identity.serial = static_cast<uint64_t>(component.SerialNumber());
+  identity.size = static_cast<uint64_t>(component.VolumeSectors()) * static_cast<uint64_t>(unit);
+  Sha256 digest;
+  digest.Update(start.data(), start.size());
+  identity.digest = digest.HexDigest();
+  identity.file_system = component.FileSystem();
+  return identity;
+}
+
+std::string describe_identity(const VolumeIdentity& v) {
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "%04X-%04X", static_cast<unsigned>(v.serial >> 16 & 0xFFFF),
+                static_cast<unsigned>(v.serial & 0xFFFF));
+  return (v.file_system.empty() ? std::string("volume") : v.file_system + " volume") +
+         " with serial " + serial + " and " + std::to_string(v.size) + " bytes";
+}
+
+}  // namespace
+
 bool save_scan(char letter, const std::string& path, std::string* error) {
-  if (error) *error = "saving a scan is not available yet";
+  std::string why;
+  const auto identity = volume_identity(letter, &why);
+  if (!identity) {
+    if (error) *error = why;
+    return false;
+  }
+  const std::string bytes = encode_saved_scan(FoundFiles, *identity);
+  // Written beside the target first, so that a failed write leaves no half file behind.
+  const std::string temporary = path + ".part";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  bool written =
+      file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int write_error = errno;
+  if (file != nullptr) written = std::fclose(file) == 0 && written;
+  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  const int e = written ? errno : write_error;
+  std::remove(temporary.c_str());
+  if (error) *error = std::strerror(e != 0 ? e : EIO);
   return false;
 }
 
 bool open_scan(char letter, const std::string& path, std::string* error) {
-  if (error) *error = "opening a saved scan is not available yet";
-  return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    if (error) *error = std::strerror(errno);
+    return false;
+  }
+  std::string bytes;
+  char chunk[65536];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
+  const bool read_ok = std::ferror(file) == 0;
+  std::fclose(file);
+  if (!read_ok) {
+    if (error) *error = "reading it failed";
+    return false;
+  }
+  TFoundFiles rows;
+  VolumeIdentity saved;
+  if (!decode_saved_scan(bytes, rows, saved, error)) return false;
+  std::string why;
+  const auto current = volume_identity(letter, &why);
+  if (!current) {
+    if (error) *error = why;
+    return false;
+  }
+  if (!(saved == *current)) {
+    if (error)
+      *error = "it was saved from another volume (" + describe_identity(saved) + "), not from " +
+               drive_name(letter) + " (" + describe_identity(*current) + ")";
+    return false;
+  }
+  FoundFiles = std::move(rows);
+  Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
+  Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
+  return true;
 }
 
 }  // namespace pyralis

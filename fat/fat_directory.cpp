@@ -251,4 +251,21 @@ bool DirectoryStream::Next(std::array<uint8_t, 32>& entry) {
   return true;
 }
 
+std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream) {
+  // Pieces appear last first, so each further entry's units go in front. Sequence numbers
+  // and checksums are not looked at: every run of long-name entries belongs to the short
+  // entry after it.
+  std::u16string units;
+  append_long_name_units(entry, units);
+  std::array<uint8_t, 32> next;
+  while (stream.Next(next)) {
+    entry = next;
+    if (next[FatDirEntry::kAttributes] != FatDirEntry::kLongName) break;
+    std::u16string piece;
+    append_long_name_units(next, piece);
+    units.insert(0, piece);
+  }
+  return long_name_text(units);
+}
+
 }  // namespace pyralis

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -82,6 +83,10 @@ class DirectoryStream {
   bool past_chain_ = false;  // the clusters now come from past the chain's end
   bool ended_ = false;  // the last cluster read holds an end marker
 };
+
+// The long name that starts with long-name entry `entry`: reads the stream on to the first
+// entry that is not a long-name piece and leaves that entry in `entry`.
+std::string read_long_name(std::array<uint8_t, 32>& entry, DirectoryStream& stream);
 
 // True when a cluster that no chain holds looks like the continuation of a directory: every
 // entry a long-name piece or a short entry with a valid name, attributes, dates, times and

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "core/recovery_outcome.h"
 
@@ -14,8 +15,9 @@ class TRawDiskAccessComponent;
 
 // Walks the volume's directory tree and appends every deleted file to FoundFiles.
 // Expects FatBootSector filled by the driver. Returns 1, or 0 when the volume was refused
-// (its line says why).
-int fat_scan(TRawDiskAccessComponent& component);
+// (its line says why). `reached`, when given, receives the first clusters of the
+// directories the walk read (the deep scan lists what lies outside them).
+int fat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>* reached = nullptr);
 // Rebuilds row `index` of FoundFiles from its first cluster and the free clusters after it
 // and writes it into `folder`. Complete, partial (kept: unreadable sectors written as zeros,
 // or no free cluster followed), failed (nothing left behind) or stopped.

@@ -52,10 +52,10 @@ class Scan {
 
   void Run(const std::string& root_path);
   int64_t found() const { return found_; }
+  const std::unordered_set<uint32_t>& visited() const { return visited_; }
 
  private:
   DirectoryLead scan_directory(uint32_t first_cluster, const std::string& path, int depth);
-  std::string read_long_name(Entry& entry, DirectoryStream& stream);
   DirectoryLead enter(uint32_t first_cluster, const std::string& path, int depth);
   void append_record(const Entry& entry, const std::string& name, const std::string& path);
 
@@ -128,23 +128,6 @@ DirectoryLead Scan::scan_directory(uint32_t first_cluster, const std::string& pa
   return stream.Reach();
 }
 
-std::string Scan::read_long_name(Entry& entry, DirectoryStream& stream) {
-  // Pieces appear last first, so each further entry's units go in front. Sequence numbers
-  // and checksums are not looked at: every run of long-name entries belongs to the short
-  // entry after it.
-  std::u16string units;
-  append_long_name_units(entry, units);
-  Entry next;
-  while (stream.Next(next)) {
-    entry = next;
-    if (next[FatDirEntry::kAttributes] != FatDirEntry::kLongName) break;
-    std::u16string piece;
-    append_long_name_units(next, piece);
-    units.insert(0, piece);
-  }
-  return long_name_text(units);
-}
-
 void Scan::append_record(const Entry& entry, const std::string& name, const std::string& path) {
   const uint32_t cluster = entry_first_cluster(entry);
   FoundFileRecord record;
@@ -183,7 +166,7 @@ int estimate_recovery_quality(FatVolume& volume, uint32_t first_cluster,
   return quality;
 }
 
-int fat_scan(TRawDiskAccessComponent& component) {
+int fat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>* reached) {
   const char letter = component.LogicalDrive();
   const std::string root_path = std::string(1, letter) + ":";
   std::string error;
@@ -192,6 +175,7 @@ int fat_scan(TRawDiskAccessComponent& component) {
     Scan scan(*volume);
     scan.Run(root_path);
     found = scan.found();
+    if (reached) *reached = scan.visited();
   } else {
     Window().LogLine(root_path + " was not scanned: " + error + ".");
     Window().SetStatusFilesText("Files: 0");
