@@ -112,8 +112,13 @@ Result check_mp3(Reader& reader) {
   }
   uint8_t tag[8];
   if (reader.read(p, tag, 8) && std::memcmp(tag, "APETAGEX", 8) == 0) {
-    uint8_t footer[32];
-    if (reader.read(p, footer, 32)) p += 32 + uint64_t{le32(footer + 12)} - 0;
+    // An APE tag header: its size counts the items and the footer, not the header.
+    uint8_t header[32];
+    if (!reader.read(p, header, 32))
+      return damaged(Kind::kMp3, size, "the file ends inside its APE tag");
+    const uint64_t end = p + 32 + uint64_t{le32(header + 12)};
+    if (end > size) return damaged(Kind::kMp3, size, "the file ends inside its APE tag");
+    p = end;
   }
   if (reader.read(p, tag, 3) && std::memcmp(tag, "TAG", 3) == 0 && p + 128 <= size) p += 128;
   // Frames that resume within the next 64 KiB mean that the stream was cut by foreign bytes.

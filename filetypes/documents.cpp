@@ -85,7 +85,7 @@ Result check_pdf(Reader& reader) {
     int entries_checked = 0;
     for (int section = 0; section < 4096; ++section) {
       uint64_t first = 0, count = 0, q = 0;
-      if (!number_at(reader, p, &first, &q)) break;  // "trailer"
+      if (p >= startxref || !number_at(reader, p, &first, &q)) break;  // "trailer"
       if (!number_at(reader, q, &count, &p))
         return damaged(Kind::kPdf, q, "a cross-reference section is broken");
       for (int k = 0; k < 4; ++k) {
@@ -134,8 +134,11 @@ Result check_ole2(Reader& reader) {
   const uint32_t per_sector = static_cast<uint32_t>(sector / 4);
   const auto offset_of = [&](uint64_t n) { return (n + 1) * sector; };
   const uint32_t fat_sectors = le32(h + 44);
-  if (fat_sectors == 0 || fat_sectors > (1u << 20))
+  // Every FAT sector is a sector of the file: no more of them than the file holds (which
+  // also bounds the walk over the FAT by the file's size).
+  if (fat_sectors == 0 || fat_sectors > (1u << 20) || fat_sectors > size / sector) {
     return damaged(Kind::kOle2, 44, "the FAT size does not hold together");
+  }
   // The FAT sector numbers: 109 in the header, the rest in the DIFAT chain.
   std::vector<uint32_t> fat;
   for (uint32_t i = 0; i < 109 && fat.size() < fat_sectors; ++i)

@@ -23,7 +23,7 @@ Reader::Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
 
 bool Reader::fill(uint64_t offset) {
   if (offset >= size_) return false;
-  if (window_.empty()) window_.resize(kWindow);
+  if (window_.empty()) window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_)));
   const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
   window_start_ = offset;
   window_length_ = source_.Read(offset, window_.data(), want);
@@ -62,12 +62,16 @@ int Reader::byte_at(uint64_t offset) {
 uint64_t Reader::find_byte(uint64_t from, uint64_t limit, uint8_t value) {
   limit = std::min(limit, size_);
   while (from < limit) {
-    const auto bytes = view(from, static_cast<size_t>(std::min<uint64_t>(kWindow, limit - from)));
-    if (bytes.empty()) return limit;
-    const void* hit = std::memchr(bytes.data(), value, bytes.size());
-    if (hit != nullptr)
-      return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes.data());
-    from += bytes.size();
+    if (from < window_start_ || from >= window_start_ + window_length_) {
+      if (!fill(from)) return limit;
+    }
+    const size_t at = static_cast<size_t>(from - window_start_);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(window_length_ - at, limit - from));
+    const void* hit = std::memchr(window_.data() + at, value, n);
+    if (hit != nullptr) {
+      return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - (window_.data() + at));
+    }
+    from += n;
   }
   return limit;
 }
@@ -251,9 +255,16 @@ Result walk(detail::Reader& reader, Kind kind) {
 }  // namespace
 
 Result check(ByteSource& source, std::string_view extension) {
+  return check(source, extension, Depth::kStructure);
+}
+
+Result check(ByteSource& source, std::string_view extension, Depth depth) {
   detail::Reader reader(source);
   const auto head = reader.view(0, 64);
   const Kind found = identify(head);
+  if (found == Kind::kJpeg && depth == Depth::kDecode) {
+    return detail::decode_jpeg(reader, detail::check_jpeg(reader));
+  }
   if (found != Kind::kUnknown) return walk(reader, found);
   const Kind promised = kind_of_extension(extension);
   switch (promised) {

@@ -95,6 +95,12 @@ Kind identify(std::span<const uint8_t> head);
 // ends.
 Result check(ByteSource& source, std::string_view extension = {});
 
+// How far a check goes: the structure alone (markers, boxes, chunks, CRCs — what check()
+// above does), or also a decoding of the data where a library does it cheaply: JPEG's
+// Huffman-coded scans by libjpeg-turbo, which finds foreign bytes that contain no marker.
+enum class Depth : uint8_t { kStructure, kDecode };
+Result check(ByteSource& source, std::string_view extension, Depth depth);
+
 // Names and places of a kind.
 std::string_view kind_name(Kind kind);       // "JPEG"
 std::string_view kind_extension(Kind kind);  // "jpg"

@@ -10,6 +10,7 @@
 // hold together; a cut file as entropy data running to the end of the file.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "filetypes/walk.h"
 
@@ -18,6 +19,46 @@ namespace pyralis::filetypes::detail {
 namespace {
 
 constexpr int kMaxSegments = 1 << 16;
+
+struct Picture {
+  uint64_t offset;
+  uint64_t size;
+};
+
+// The further pictures of a Multi-Picture file (APP2 "MPF\0", CIPA DC-007): a TIFF-style
+// header at `base`, a directory whose MP Entry tag (0xB002) lists 16-byte entries — flags,
+// size, offset from `base` (0 for the first picture) — and the first byte past the last of
+// them; 0 when the segment lists none.
+uint64_t mpf_end(Reader& reader, uint64_t base, uint64_t length, std::vector<Picture>* pictures) {
+  uint8_t h[8];
+  if (length < 8 || !reader.read(base, h, 8)) return 0;
+  const bool little = h[0] == 'I';
+  const auto u16 = [&](const uint8_t* p) { return little ? le16(p) : be16(p); };
+  const auto u32 = [&](const uint8_t* p) { return little ? le32(p) : be32(p); };
+  const uint64_t ifd = u32(h + 4);
+  uint8_t count_bytes[2];
+  if (ifd + 2 > length || !reader.read(base + ifd, count_bytes, 2)) return 0;
+  const uint32_t count = std::min<uint32_t>(u16(count_bytes), 64);
+  uint64_t end = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t e[12];
+    if (ifd + 2 + (i + 1) * 12 > length || !reader.read(base + ifd + 2 + i * 12, e, 12)) break;
+    if (u16(e) != 0xB002) continue;
+    const uint64_t entries = std::min<uint64_t>(u32(e + 4) / 16, 64);
+    const uint64_t at = u32(e + 8);
+    for (uint64_t k = 0; k < entries; ++k) {
+      uint8_t m[16];
+      if (at + (k + 1) * 16 > length || !reader.read(base + at + k * 16, m, 16)) break;
+      const uint64_t size = u32(m + 4);
+      const uint64_t offset = u32(m + 8);
+      if (offset != 0 && size != 0 && pictures->size() < 16) {
+        end = std::max(end, base + offset + size);
+        pictures->push_back({base + offset, size});
+      }
+    }
+  }
+  return end;
+}
 
 bool is_sof(int m) {
   return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
@@ -28,15 +69,42 @@ bool is_segment(int m) {
   return (m >= 0xC0 && m <= 0xCF) || (m >= 0xDA && m <= 0xDF) || (m >= 0xE0 && m <= 0xFE);
 }
 
+Result check_jpeg_picture(Reader& reader, int depth);
+
+// Each further picture of a Multi-Picture file is a JPEG file of its own.
+Result check_further(Reader& reader, const std::vector<Picture>& pictures, int depth) {
+  for (const Picture& picture : pictures) {
+    Slice slice(reader, picture.offset, picture.size);
+    Reader inner(slice);
+    uint8_t soi[3];
+    if (!inner.read(0, soi, 3) || soi[0] != 0xFF || soi[1] != 0xD8 || soi[2] != 0xFF) {
+      return damaged(Kind::kJpeg, picture.offset, "a further picture does not start like a JPEG");
+    }
+    const Result r = check_jpeg_picture(inner, depth + 1);
+    if (r.state == State::kDamaged) {
+      return damaged(Kind::kJpeg, picture.offset + r.damaged_at, "a further picture: " + r.reason);
+    }
+  }
+  return intact(Kind::kJpeg, 0);
+}
+
 }  // namespace
 
 Result check_jpeg(Reader& reader) {
+  return check_jpeg_picture(reader, 0);
+}
+
+namespace {
+
+Result check_jpeg_picture(Reader& reader, int depth) {
   const uint64_t size = reader.size();
   Result r;
   r.kind = Kind::kJpeg;
   bool frame = false;
   bool scanned = false;
   bool restarts = false;
+  uint64_t further = 0;  // the end of the further pictures of a Multi-Picture file
+  std::vector<Picture> pictures;
   uint64_t p = 2;  // past SOI
   for (int segments = 0; segments < kMaxSegments; ++segments) {
     if (p >= size) return damaged(Kind::kJpeg, size, "the file ends before its end marker");
@@ -53,7 +121,16 @@ Result check_jpeg(Reader& reader) {
     if (m == 0xD9) {
       if (!frame || !scanned)
         return damaged(Kind::kJpeg, p, "the image ends before it has any data");
-      Result done = intact(Kind::kJpeg, q + 1);
+      uint64_t end = q + 1;
+      if (further > end) {
+        // The further pictures follow the first; each starts with SOI.
+        if (further > size)
+          return damaged(Kind::kJpeg, size, "the file ends before its further pictures", further);
+        const Result others = check_further(reader, pictures, depth);
+        if (others.state == State::kDamaged) return others;
+        end = further;
+      }
+      Result done = intact(Kind::kJpeg, end);
       done.width = r.width;
       done.height = r.height;
       done.date_taken = r.date_taken;
@@ -99,6 +176,11 @@ Result check_jpeg(Reader& reader) {
         const TiffFacts exif = walk_tiff(reader, body + 6, length - 8);
         r.date_taken = exif.date_taken;
       }
+    } else if (m == 0xE2 && further == 0 && length >= 12) {
+      uint8_t id[4];
+      if (reader.read(body, id, 4) && std::memcmp(id, "MPF\0", 4) == 0) {
+        further = depth == 0 ? mpf_end(reader, body + 4, length - 6, &pictures) : 0;
+      }
     } else if (m == 0xDA) {
       uint8_t sos[1];
       if (!frame) return damaged(Kind::kJpeg, p, "a scan comes before the frame header");
@@ -134,5 +216,7 @@ Result check_jpeg(Reader& reader) {
   }
   return damaged(Kind::kJpeg, p, "too many segments");
 }
+
+}  // namespace
 
 }  // namespace pyralis::filetypes::detail

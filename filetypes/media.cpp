@@ -23,7 +23,7 @@ std::string format_time(int64_t seconds) {
   const int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const int64_t year = yoe + era * 400 + (month <= 2);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
                 static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
                 static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
@@ -217,6 +217,19 @@ Result check_riff(Reader& reader, Kind kind) {
       }
       if (type_is(h, "LIST") && length >= 4 && depth < 8) {
         if (!self(self, p + 12, p + 8 + length, depth + 1)) return false;
+      }
+      // Motion JPEG video: each compressed frame ("##dc") is a JPEG file of its own.
+      if (kind == Kind::kRiff && h[2] == 'd' && h[3] == 'c' && length >= 4) {
+        uint8_t soi[3];
+        if (reader.read(p + 8, soi, 3) && soi[0] == 0xFF && soi[1] == 0xD8 && soi[2] == 0xFF) {
+          Slice slice(reader, p + 8, length);
+          Reader frame(slice);
+          const Result r = check_jpeg(frame);
+          if (r.state == State::kDamaged) {
+            error = damaged(kind, p + 8 + r.damaged_at, "a video frame: " + r.reason);
+            return false;
+          }
+        }
       }
       uint8_t v[30];
       if (kind == Kind::kWebp && facts.width == 0 && length >= 10 && reader.read(p + 8, v, 10)) {

@@ -3,6 +3,7 @@
 // loads in both orders, and the ways a walk ends. Internal to filetypes/.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +78,24 @@ struct Inflated {
 };
 Inflated inflate_raw(Reader& reader, uint64_t offset, uint64_t limit);
 
+// A part of what a reader reads, as a source of its own.
+class Slice final : public ByteSource {
+ public:
+  Slice(Reader& reader, uint64_t start, uint64_t size)
+      : reader_(reader), start_(start), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= size_) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    return reader_.read(start_ + offset, dest, n) ? n : 0;
+  }
+
+ private:
+  Reader& reader_;
+  uint64_t start_;
+  uint64_t size_;
+};
+
 // How a walk ends.
 inline Result intact(Kind kind, uint64_t length) {
   Result r;
@@ -119,6 +138,8 @@ TiffFacts walk_tiff(Reader& reader, uint64_t base, uint64_t length);
 
 // The walkers, one per kind; each is handed a source whose first bytes carry its signature.
 Result check_jpeg(Reader& reader);
+// The JPEG that `walked` found intact, decoded to its end by libjpeg-turbo.
+Result decode_jpeg(Reader& reader, const Result& walked);
 Result check_png(Reader& reader);
 Result check_gif(Reader& reader);
 Result check_bmp(Reader& reader);

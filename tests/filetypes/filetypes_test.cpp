@@ -32,6 +32,7 @@ const Sample kSamples[] = {
     {"photo.jpg", Kind::kJpeg, true, "2024-07-14 15:32:10", 96, 64},
     {"progressive.jpg", Kind::kJpeg, true, "", 96, 64},
     {"restart.jpg", Kind::kJpeg, true, "", 96, 64},
+    {"multi.jpg", Kind::kJpeg, true, "", 96, 64},
     {"picture.png", Kind::kPng, true, "", 96, 64},
     {"archive.zip", Kind::kZip, true},
     {"streamed.zip", Kind::kZip, true},
@@ -42,6 +43,7 @@ const Sample kSamples[] = {
     {"numbers.txt.gz", Kind::kGzip, true},
     {"archive.7z", Kind::kSevenZip, false},
     {"database.sqlite", Kind::kSqlite, false},
+    {"package.msi", Kind::kOle2, false},
     {"document.pdf", Kind::kPdf, true},
     {"document.rtf", Kind::kRtf, true},
     {"text.txt", Kind::kText, true},
@@ -121,7 +123,9 @@ TEST_P(SampleFiles, CutFileIsNotIntact) {
     bytes.resize(cut);
     const Result r = check_bytes(bytes, extension_of(s));
     EXPECT_NE(r.state, State::kIntact) << "cut at " << cut;
-    if (r.state == State::kDamaged) EXPECT_LE(r.damaged_at, cut);
+    if (r.state == State::kDamaged) {
+      EXPECT_LE(r.damaged_at, cut);
+    }
   }
 }
 
@@ -146,6 +150,38 @@ TEST_P(SampleFiles, RandomBytesUnderItsNameAreNotIntact) {
   for (const uint32_t seed : {4u, 5u}) {
     const Result r = check_bytes(noise(size, seed), extension_of(s));
     EXPECT_NE(r.state, State::kIntact) << "seed " << seed;
+  }
+}
+
+// Foreign bytes without a 0xFF inside a scan leave the markers whole; decoding the Huffman
+// data finds them.
+TEST(JpegDecoding, FindsForeignBytesThatHoldNoMarker) {
+  for (const char* file : {"photo.jpg", "progressive.jpg"}) {
+    const Sample s{file, Kind::kJpeg, true};
+    auto bytes = bytes_of(s);
+    MemorySource whole(bytes);
+    EXPECT_EQ(check(whole, "jpg", Depth::kDecode).state, State::kIntact) << file;
+    // The first scan's data: from past its header to the first marker that is not a
+    // restart; the middle half of it is replaced.
+    size_t scan = 0;
+    while (scan + 1 < bytes.size() && !(bytes[scan] == 0xFF && bytes[scan + 1] == 0xDA)) ++scan;
+    size_t scan_end = scan + 2 + (bytes[scan + 2] << 8 | bytes[scan + 3]);
+    while (scan_end + 1 < bytes.size() &&
+           !(bytes[scan_end] == 0xFF && bytes[scan_end + 1] != 0 &&
+             (bytes[scan_end + 1] < 0xD0 || bytes[scan_end + 1] > 0xD7))) {
+      ++scan_end;
+    }
+    const size_t length = (scan_end - scan) / 2;
+    auto foreign = noise(length, 9);
+    for (auto& b : foreign) b = b == 0xFF ? 0x3C : b;
+    std::copy(foreign.begin(), foreign.end(),
+              bytes.begin() + static_cast<ptrdiff_t>(scan + length / 2));
+    MemorySource changed(bytes);
+    EXPECT_EQ(check(changed, "jpg").state, State::kIntact) << file;
+    const Result r = check(changed, "jpg", Depth::kDecode);
+    EXPECT_EQ(r.state, State::kDamaged) << file;
+    EXPECT_LE(r.damaged_at, bytes.size());
+    EXPECT_EQ(r.implied_length, bytes.size());
   }
 }
 

@@ -439,6 +439,9 @@ int filetypes(const uint8_t* data, size_t size) {
   check_result(r, size);
   FUZZ_CHECK(kind == filetypes::Kind::kUnknown || r.kind == kind);
   if (kind == filetypes::Kind::kUnknown) check_result(filetypes::check(whole, "txt"), size);
+  if (kind == filetypes::Kind::kJpeg) {
+    check_result(filetypes::check(whole, {}, filetypes::Depth::kDecode), size);
+  }
   if (size > 2) {
     HoleSource holed(data, size, size / 2, data[size - 1] * 16u + 1);
     check_result(filetypes::check(holed, "jpg"), size);
