@@ -132,6 +132,18 @@ size_t ExtentSource::Read(uint64_t offset, void* dest, size_t count) {
   return done;
 }
 
+size_t BlockCache::Read(uint64_t offset, void* dest, size_t count) {
+  auto* out = static_cast<uint8_t*>(dest);
+  size_t done = 0;
+  if (offset >= offset_ && offset - offset_ < block_.size()) {
+    const size_t at = static_cast<size_t>(offset - offset_);
+    done = std::min(count, block_.size() - at);
+    std::memcpy(out, block_.data() + at, done);
+    if (done == count) return done;
+  }
+  return done + volume_.Read(offset + done, out + done, count - done);
+}
+
 Carver::Carver(filetypes::ByteSource& volume, const Options& options,
                std::function<void(const CarvedFile&)> found,
                std::function<bool(uint64_t)> may_start)
@@ -162,9 +174,11 @@ void Carver::claim(uint64_t begin, uint64_t end) {
   if (end > begin) claims_[begin] = std::max(claims_[begin], end);
 }
 
-void Carver::feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area_end) {
+void Carver::feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area_end,
+                  size_t readable) {
   const uint32_t step = options_.sector_size;
   const auto& table = start_table().entry;
+  volume_.Hold(offset, block.first(std::min(readable, block.size())));
   for (size_t i = 0; i + 8 <= block.size(); i += step) {
     const uint8_t e = table[size_t{block[i]} << 8 | block[i + 1]];
     if (e == kNoStart) continue;
@@ -174,6 +188,7 @@ void Carver::feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area
     if (may_start_ && !may_start_(at)) continue;
     carve_at(at, area_end);
   }
+  volume_.Hold(0, {});  // the block is the caller's only during the call
 }
 
 void Carver::search(uint64_t begin, uint64_t end, size_t block_size,

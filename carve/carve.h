@@ -14,6 +14,7 @@
 // tries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -63,6 +64,25 @@ class ExtentSource final : public filetypes::ByteSource {
 // table lookup per sector); `head` holds at least 8 bytes of the sector.
 bool may_start_file(std::span<const uint8_t> head);
 
+// The volume as the carver reads it: requests that lie in the block being searched are
+// served from that block's memory (most files a block starts end in it), the rest from
+// the volume.
+class BlockCache final : public filetypes::ByteSource {
+ public:
+  explicit BlockCache(filetypes::ByteSource& volume) : volume_(volume) {}
+  uint64_t Size() const override { return volume_.Size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override;
+  void Hold(uint64_t offset, std::span<const uint8_t> block) {
+    offset_ = offset;
+    block_ = block;
+  }
+
+ private:
+  filetypes::ByteSource& volume_;
+  uint64_t offset_ = 0;
+  std::span<const uint8_t> block_;
+};
+
 class Carver {
  public:
   // `volume` holds the bytes the carver reads (a volume or a whole raw source); `found` is
@@ -74,8 +94,10 @@ class Carver {
 
   // Searches the starts in `block`, the volume's bytes from `offset` (a sector boundary);
   // blocks are handed in volume order, without overlap. Walks read the volume as far as
-  // `area_end` (the end of the carved area).
-  void feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area_end);
+  // `area_end` (the end of the carved area), its first `readable` bytes from the block
+  // (bytes after them stand for what could not be read, and are read from the volume).
+  void feed(uint64_t offset, std::span<const uint8_t> block, uint64_t area_end,
+            size_t readable = SIZE_MAX);
 
   // Reads and searches [begin, end) itself in blocks of `block_size`; `keep_going` is asked
   // after every block (false stops the search, keeping what was found). A read that
@@ -106,7 +128,7 @@ class Carver {
   void claim(uint64_t begin, uint64_t end);
   uint64_t cluster_floor(uint64_t at) const;
 
-  filetypes::ByteSource& volume_;
+  BlockCache volume_;
   Options options_;
   std::function<void(const CarvedFile&)> found_;
   std::function<bool(uint64_t)> may_start_;

@@ -260,8 +260,10 @@ class CarverRecogniser final : public Recogniser {
   CarverRecogniser(carve::Carver& carver, uint64_t area_end) : carver_(carver), end_(area_end) {}
   void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
                std::span<const RequestRange> unreadable) override {
-    // Unreadable bytes are zeros in the block: zeros start no file.
-    carver_.feed(volume_offset, bytes, end_);
+    // Unreadable bytes are zeros in the block: zeros start no file, and walks read what
+    // lies from the first of them on from the volume, which says it cannot be read.
+    carver_.feed(volume_offset, bytes, end_,
+                 unreadable.empty() ? bytes.size() : static_cast<size_t>(unreadable[0].offset));
   }
 
  private:
