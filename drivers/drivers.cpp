@@ -251,6 +251,8 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
   // Not measured yet: every row stays unchecked.
   FoundFiles.Facts(index).content = verdict;
   return verdict;
