@@ -357,7 +357,8 @@ void DriveCarving::finish() {
   for (const carve::CarvedFile& f : s.found)
     if (unclaimed(f.extents.front().offset)) rows(f);
   s.found.clear();
-  Window().LogLine("Found by content: " + with_thousands(rows.found()) + " files (" +
+  Window().LogLine("Found by content: " + with_thousands(rows.found()) +
+                   (rows.found() == 1 ? " file (" : " files (") +
                    with_thousands(rows.damaged()) + " damaged).");
   Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
