@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <span>
@@ -338,8 +339,17 @@ CarveResult DriveCarving::run() {
   const uint64_t total_mib = std::max<uint64_t>((s.length - begin) >> 20, 1);
   Window().SetGaugeMaxValue(static_cast<int64_t>(total_mib));
   bool stopped = false;
+  const uint64_t total = s.length - begin;
+  const auto started = std::chrono::steady_clock::now();
   s.carver->search(begin, s.length, kBlockBytes, [&](uint64_t done) {
     Window().SetGaugeProgress(static_cast<int64_t>(std::min(done >> 20, total_mib)));
+    // Bytes read, the rate and the time left at that rate.
+    const double seconds = std::max(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 1e-3);
+    const double rate = static_cast<double>(done) / seconds;
+    Window().SetReadProgress(done, total, rate,
+                             rate > 0 ? static_cast<double>(total - std::min(done, total)) / rate
+                                      : -1.0);
     Window().SetElapsedText(elapsed_text());
     Window().ProcessMessages();
     stopped = !ScanActive || platform::source_gone(s.letter);
