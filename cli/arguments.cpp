@@ -147,6 +147,8 @@ class Parser {
       o.with_paths = true;
     } else if (a == "--no-dates") {
       o.no_dates = true;
+    } else if (a == "--carve") {
+      o.carve = true;
     } else if (is(a, "--report")) {
       const auto text = value("--report", a);
       if (!text) return;
@@ -193,12 +195,17 @@ class Parser {
                                : "--check belongs to scan"));
     if (!o.map.empty() && o.command == Command::Drives)
       return void(fail("--map belongs to scan and recover"));
+    if (o.carve && o.command == Command::Drives)
+      return void(fail("--carve belongs to scan and recover"));
     if (!o.map.empty() && o.sources.empty())
       return void(fail("--map needs the image it belongs to as SOURCE"));
     if (o.deep && o.command == Command::Drives)
       return void(fail("--deep belongs to scan and recover"));
     if (!o.save.empty() && o.command != Command::Scan) return void(fail("--save belongs to scan"));
     if (!o.from_scan.empty() && !recover) return void(fail("--from-scan belongs to recover"));
+    if (o.carve && !o.from_scan.empty())
+      return void(
+          fail("--carve and --from-scan exclude each other: a saved scan is not scanned again"));
     if (o.deep && !o.from_scan.empty())
       return void(
           fail("--deep and --from-scan exclude each other: a saved scan is not scanned again"));
@@ -239,10 +246,11 @@ and copies chosen ones into a folder. The source is only ever read.
 Commands:
   drives [SOURCE...]            list the drive table: letter, type, file system, label,
                                 serial, size and source
-  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--deep] [--save FILE] [--check]
+  scan [SOURCE...] [--drive X] [--format F] [--map FILE] [--deep] [--carve]
+          [--save FILE] [--check]
                                 scan drive X and print one row per deleted file found
   recover [SOURCE...] [--drive X] --to DIR CHOICE [--with-paths] [--no-dates]
-          [--report FILE] [--map FILE] [--deep | --from-scan FILE]
+          [--report FILE] [--map FILE] [--deep] [--carve] [--from-scan FILE]
                                 scan drive X, then write the chosen files into DIR;
                                 CHOICE is --all, --inode N... or --row N...
 
@@ -277,6 +285,10 @@ Options:
   --save FILE      also write the scan's rows and the volume's identity to FILE
   --from-scan FILE take the rows from a scan saved with --save instead of scanning; a file
                    saved from another volume is refused
+  --carve          search by content too: files found by their own bytes in the clusters
+                   no file and no listed row holds, or anywhere on a source that holds
+                   no volume Pyralis reads; listed under "X:\Found by content\..."
+                   (implies the deep scan)
   -h, --help       show this text
   -V, --version    show the program's version
 

@@ -37,6 +37,8 @@ struct Options {
   std::string save;
   // --from-scan FILE: rows come from a saved scan instead of a new scan (recover)
   std::string from_scan;
+  // --carve: search the free clusters (or a source without a volume) by content too
+  bool carve = false;
 };
 
 struct ParseResult {

@@ -79,16 +79,32 @@ std::string letters_in_use() {
 }
 
 // Prints one line for each of `letters` whose source cannot be read; true when there was any.
-bool report_problems(const std::vector<char>& letters) {
+// Whether drive `letter` holds no volume Pyralis reads but can be read, so that a search by
+// content can still go over it.
+bool carvable_source(char letter) {
+  uint8_t sector[512];
+  return GetMediaIdentifier(letter).FileSystem.empty() &&
+         platform::read_volume(letter, 0, sector, sizeof sector);
+}
+
+bool report_problems(const std::vector<char>& letters, bool carve) {
   bool problem = false;
   for (char letter : letters) {
     const std::string why = DescribeDriveProblem(letter);
-    if (!why.empty()) {
+    if (!why.empty() && !(carve && carvable_source(letter))) {
       error_line(why);
       problem = true;
     }
   }
   return problem;
+}
+
+// The driver's scan options the command line asks for (--carve implies the deep scan).
+ScanOptions scan_options_of(const Options& options) {
+  ScanOptions scan_options;
+  scan_options.carve = options.carve;
+  scan_options.deep = options.deep || options.carve;
+  return scan_options;
 }
 
 // Attaches the given sources (and the machine's volumes when they are needed) and picks the
@@ -108,7 +124,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
     platform::set_unreadable_areas(options.sources.front(), std::move(*areas));
   }
   const std::vector<char> given = platform::attach_sources(options.sources);
-  if (report_problems(given)) return 0;
+  if (report_problems(given, options.carve)) return 0;
   const bool drive_given_elsewhere =
       options.drive && std::find(given.begin(), given.end(), options.drive) == given.end();
   if (need_machine_volumes || given.empty() || drive_given_elsewhere)
@@ -125,7 +141,8 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
     return 0;
   }
   const std::string why = DescribeDriveProblem(letter);
-  if (!why.empty()) {
+  // A readable source that holds no volume can still be searched by content.
+  if (!why.empty() && !(options.carve && carvable_source(letter))) {
     error_line(why);
     return 0;
   }
@@ -159,7 +176,7 @@ int run_drives(const Options& options) {
   platform::attach_machine_volumes();
   write_grid(std::cout, options.format, drives_grid(options.format == OutputFormat::Table));
   std::cout.flush();
-  return report_problems(given) ? kExitBadArguments : kExitOk;
+  return report_problems(given, false) ? kExitBadArguments : kExitOk;
 }
 
 int run_scan(const Options& options) {
@@ -170,7 +187,7 @@ int run_scan(const Options& options) {
   if (!letter) return kExitBadArguments;
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
-  const ScanResult result = scan(window, letter, ScanOptions{options.deep, false});
+  const ScanResult result = scan(window, letter, scan_options_of(options));
   if (options.check && result != ScanResult::kNotScanned && !interrupted()) {
     // One command for all rows: the FAT table is loaded once. Ctrl-C leaves the rest
     // unchecked.
@@ -180,7 +197,7 @@ int run_scan(const Options& options) {
   }
   write_found_files(std::cout, options.format, FoundFiles, options.check);
   std::cout.flush();
-  if (!holds_engine_volume(letter)) {
+  if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }
@@ -530,7 +547,7 @@ int run_recover(const Options& options) {
   window.watch_interrupt(&g_interrupted);
   ScanResult scanned = ScanResult::kScanned;
   if (options.from_scan.empty()) {
-    scanned = scan(window, letter, ScanOptions{options.deep, false});
+    scanned = scan(window, letter, scan_options_of(options));
   } else {
     std::string why;
     if (!open_scan(static_cast<char>(std::tolower(letter)), options.from_scan, &why)) {
@@ -538,7 +555,7 @@ int run_recover(const Options& options) {
       return kExitBadArguments;
     }
   }
-  if (!holds_engine_volume(letter)) {
+  if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }

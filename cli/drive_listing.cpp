@@ -42,12 +42,21 @@ Grid drives_grid(bool human) {
       std::snprintf(serial, sizeof serial, "%04X-%04X", media.SerialNumber >> 16,
                     media.SerialNumber & 0xFFFF);
     const auto length = static_cast<int64_t>(drive.source.length);
+    // A readable source without a volume Pyralis reads: its file system is unknown, and it
+    // can still be searched by content.
+    std::string file_system = media.FileSystem;
+    std::string problem = platform::drive_problem(drive.letter);
+    uint8_t sector[512];
+    if (file_system.empty() && drive.source.length >= sizeof sector &&
+        platform::read_volume(drive.letter, 0, sector, sizeof sector)) {
+      file_system = "unknown";
+      problem += "; scan --carve searches it by content";
+    }
     grid.rows.push_back({std::string(1, drive.letter) + ":",
-                         drive_type_name(GetDriveTypeCode(drive.letter)), media.FileSystem,
+                         drive_type_name(GetDriveTypeCode(drive.letter)), file_system,
                          media.VolumeName, serial,
                          human ? size_to_text(length) : std::to_string(length), drive.source.path,
-                         std::to_string(drive.source.offset),
-                         platform::drive_problem(drive.letter)});
+                         std::to_string(drive.source.offset), problem});
   }
   return grid;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <unordered_set>
@@ -21,6 +22,7 @@
 #include "core/saved_scan.h"
 #include "core/sha256.h"
 #include "drivers/content_check.h"
+#include "drivers/carving.h"
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
@@ -137,16 +139,25 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 }
 
 // The pass over the whole volume after the tree walk, and its rows.
+// A search by content (`carving`, when asked for) joins the pass where there is one, else
+// makes its own.
 void deep_scan(TRawDiskAccessComponent& component, Volume kind,
-               const std::unordered_set<uint32_t>& reached) {
+               const std::unordered_set<uint32_t>& reached, DriveCarving* carving) {
   const std::string drive = drive_name(component.LogicalDrive());
   if (kind == Volume::kExFat) {
     Window().LogLine("The deep scan does not read exFAT volumes yet; " + drive +
                      " lists what its tree walk found.");
+    if (carving) carving->run();
     return;
   }
-  const int64_t added =
-      kind == Volume::kFat ? fat_deep_scan(component, reached) : ntfs_deep_scan(component);
+  int64_t added = 0;
+  if (kind == Volume::kFat) {
+    Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
+    added = fat_deep_scan(component, reached, std::span<Recogniser* const>(extra, carving ? 1 : 0));
+  } else {
+    added = ntfs_deep_scan(component);
+    if (carving) carving->run();  // a pass of its own
+  }
   Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
                    (added == 1 ? " file" : " files") +
                    (kind == Volume::kFat ? " in folders the tree no longer reaches."
@@ -171,6 +182,11 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
   const bool finished = run_guarded("Scan", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
+    // A source that holds no volume Pyralis reads is searched by content as a whole.
+    if (options.carve && component.FileSystem().empty()) {
+      engine_ran = carve_drive(letter) != CarveResult::kNotSearched;  // its own pass
+      return;
+    }
     if (drive_unusable(component)) {
       log_drive_problem(letter, unusable_reason(component));
       return;
@@ -184,8 +200,13 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
                     : kind == Volume::kExFat ? exfat_scan(component)
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
-    if (engine_ran && (options.deep || options.carve) && ScanActive)
-      deep_scan(component, kind, reached);
+    if (engine_ran && (options.deep || options.carve) && ScanActive) {
+      std::unique_ptr<DriveCarving> carving;
+      if (options.carve) carving = std::make_unique<DriveCarving>(letter);
+      if (carving && !carving->ok()) carving.reset();
+      deep_scan(component, kind, reached, carving.get());
+      if (carving) carving->finish();
+    }
     // Folders and records that could not be read hide what they hold: one line says how
     // many, and the status line keeps it beside the count.
     const std::string lost = unreadable_metadata_text();
@@ -219,6 +240,12 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
   RecoveryTargetScope dates(target);
   if (FoundFiles[index].Size > 0) outcome.size = static_cast<uint64_t>(FoundFiles[index].Size);
+  // A row found by content is written from the extents it was found in, on any volume.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
+      !FoundFiles.Facts(index).extents.empty()) {
+    run_guarded("Recovery", letter, [&] { outcome = undelete_carved_file(letter, index, folder); });
+    return outcome;
+  }
   run_guarded("Recovery", letter, [&] {
     TRawDiskAccessComponent component;
     component.SetLogicalDrive(letter);
@@ -286,6 +313,8 @@ class QuietRecovery : public EngineWindow {
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
   const FoundFileRecord& record = FoundFiles[index];
   // A file is read whole into memory (walks look anywhere in it); one larger than the
   // bound stays unchecked.

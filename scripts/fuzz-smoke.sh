@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${PYRALIS_FUZZ_SECONDS:-45}
 build=${PYRALIS_FUZZ_BUILD_DIR:-build/fuzz}
-all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set filetypes sweep"
+all_targets="fat_walk runlist ntfs_record ntfs_mount texts exfat_entry_set filetypes sweep carve"
 targets=${*:-$all_targets}
 
 skip() {
@@ -59,6 +59,7 @@ max_len() {
     exfat_entry_set) echo 4096 ;;
     filetypes) echo 65536 ;;
     sweep) echo 16384 ;;
+    carve) echo 65536 ;;
     *) echo 256 ;;
   esac
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "carve/carve.h"
 #include "core/date_time.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
@@ -490,6 +491,38 @@ int sweep(const uint8_t* data, size_t size) {
   return 0;
 }
 
+int carve(const uint8_t* data, size_t size) {
+  filetypes::MemorySource volume({data, size});
+  carve::Options options;
+  options.cluster_size = 512;
+  options.max_gap_clusters = 64;
+  options.max_join_tries = 16;
+  uint64_t last_start = 0;
+  bool first = true;
+  std::vector<ByteExtent> earlier;
+  carve::Carver carver(volume, options, [&](const carve::CarvedFile& f) {
+    FUZZ_CHECK(f.extents.size() == 1 || f.extents.size() == 2);
+    uint64_t sum = 0;
+    for (const ByteExtent& e : f.extents) {
+      FUZZ_CHECK(e.length > 0 && e.offset <= size && e.length <= size - e.offset);
+      sum += e.length;
+    }
+    FUZZ_CHECK(sum == f.length);
+    const uint64_t start = f.extents.front().offset;
+    FUZZ_CHECK(start % 512 == 0);
+    if (f.extents.size() == 2) FUZZ_CHECK(f.extents[1].offset >= start + f.extents[0].length);
+    FUZZ_CHECK(first || start > last_start);
+    for (const ByteExtent& e : earlier)
+      FUZZ_CHECK(start < e.offset || start >= e.offset + e.length);
+    first = false;
+    last_start = start;
+    earlier.insert(earlier.end(), f.extents.begin(), f.extents.end());
+    FUZZ_CHECK(!carve::carved_name(f).empty());
+  });
+  carver.search(0, size, 4096);
+  return 0;
+}
+
 std::vector<std::string> seeds(const std::string& target) {
   std::vector<std::string> out;
   const auto add = [&](std::string seed) {
@@ -534,7 +567,7 @@ const std::vector<Target>& targets() {
   static const std::vector<Target> all = {
       {"fat_walk", fat_walk},     {"runlist", runlist}, {"ntfs_record", ntfs_record},
       {"ntfs_mount", ntfs_mount}, {"texts", texts},     {"exfat_entry_set", exfat_entry_set},
-      {"filetypes", filetypes}, {"sweep", sweep}};
+      {"filetypes", filetypes}, {"sweep", sweep}, {"carve", carve}};
   return all;
 }
 

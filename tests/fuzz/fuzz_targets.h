@@ -36,6 +36,11 @@ int filetypes(const uint8_t* data, size_t size);
 // The input is one block of a deep scan's pass, handed to the FAT folder-start and the NTFS
 // record recognisers; what they keep must lie inside the block.
 int sweep(const uint8_t* data, size_t size);
+// The input is a volume without a file system: searched by content (starts at every sector,
+// the walks, and the search for a file's second piece at 512-byte cluster steps), and every
+// carved file is checked against the volume: inside it, one or two pieces in order, found in
+// order of their first byte, never overlapping an earlier file.
+int carve(const uint8_t* data, size_t size);
 // Numbers from the input through size_to_text, quality_to_text and the date conversions.
 int texts(const uint8_t* data, size_t size);
 

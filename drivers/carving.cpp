@@ -1,0 +1,448 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "drivers/carving.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "carve/carve.h"
+#include "core/engine_window.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "core/recovered_file.h"
+#include "exfat/exfat_volume.h"
+#include "fat/fat_volume.h"
+#include "ntfs/ntfs_internal.h"
+#include "platform/drive_table.h"
+#include "platform/volume_access.h"
+#include "rawdisk/raw_disk_access.h"
+#include "rawdisk/raw_disk_access_component.h"
+
+namespace pyralis {
+
+namespace {
+
+constexpr uint32_t kSector = 512;
+// Clusters assumed on a source without a volume: starts are still searched at every sector,
+// this is only the step of the search for a file's second piece.
+constexpr uint64_t kRawCluster = 4096;
+constexpr size_t kBlockBytes = 4 << 20;
+
+// The drive's bytes, read through the platform's volume reads (a kept descriptor while a
+// SourceHold lives). A read that fails is read again sector by sector and delivers the bytes
+// before the first sector that cannot be read: a walk sees the file cut there, and the
+// search goes on after it.
+class DriveSource final : public filetypes::ByteSource {
+ public:
+  DriveSource(char letter, uint64_t size) : letter_(letter), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= size_) return 0;
+    count = static_cast<size_t>(std::min<uint64_t>(count, size_ - offset));
+    if (platform::read_volume(letter_, offset, dest, count)) return count;
+    auto* out = static_cast<uint8_t*>(dest);
+    size_t done = 0;
+    while (done < count) {
+      const size_t n = std::min<size_t>(kSector - (offset + done) % kSector, count - done);
+      if (!platform::read_volume(letter_, offset + done, out + done, n)) break;
+      done += n;
+    }
+    return done;
+  }
+
+ private:
+  char letter_;
+  uint64_t size_;
+};
+
+// Which clusters of the volume hold nothing live, and where they lie; for a source without a
+// volume every byte is free.
+class FreeSpace {
+ public:
+  virtual ~FreeSpace() = default;
+  virtual uint64_t cluster_size() const { return kRawCluster; }
+  virtual uint64_t cluster_origin() const { return 0; }
+  // First byte where clusters (and so carved files) may lie.
+  virtual uint64_t area_begin() const { return 0; }
+  // The cluster holding volume byte `at`, or -1 outside the clusters.
+  virtual int64_t cluster_at(uint64_t at) const { return static_cast<int64_t>(at / kSector); }
+  virtual bool cluster_free(int64_t cluster) { return true; }
+  // Byte of the first cluster of a listed row whose Inode is `inode` (-1 when rows of this
+  // volume do not name clusters).
+  virtual int64_t row_start(int64_t inode) const { return -1; }
+};
+
+class FatSpace final : public FreeSpace {
+ public:
+  explicit FatSpace(std::unique_ptr<FatVolume> v) : v_(std::move(v)) {}
+  uint64_t cluster_size() const override { return v_->layout().cluster_size; }
+  uint64_t cluster_origin() const override { return v_->layout().cluster_offset(2); }
+  uint64_t area_begin() const override { return v_->layout().cluster_offset(2); }
+  int64_t cluster_at(uint64_t at) const override {
+    if (at < area_begin()) return -1;
+    const uint64_t x = 2 + (at - area_begin()) / cluster_size();
+    return v_->layout().valid_cluster(x) ? static_cast<int64_t>(x) : -1;
+  }
+  bool cluster_free(int64_t x) override {
+    return v_->table().get_fat_entry(static_cast<uint32_t>(x)) == 0;
+  }
+  int64_t row_start(int64_t inode) const override {
+    return v_->layout().valid_cluster(static_cast<uint64_t>(inode))
+               ? static_cast<int64_t>(v_->layout().cluster_offset(static_cast<uint32_t>(inode)))
+               : -1;
+  }
+
+ private:
+  std::unique_ptr<FatVolume> v_;
+};
+
+class ExFatSpace final : public FreeSpace {
+ public:
+  explicit ExFatSpace(std::unique_ptr<exfat::Volume> v) : v_(std::move(v)) {}
+  uint64_t cluster_size() const override { return v_->layout().cluster_size; }
+  uint64_t cluster_origin() const override { return v_->layout().heap_offset; }
+  uint64_t area_begin() const override { return v_->layout().heap_offset; }
+  int64_t cluster_at(uint64_t at) const override {
+    if (at < area_begin()) return -1;
+    const uint64_t x = 2 + (at - area_begin()) / cluster_size();
+    return v_->layout().valid_cluster(x) ? static_cast<int64_t>(x) : -1;
+  }
+  bool cluster_free(int64_t x) override { return v_->ClusterFree(static_cast<uint32_t>(x)); }
+  int64_t row_start(int64_t inode) const override {
+    return v_->layout().valid_cluster(static_cast<uint64_t>(inode))
+               ? static_cast<int64_t>(v_->layout().cluster_offset(static_cast<uint32_t>(inode)))
+               : -1;
+  }
+
+ private:
+  std::unique_ptr<exfat::Volume> v_;
+};
+
+class NtfsSpace final : public FreeSpace {
+ public:
+  explicit NtfsSpace(std::unique_ptr<ntfs::NtfsVolume> v) : v_(std::move(v)) {}
+  ~NtfsSpace() override { ntfs::umount_volume(v_); }
+  uint64_t cluster_size() const override { return v_->cluster_size; }
+  int64_t cluster_at(uint64_t at) const override {
+    const uint64_t x = at / v_->cluster_size;
+    return x < static_cast<uint64_t>(v_->total_clusters) ? static_cast<int64_t>(x) : -1;
+  }
+  bool cluster_free(int64_t x) override { return ntfs::cluster_in_use(v_.get(), x) == 0; }
+
+ private:
+  std::unique_ptr<ntfs::NtfsVolume> v_;
+};
+
+bool contains_no_case(const std::string& text, const std::string& part) {
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         }) != text.end();
+}
+
+// The free space of the volume on `component`, or of the whole source when it holds none
+// Pyralis reads. None (with a line logged) when the volume is there but cannot be opened.
+std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, char letter) {
+  const std::string fs = component.FileSystem();
+  const std::string drive = std::string(1, static_cast<char>(std::toupper(letter))) + ":";
+  std::string error;
+  if (fs.empty()) return std::make_unique<FreeSpace>();
+  if (contains_no_case(fs, "exFAT")) {
+    auto v = exfat::Volume::Open(component, &error);
+    if (v) return std::make_unique<ExFatSpace>(std::move(v));
+  } else if (contains_no_case(fs, "FAT")) {
+    auto v = FatVolume::Open(component, &error);
+    if (v) return std::make_unique<FatSpace>(std::move(v));
+  } else if (contains_no_case(fs, "NTFS")) {
+    ntfs::reset_cluster_bitmap_cache();
+    auto v = ntfs::mount_volume(&component, false);
+    if (v) return std::make_unique<NtfsSpace>(std::move(v));
+    error = "its NTFS volume could not be mounted";
+  } else {
+    return std::make_unique<FreeSpace>();
+  }
+  Window().LogLine(drive + " was not searched by content: " + error + ".");
+  return nullptr;
+}
+
+// Whether a carved file may start at a volume byte: in a free cluster that no listed row
+// begins (rows found by the tree walk or the deep scan keep their clusters), looked up once
+// per cluster.
+class StartRule {
+ public:
+  explicit StartRule(FreeSpace& space) : space_(space) {
+    for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+      if (FoundFiles.Facts(i).origin == RowOrigin::kCarved) continue;
+      const int64_t start = space_.row_start(FoundFiles[i].Inode);
+      if (start < 0) continue;
+      const uint64_t size = std::max<int64_t>(FoundFiles[i].Size, 1);
+      const uint64_t c = space_.cluster_size();
+      rows_.push_back({static_cast<uint64_t>(start), start + (size + c - 1) / c * c});
+    }
+    std::sort(rows_.begin(), rows_.end());
+  }
+  bool operator()(uint64_t at) {
+    const int64_t x = space_.cluster_at(at);
+    if (x < 0) return false;
+    if (x != last_cluster_) {
+      last_cluster_ = x;
+      last_free_ = space_.cluster_free(x);
+    }
+    if (!last_free_) return false;
+    // A listed deleted row holds its first cluster and, by the contiguous rule, the ones
+    // after it up to its size.
+    while (next_row_ < rows_.size() && rows_[next_row_].second <= at) ++next_row_;
+    for (size_t i = next_row_; i < rows_.size() && rows_[i].first <= at; ++i)
+      if (at < rows_[i].second) return false;
+    return true;
+  }
+
+ private:
+  FreeSpace& space_;
+  std::vector<std::pair<uint64_t, uint64_t>> rows_;
+  size_t next_row_ = 0;
+  int64_t last_cluster_ = -1;
+  bool last_free_ = false;
+};
+
+// Adds one carved file as a row.
+class RowWriter {
+ public:
+  RowWriter(char letter, FreeSpace& space, bool raw)
+      : drive_(std::string(1, static_cast<char>(std::toupper(letter))) + ":"),
+        space_(space),
+        raw_(raw) {}
+
+  void operator()(const carve::CarvedFile& file) {
+    FoundFileRecord record;
+    const uint64_t first = file.extents.front().offset;
+    unsigned repeat = 1;
+    if (carve::date_value(file.date_taken) != 0.0) repeat = ++dates_[file.date_taken];
+    record.Name = carve::carved_name(file, repeat);
+    record.Path = drive_ + "\\Found by content\\" + carve::category_folder(file.kind);
+    record.Size = static_cast<int64_t>(file.length);
+    record.Modified = carve::date_value(file.date_taken);
+    record.Inode = raw_ ? static_cast<int64_t>(first / kSector)
+                        : std::max<int64_t>(space_.cluster_at(first), 0);
+    record.Sector = static_cast<int64_t>(first / kSector);
+    record.RecoveryQuality = static_cast<int8_t>(file.intact ? 100 : 33);
+    RowFacts facts;
+    facts.origin = RowOrigin::kCarved;
+    facts.extents = file.extents;
+    facts.content.type = std::string(filetypes::kind_name(file.kind));
+    facts.content.state = file.intact ? ContentState::kIntact : ContentState::kDamaged;
+    // A damaged file is kept up to its last good byte: the break is where it now ends.
+    facts.content.damaged_at = file.intact ? 0 : file.length;
+    FoundFiles.append(std::move(record), std::move(facts));
+    ++found_;
+    if (!file.intact) ++damaged_;
+    Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
+    Window().SetElapsedText(elapsed_text());
+  }
+  uint64_t found() const { return found_; }
+  uint64_t damaged() const { return damaged_; }
+
+ private:
+  std::string drive_;
+  FreeSpace& space_;
+  bool raw_;
+  std::map<std::string, unsigned> dates_;
+  uint64_t found_ = 0;
+  uint64_t damaged_ = 0;
+};
+
+// Hands the blocks of another pass to the carver.
+class CarverRecogniser final : public Recogniser {
+ public:
+  CarverRecogniser(carve::Carver& carver, uint64_t area_end) : carver_(carver), end_(area_end) {}
+  void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
+               std::span<const RequestRange> unreadable) override {
+    // Unreadable bytes are zeros in the block: zeros start no file, and walks read what
+    // lies from the first of them on from the volume, which says it cannot be read.
+    carver_.feed(volume_offset, bytes, end_,
+                 unreadable.empty() ? bytes.size() : static_cast<size_t>(unreadable[0].offset));
+  }
+
+ private:
+  carve::Carver& carver_;
+  uint64_t end_;
+};
+
+}  // namespace
+
+struct DriveCarving::State {
+  char letter = 0;
+  platform::SourceHold hold;
+  TRawDiskAccessComponent component;
+  std::unique_ptr<FreeSpace> space;
+  std::unique_ptr<DriveSource> source;
+  std::unique_ptr<StartRule> may_start;
+  std::unique_ptr<carve::Carver> carver;
+  std::unique_ptr<CarverRecogniser> recogniser;
+  std::vector<carve::CarvedFile> found;
+  uint64_t length = 0;
+  bool raw = false;
+};
+
+DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.letter = letter;
+  const platform::Drive* drive = platform::find_drive(letter);
+  uint8_t first[kSector];
+  if (!drive || drive->source.length < kSector ||
+      !platform::read_volume(letter, 0, first, sizeof first)) {
+    const std::string problem = DescribeDriveProblem(letter);
+    Window().LogLine(!problem.empty() ? problem
+                                      : "Drive " + DescribeDriveSource(letter) +
+                                            " cannot be searched by content: it cannot be read");
+    return;
+  }
+  s.length = drive->source.length;
+  s.component.SetLogicalDrive(letter);
+  s.space = open_free_space(s.component, letter);
+  if (!s.space) return;
+  s.raw = s.component.FileSystem().empty();
+  s.source = std::make_unique<DriveSource>(letter, s.length);
+  carve::Options options;
+  options.sector_size = kSector;
+  options.cluster_size = std::max<uint64_t>(s.space->cluster_size(), kSector);
+  options.cluster_origin = s.space->cluster_origin();
+  s.may_start = std::make_unique<StartRule>(*s.space);
+  s.carver = std::make_unique<carve::Carver>(
+      *s.source, options,
+      [&s](const carve::CarvedFile& f) {
+        s.found.push_back(f);
+        Window().SetFilesFoundText(std::to_string(FoundFiles.Count() + s.found.size()));
+      },
+      std::ref(*s.may_start));
+  s.recogniser = std::make_unique<CarverRecogniser>(*s.carver, s.length);
+}
+
+DriveCarving::~DriveCarving() = default;
+
+bool DriveCarving::ok() const {
+  return state_->carver != nullptr;
+}
+
+Recogniser& DriveCarving::recogniser() {
+  return *state_->recogniser;
+}
+
+CarveResult DriveCarving::run() {
+  State& s = *state_;
+  if (!ok()) return CarveResult::kNotSearched;
+  const uint64_t begin = std::min(s.space->area_begin(), s.length);
+  const uint64_t total_mib = std::max<uint64_t>((s.length - begin) >> 20, 1);
+  Window().SetGaugeMaxValue(static_cast<int64_t>(total_mib));
+  bool stopped = false;
+  const uint64_t total = s.length - begin;
+  const auto started = std::chrono::steady_clock::now();
+  s.carver->search(begin, s.length, kBlockBytes, [&](uint64_t done) {
+    Window().SetGaugeProgress(static_cast<int64_t>(std::min(done >> 20, total_mib)));
+    // Bytes read, the rate and the time left at that rate.
+    const double seconds = std::max(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 1e-3);
+    const double rate = static_cast<double>(done) / seconds;
+    Window().SetReadProgress(done, total, rate,
+                             rate > 0 ? static_cast<double>(total - std::min(done, total)) / rate
+                                      : -1.0);
+    Window().SetElapsedText(elapsed_text());
+    Window().ProcessMessages();
+    stopped = !ScanActive || platform::source_gone(s.letter);
+    return !stopped;
+  });
+  return stopped ? CarveResult::kStopped : CarveResult::kSearched;
+}
+
+void DriveCarving::finish() {
+  State& s = *state_;
+  if (!ok()) return;
+  // Rows listed while the search ran (the deep scan's) keep their clusters too.
+  StartRule unclaimed(*s.space);
+  RowWriter rows(s.letter, *s.space, s.raw);
+  for (const carve::CarvedFile& f : s.found)
+    if (unclaimed(f.extents.front().offset)) rows(f);
+  s.found.clear();
+  Window().LogLine("Found by content: " + with_thousands(rows.found()) +
+                   (rows.found() == 1 ? " file (" : " files (") +
+                   with_thousands(rows.damaged()) + " damaged).");
+  Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
+  Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
+}
+
+CarveResult carve_drive(char letter) {
+  DriveCarving carving(letter);
+  if (!carving.ok()) return CarveResult::kNotSearched;
+  const CarveResult result = carving.run();
+  carving.finish();
+  return result;
+}
+
+RecoveryOutcome undelete_carved_file(char letter, int32_t index, const std::string& folder) {
+  RecoveryOutcome outcome;
+  const FoundFileRecord record = FoundFiles[index];
+  const std::vector<ByteExtent> extents = FoundFiles.Facts(index).extents;
+  uint64_t size = 0;
+  for (const ByteExtent& e : extents) size += e.length;
+  outcome.size = size;
+  if (!RecoveryActive) {
+    outcome.result = RecoveryResult::kStopped;
+    return outcome;
+  }
+  const platform::Drive* drive = platform::find_drive(letter);
+  const std::string target = folder + record.Name;
+  for (const ByteExtent& e : extents) {
+    if (!drive || e.offset > drive->source.length || e.length > drive->source.length - e.offset) {
+      Window().LogLine("Could not undelete " + target + ": its bytes lie outside the drive.");
+      return outcome;
+    }
+  }
+  platform::SourceHold hold;
+  RecoveredFile out;
+  std::string error;
+  if (!out.Open(folder, record.Name, &error)) {
+    Window().LogLine("Could not write " + target + ": " + error + ".");
+    return outcome;
+  }
+  std::vector<uint8_t> buffer(1 << 20);
+  for (const ByteExtent& e : extents) {
+    for (uint64_t done = 0; done < e.length;) {
+      Window().ProcessMessages();
+      if (!RecoveryActive) {
+        outcome.result = RecoveryResult::kStopped;
+        return outcome;  // `out` removes the partial file
+      }
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), e.length - done));
+      const uint64_t at = e.offset + done;
+      if (!platform::read_volume(letter, at, buffer.data(), n)) {
+        // Sector by sector: what still fails is zeros in the file, noted as unreadable.
+        for (size_t s = 0; s < n; s += kSector) {
+          const size_t m = std::min<size_t>(kSector, n - s);
+          if (!platform::read_volume(letter, at + s, buffer.data() + s, m)) {
+            std::fill_n(buffer.data() + s, m, uint8_t{0});
+            out.NoteUnreadable(out.BytesWritten() + s, m);
+          }
+        }
+      }
+      if (!out.Write(buffer.data(), n, &error)) {
+        Window().LogLine("Could not write " + target + ": " + error + ".");
+        return outcome;
+      }
+      done += n;
+    }
+  }
+  std::string written;
+  if (!out.Commit(&written, &error)) {
+    Window().LogLine("Could not write " + target + ": " + error + ".");
+    return outcome;
+  }
+  outcome = out.Outcome(size);
+  Window().LogLine(undeleted_line(outcome));
+  return outcome;
+}
+
+}  // namespace pyralis

@@ -1,0 +1,220 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Carving a raw image that holds the sample files with no file system at all: whole files,
+// files in two pieces with other data between them, files with a cluster overwritten, and
+// random filler, text and zeros between them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "carve/carve.h"
+#include "tests/support/test_files.h"
+
+namespace pyralis::carve {
+namespace {
+
+constexpr uint64_t kCluster = 512;
+
+std::string sample(const std::string& name) {
+  return test::read_file(test::fixture_path("filetypes/" + name));
+}
+
+// Lays files out on cluster boundaries, with filler between them, and remembers where each
+// one's bytes went.
+class Image {
+ public:
+  explicit Image(uint32_t seed) : random_(seed) {}
+
+  void random_filler(uint64_t clusters) {
+    for (uint64_t i = 0; i < clusters * kCluster; ++i)
+      bytes_.push_back(static_cast<char>(random_()));
+  }
+  void text_filler(uint64_t clusters) {
+    const std::string line = "int main(void) { return printf(\"%d\\n\", 42); } // PK GIF BM\n";
+    for (uint64_t i = 0; i < clusters * kCluster; ++i) bytes_.push_back(line[i % line.size()]);
+  }
+  // Puts `content` at the next cluster boundary; filler up to the next one after it.
+  uint64_t put(const std::string& content) {
+    const uint64_t at = bytes_.size();
+    bytes_ += content;
+    pad();
+    return at;
+  }
+  void pad() {
+    while (bytes_.size() % kCluster) bytes_.push_back(static_cast<char>(random_()));
+  }
+  std::string& bytes() { return bytes_; }
+
+ private:
+  std::mt19937 random_;
+  std::string bytes_;
+};
+
+struct Found {
+  CarvedFile file;
+  std::string content;  // the file's bytes, read from its extents
+};
+
+std::vector<Found> carve_all(const std::string& image, Options options = {}) {
+  filetypes::MemorySource volume(
+      std::span(reinterpret_cast<const uint8_t*>(image.data()), image.size()));
+  options.cluster_size = kCluster;
+  std::vector<Found> found;
+  Carver carver(volume, options, [&](const CarvedFile& f) {
+    Found item{f, {}};
+    for (const ByteExtent& e : f.extents) item.content += image.substr(e.offset, e.length);
+    found.push_back(item);
+  });
+  carver.search(0, image.size(), 64 * 1024);
+  return found;
+}
+
+const Found* found_at(const std::vector<Found>& found, uint64_t offset) {
+  for (const Found& f : found)
+    if (f.file.extents.front().offset == offset) return &f;
+  return nullptr;
+}
+
+const char* const kWhole[] = {
+    "photo.jpg",    "progressive.jpg", "restart.jpg",     "picture.png",  "archive.zip",
+    "streamed.zip", "picture.gif",     "picture.bmp",     "picture.tif",  "picture.webp",
+    "clip.mp4",     "clip.mov",        "clip.avi",        "clip.mkv",     "tone.wav",
+    "tone.flac",    "tone.ogg",        "tone.mp3",        "document.pdf", "document.rtf",
+    "archive.7z",   "numbers.txt.gz",  "database.sqlite",
+};
+
+TEST(Carving, FindsEveryWholeFileByteExactAndNothingInTheFiller) {
+  Image image(1);
+  image.random_filler(3);
+  std::map<uint64_t, std::string> placed;
+  for (const char* name : kWhole) {
+    placed[image.put(sample(name))] = name;
+    image.random_filler(1);
+    image.text_filler(1);
+    image.bytes().append(kCluster, '\0');
+  }
+  const auto found = carve_all(image.bytes());
+  for (const auto& [offset, name] : placed) {
+    SCOPED_TRACE(name);
+    const Found* f = found_at(found, offset);
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(f->file.intact) << f->file.reason;
+    EXPECT_TRUE(f->content == sample(name));
+  }
+  EXPECT_EQ(found.size(), placed.size());  // no row from filler, none from embedded parts
+}
+
+TEST(Carving, JoinsTwoPieceFilesAndFlagsOverwrittenOnes) {
+  Image image(2);
+  image.random_filler(2);
+  struct Piece {
+    const char* name;
+    uint64_t split;    // bytes in the first piece (a cluster multiple)
+    uint64_t gap;      // clusters of other data between the pieces
+    bool overwritten;  // the gap replaces a cluster of the file instead
+  };
+  const Piece pieces[] = {
+      {"photo.jpg", 1024, 3, false},       {"archive.zip", 2048, 5, false},
+      {"restart.jpg", 1024, 2, false},     {"picture.png", 8 * kCluster, 1, true},
+      {"clip.avi", 8 * kCluster, 1, true}, {"tone.ogg", 2 * kCluster, 1, true},
+  };
+  std::map<uint64_t, const Piece*> placed;
+  for (const Piece& p : pieces) {
+    const std::string whole = sample(p.name);
+    const uint64_t at = image.put(whole.substr(0, p.split));
+    image.random_filler(p.gap);
+    image.put(whole.substr(p.split + (p.overwritten ? p.gap * kCluster : 0)));
+    image.random_filler(2);
+    placed[at] = &p;
+  }
+  const auto found = carve_all(image.bytes());
+  for (const auto& [offset, p] : placed) {
+    SCOPED_TRACE(p->name);
+    const Found* f = found_at(found, offset);
+    ASSERT_NE(f, nullptr);
+    const std::string whole = sample(p->name);
+    if (!p->overwritten) {
+      EXPECT_TRUE(f->file.intact);
+      ASSERT_EQ(f->file.extents.size(), 2u);
+      EXPECT_TRUE(f->content == whole);
+    } else {
+      EXPECT_FALSE(f->file.intact);
+      // Kept up to where the structure breaks: the file's own bytes before the overwritten
+      // cluster, never more than the file.
+      ASSERT_LE(f->content.size(), whole.size());
+      const size_t own = std::min<size_t>(f->content.size(), p->split);
+      EXPECT_TRUE(f->content.substr(0, own) == whole.substr(0, own));
+    }
+  }
+  EXPECT_EQ(found.size(), placed.size());
+}
+
+TEST(Carving, RandomTextAndZerosGiveNoRows) {
+  Image image(3);
+  image.random_filler(4096);
+  image.text_filler(64);
+  image.bytes().append(64 * kCluster, '\0');
+  EXPECT_TRUE(carve_all(image.bytes()).empty());
+}
+
+TEST(Carving, NamesFromTheDateTakenElseTheTypeAndOffset) {
+  CarvedFile file;
+  file.kind = filetypes::Kind::kJpeg;
+  file.extents = {{1048576, 10}};
+  EXPECT_EQ(carved_name(file), "JPEG 1048576.jpg");
+  file.date_taken = "2024-07-14 15:32:10";
+  EXPECT_EQ(carved_name(file), "2024-07-14 15.32.10.jpg");
+  EXPECT_EQ(carved_name(file, 2), "2024-07-14 15.32.10 2.jpg");
+  EXPECT_EQ(category_folder(filetypes::Kind::kZip), "Archives");
+  EXPECT_GT(date_value(file.date_taken), 45000.0);
+}
+
+}  // namespace
+}  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A source with one sector that cannot be read: reads deliver the bytes before it.
+class BadSectorSource final : public filetypes::ByteSource {
+ public:
+  BadSectorSource(const std::string& bytes, uint64_t bad) : bytes_(bytes), bad_(bad) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= bytes_.size()) return 0;
+    count = std::min<size_t>(count, bytes_.size() - offset);
+    if (offset < bad_ + 512 && offset + count > bad_) count = offset < bad_ ? bad_ - offset : 0;
+    std::memcpy(dest, bytes_.data() + offset, count);
+    return count;
+  }
+
+ private:
+  const std::string& bytes_;
+  uint64_t bad_;
+};
+
+TEST(Carving, AnUnreadableSectorCutsTheFileAndTheSearchGoesOn) {
+  Image image(4);
+  image.random_filler(2);
+  const uint64_t png = image.put(sample("picture.png"));
+  const uint64_t zip = image.put(sample("archive.zip"));
+  BadSectorSource volume(image.bytes(), png + 16 * kCluster);
+  Options options;
+  options.cluster_size = kCluster;
+  std::vector<CarvedFile> found;
+  Carver carver(volume, options, [&](const CarvedFile& f) { found.push_back(f); });
+  carver.search(0, image.bytes().size(), 64 * 1024);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].extents.front().offset, png);
+  EXPECT_FALSE(found[0].intact);
+  EXPECT_LE(found[0].length, 16 * kCluster);
+  EXPECT_EQ(found[1].extents.front().offset, zip);
+  EXPECT_TRUE(found[1].intact);
+}
+
+}  // namespace
+}  // namespace pyralis::carve
