@@ -347,9 +347,9 @@ CarveResult DriveCarving::run() {
     const double seconds = std::max(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 1e-3);
     const double rate = static_cast<double>(done) / seconds;
-    Window().SetReadProgress(done, total, rate,
-                             rate > 0 ? static_cast<double>(total - std::min(done, total)) / rate
-                                      : -1.0);
+    Window().SetReadProgress(
+        done, total, rate,
+        rate > 0 ? static_cast<double>(total - std::min(done, total)) / rate : -1.0);
     Window().SetElapsedText(elapsed_text());
     Window().ProcessMessages();
     stopped = !ScanActive || platform::source_gone(s.letter);
@@ -368,8 +368,8 @@ void DriveCarving::finish() {
     if (unclaimed(f.extents.front().offset)) rows(f);
   s.found.clear();
   Window().LogLine("Found by content: " + with_thousands(rows.found()) +
-                   (rows.found() == 1 ? " file (" : " files (") +
-                   with_thousands(rows.damaged()) + " damaged).");
+                   (rows.found() == 1 ? " file (" : " files (") + with_thousands(rows.damaged()) +
+                   " damaged).");
   Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
 }

@@ -567,7 +567,7 @@ const std::vector<Target>& targets() {
   static const std::vector<Target> all = {
       {"fat_walk", fat_walk},     {"runlist", runlist}, {"ntfs_record", ntfs_record},
       {"ntfs_mount", ntfs_mount}, {"texts", texts},     {"exfat_entry_set", exfat_entry_set},
-      {"filetypes", filetypes}, {"sweep", sweep}, {"carve", carve}};
+      {"filetypes", filetypes},   {"sweep", sweep},     {"carve", carve}};
   return all;
 }
 
