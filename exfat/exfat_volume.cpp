@@ -334,6 +334,7 @@ bool DirectoryReader::ReadNextCluster() {
   if (clusters_left_ == 0 || !volume_.layout().valid_cluster(x)) return false;
   if (!no_fat_chain_ && !chain_.insert(x).second) return false;  // the chain came back
   --clusters_left_;
+  if (read_) read_->insert(x);
   piece_.SetSize(0);
   piece_.SetPosition(0);
   volume_.ReadClusters(x, 1, piece_);

@@ -137,6 +137,8 @@ class DirectoryReader {
   // when the directory has that many left; fewer at its end.
   std::span<const uint8_t> Peek(size_t entries);
   void Skip(size_t entries);
+  // Adds every cluster read from now on to `*read` (none: stops).
+  void RecordClusters(std::unordered_set<uint32_t>* read) { read_ = read; }
 
  private:
   bool ReadNextCluster();
@@ -146,6 +148,7 @@ class DirectoryReader {
   uint32_t next_cluster_;
   uint64_t clusters_left_;
   std::unordered_set<uint32_t> chain_;  // clusters read so far (chained directories)
+  std::unordered_set<uint32_t>* read_ = nullptr;
   TMemoryStream piece_;
   std::vector<uint8_t> pending_;
   size_t position_ = 0;
