@@ -11,6 +11,7 @@
 #include "drivers/drivers.h"
 #include "exfat/exfat_entries.h"
 #include "platform/drive_table.h"
+#include "platform/unreadable_areas.h"
 #include "tests/exfat/exfat_test_volume.h"
 #include "tests/support/recording_window.h"
 
@@ -194,6 +195,16 @@ TEST(ExfatDeepScanTest, NoiseAddsNoRowsAndASetAcrossABlockEdgeIsFoundOnce) {
     EXPECT_EQ(FoundFiles[row].Path,
               "C:\\Lost folders\\Lost folder " + std::to_string(2 + (at - heap) / cluster));
     patch(v.image(), at, std::string(96, '\0'));
+  }
+  // Nothing is taken from sectors that could not be read, on either side of the edge.
+  const uint64_t at = (12u << 20) - 64;
+  patch(v.image(), at, set);
+  for (uint64_t bad : {uint64_t{12u << 20}, uint64_t{(12u << 20) - 4096}}) {
+    platform::set_unreadable_areas(v.image(), {{bad, 4096}});
+    deep_scan_exfat_image(v.image());
+    EXPECT_EQ(FoundFiles.Count(), 1) << bad << "\n" << window.LogText();
+    EXPECT_FALSE(window.LinesWith("Cannot read sector").empty()) << window.LogText();
+    platform::clear_unreadable_areas();
   }
 }
 
