@@ -281,7 +281,7 @@ Options:
                    mark finished ('+') are read as unreadable
   --deep           deep scan: after the folder tree, read the whole volume once and also
                    list the files of folders the tree no longer reaches (after a format),
-                   under "X:\Lost folders\" (FAT) or by their MFT records (NTFS)
+                   under "X:\Lost folders\" (FAT, exFAT) or by their MFT records (NTFS)
   --save FILE      also write the scan's rows and the volume's identity to FILE
   --from-scan FILE take the rows from a scan saved with --save instead of scanning; a file
                    saved from another volume is refused

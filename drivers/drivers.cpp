@@ -30,6 +30,7 @@
 #include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
+#include "sweep/exfat_deep.h"
 #include "sweep/fat_deep.h"
 #include "sweep/ntfs_deep.h"
 
@@ -144,24 +145,20 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 void deep_scan(TRawDiskAccessComponent& component, Volume kind,
                const std::unordered_set<uint32_t>& reached, DriveCarving* carving) {
   const std::string drive = drive_name(component.LogicalDrive());
-  if (kind == Volume::kExFat) {
-    Window().LogLine("The deep scan does not read exFAT volumes yet; " + drive +
-                     " lists what its tree walk found.");
-    if (carving) carving->run();
-    return;
-  }
   int64_t added = 0;
-  if (kind == Volume::kFat) {
+  if (kind == Volume::kFat || kind == Volume::kExFat) {
     Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
-    added = fat_deep_scan(component, reached, std::span<Recogniser* const>(extra, carving ? 1 : 0));
+    const std::span<Recogniser* const> with(extra, carving ? 1 : 0);
+    added = kind == Volume::kFat ? fat_deep_scan(component, reached, with)
+                                 : exfat_deep_scan(component, reached, with);
   } else {
     added = ntfs_deep_scan(component);
     if (carving) carving->run();  // a pass of its own
   }
   Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
                    (added == 1 ? " file" : " files") +
-                   (kind == Volume::kFat ? " in folders the tree no longer reaches."
-                                         : " in records outside the MFT."));
+                   (kind == Volume::kNtfs ? " in records outside the MFT."
+                                          : " in folders the tree no longer reaches."));
   Window().SetFilesFoundText(std::to_string(FoundFiles.Count()));
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
 }
@@ -197,7 +194,7 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
     log_backup_boot_sector(letter);
     std::unordered_set<uint32_t> reached;
     const int ran = kind == Volume::kFat     ? fat_scan(component, &reached)
-                    : kind == Volume::kExFat ? exfat_scan(component)
+                    : kind == Volume::kExFat ? exfat_scan(component, &reached)
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
     if (engine_ran && (options.deep || options.carve) && ScanActive) {

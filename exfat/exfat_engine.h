@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "core/recovery_outcome.h"
 
@@ -14,8 +15,8 @@ class TRawDiskAccessComponent;
 
 // Mounts the volume from its own boot sector, walks every directory, live and deleted, and
 // appends every deleted file entry set to FoundFiles. Returns 1, or 0 when the volume was
-// refused (with its line).
-int exfat_scan(TRawDiskAccessComponent& component);
+// refused (with its line). `reached`, when given, receives every folder cluster the walk read.
+int exfat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>* reached = nullptr);
 // Writes row `index` of FoundFiles into `folder` (ends with "/"): the file's own clusters
 // when its entry said they are contiguous, its table chain when that is still whole, else
 // its first cluster and the free clusters after it.

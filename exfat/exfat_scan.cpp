@@ -35,7 +35,8 @@ struct PendingDirectory {
 
 class Scan {
  public:
-  explicit Scan(Volume& volume) : volume_(volume) {}
+  Scan(Volume& volume, std::unordered_set<uint32_t>* reached)
+      : volume_(volume), reached_(reached) {}
   void Run(const std::string& root_path);
   int64_t found() const { return found_; }
 
@@ -45,6 +46,7 @@ class Scan {
   void Append(const EntrySet& set, const std::string& name, const std::string& path);
 
   Volume& volume_;
+  std::unordered_set<uint32_t>* reached_;  // every folder cluster read, when wanted
   // Live directories are walked before any deleted one, so that a deleted directory whose
   // first cluster a live one has taken over never hides the live one's entries.
   std::vector<PendingDirectory> live_, deleted_;
@@ -88,6 +90,7 @@ void Scan::WalkDirectory(const PendingDirectory& directory, bool deleted) {
   // The clusters live directories hold are theirs: a deleted directory passes over them.
   DirectoryReader reader(volume_, directory.first_cluster, directory.length, directory.no_fat_chain,
                          deleted ? &live_clusters_ : nullptr, deleted ? nullptr : &live_clusters_);
+  reader.RecordClusters(reached_);
   while (ScanActive) {
     Window().ProcessMessages();
     const auto bytes = reader.Peek(1 + kMaxSecondaries);
@@ -155,7 +158,7 @@ void Scan::Append(const EntrySet& set, const std::string& name, const std::strin
 
 }  // namespace exfat
 
-int exfat_scan(TRawDiskAccessComponent& component) {
+int exfat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>* reached) {
   const std::string root_path = std::string(1, component.LogicalDrive()) + ":";
   std::string error;
   auto volume = exfat::Volume::Open(component, &error);
@@ -165,7 +168,7 @@ int exfat_scan(TRawDiskAccessComponent& component) {
     return 0;
   }
   for (const std::string& note : volume->notes()) Window().LogLine(root_path + " " + note + ".");
-  exfat::Scan scan(*volume);
+  exfat::Scan scan(*volume, reached);
   scan.Run(root_path);
   Window().SetStatusFilesText("Files: " + std::to_string(scan.found()));
   return 1;

@@ -402,6 +402,7 @@ bool DirectoryReader::ReadNextCluster() {
     x = LinkAfter(x);  // a cluster another directory holds now: not this one's entries
   }
   if (read_) read_->insert(x);
+  if (recorded_) recorded_->insert(x);
   piece_.SetSize(0);
   piece_.SetPosition(0);
   volume_.ReadClusters(x, 1, piece_);

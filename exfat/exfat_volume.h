@@ -159,6 +159,8 @@ class DirectoryReader {
   // True when part of the directory could not be read: a sector of it, or the table entry
   // that leads on from one of its clusters.
   bool Damaged() const { return damaged_; }
+  // Adds every cluster read from now on to `*read` (none: stops).
+  void RecordClusters(std::unordered_set<uint32_t>* read) { recorded_ = read; }
 
  private:
   bool ReadNextCluster();
@@ -170,6 +172,7 @@ class DirectoryReader {
   uint32_t next_cluster_;
   uint64_t clusters_left_;
   std::unordered_set<uint32_t> chain_;  // clusters read so far (chained directories)
+  std::unordered_set<uint32_t>* recorded_ = nullptr;
   TMemoryStream piece_;
   std::vector<uint8_t> pending_;
   size_t position_ = 0;

@@ -27,6 +27,7 @@
 #include "ntfs/ntfs_lznt1.h"
 #include "platform/drive_table.h"
 #include "rawdisk/raw_disk_access.h"
+#include "sweep/exfat_deep.h"
 #include "sweep/fat_deep.h"
 #include "sweep/ntfs_deep.h"
 #include "tests/ntfsimg/ntfs_image_builder.h"
@@ -488,6 +489,24 @@ int sweep(const uint8_t* data, size_t size) {
     if (file.offset % 1024 != 0 || file.offset + 1024 > length || file.offset == 2048) std::abort();
   for (const auto& [number, folder] : records.folders())
     (void)ntfs_deep_path(records.folders(), number, "C:\\");
+  // As an exFAT heap of 512-byte clusters from byte 512 on, handed over in two blocks split at
+  // a sector the second byte chooses, so that sets across the split go through the carry.
+  exfat::Layout heap;
+  heap.bytes_per_sector = 512;
+  heap.cluster_size = 512;
+  heap.heap_offset = 512;
+  heap.cluster_count = 1u << 20;
+  ExfatSetRecogniser sets(heap);
+  const size_t split = length == 0 ? 0 : std::min<size_t>(length, (data[1 % size] % 8) * 512u);
+  sets.OnBlock(0, block.first(split), {});
+  sets.OnBlock(split, block.subspan(split), unreadable);
+  sets.OnEnd(true);
+  for (const ExfatFoundSet& found : sets.found()) {
+    const size_t set_bytes = (1 + static_cast<size_t>(found.set.secondaries)) * 32;
+    if (found.offset % 32 != 0 || found.offset < 512 || found.offset + set_bytes > length ||
+        !exfat::parse_entry_set(block.subspan(found.offset)))
+      std::abort();
+  }
   return 0;
 }
 
@@ -550,6 +569,22 @@ std::vector<std::string> seeds(const std::string& target) {
     fat[43] = 0x10;
     const NtfsBase& base = ntfs_base();
     add(fat + bytes_of(base.bytes, base.mft_offset, 4 * base.record_size));
+    // An exFAT entry set (file entry, stream extension, one name entry) across the split at
+    // byte 1024 that the second byte asks for.
+    std::string heap(2048, '\0');
+    heap[1] = 2;
+    std::string set(96, '\0');
+    set[0] = static_cast<char>(0x85);
+    set[1] = 2;
+    set[32] = static_cast<char>(0xC0);
+    set[32 + 3] = 1;
+    set[64] = static_cast<char>(0xC1);
+    set[64 + 2] = 'a';
+    const uint16_t sum =
+        exfat::set_checksum({reinterpret_cast<const uint8_t*>(set.data()), set.size()});
+    set[2] = static_cast<char>(sum & 0xFF);
+    set[3] = static_cast<char>(sum >> 8);
+    add(heap.replace(992, 96, set));
   } else if (target == "runlist") {
     const std::string vcn0(8, '\0');
     add(vcn0 + std::string("\x21\x04\x34\x12\x11\x02\xF0\x01\x03\x12\x80\x00\x01\x00", 14));

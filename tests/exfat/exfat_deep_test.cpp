@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The deep scan of exFAT volumes that mkfs.exfat formatted again after exfat_writer.py filled
+// them, and of noise and entry sets across the pass's block boundaries on free clusters.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "drivers/drivers.h"
+#include "exfat/exfat_entries.h"
+#include "platform/drive_table.h"
+#include "platform/unreadable_areas.h"
+#include "tests/exfat/exfat_test_volume.h"
+#include "tests/support/recording_window.h"
+
+namespace pyralis::test {
+namespace {
+
+void deep_scan_exfat_image(const std::string& image) {
+  platform::reset_drive_table();
+  platform::attach_sources({image});
+  FoundFiles.clear();
+  ScanStartTime = std::chrono::steady_clock::now();
+  scan_drive('c', ScanOptions{true, false});
+}
+
+void patch(const std::string& image, uint64_t offset, const std::string& bytes) {
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(offset));
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string bytes_at(const std::string& image, uint64_t offset, size_t n) {
+  return read_file(image).substr(offset, n);
+}
+
+// The volume's heap offset and cluster size, from its boot sector.
+std::pair<uint64_t, uint64_t> heap_of(const std::string& image) {
+  const std::string boot = bytes_at(image, 0, 512);
+  const auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(boot[at + i]);
+    return v;
+  };
+  const uint64_t sector = uint64_t{1} << static_cast<uint8_t>(boot[0x6C]);
+  return {u32(0x58) * sector, sector << static_cast<uint8_t>(boot[0x6D])};
+}
+
+struct Entry {
+  const char* path;
+  const char* how;  // size and writer options
+};
+
+class ExfatDeepFormatTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  TempDir dir, out, saved;
+  RecordingWindow window;
+};
+
+TEST_P(ExfatDeepFormatTest, ListsAndRecoversEveryFileOfTheOldFolders) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
+  ExfatTestVolume v(dir, 48, GetParam());
+  const std::vector<Entry> entries = {
+      {"DCIM/100CANON/IMG_0001.JPG", "70000"},
+      {"DCIM/100CANON/IMG_0002.JPG", "150000\tfrag"},
+      {"Documents/Annual report 2025 — final version.docx", "9000"},
+      {"Documents/Old letters/Letter to the bank about the mortgage.odt", "5000"},
+      {"Documents/Old letters/Deeper/d.txt", "3000"},
+      {"Documents/partial.bin", "20000\tvalid=5000"},
+  };
+  std::string script =
+      "mkdir\t/DCIM\nmkdir\t/DCIM/100CANON\nmkdir\t/Documents\nmkdir\t/Documents/Old letters\n"
+      "mkdir\t/Documents/Old letters/Deeper\nmkdir\t/many\n";
+  std::vector<std::string> paths;
+  for (const Entry& e : entries) paths.push_back(e.path);
+  // Enough files to take "many" past one cluster of entries.
+  for (int i = 0; i < 60; ++i) paths.push_back("many/file number " + std::to_string(i) + ".dat");
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string how = i < entries.size() ? entries[i].how : "600";
+    const size_t tab = how.find('\t');
+    script += "put\t/" + paths[i] + "\t" + how.substr(0, tab) + "\t" + std::to_string(i + 1) +
+              "\tsave=" + saved.file("s" + std::to_string(i)) +
+              (tab == std::string::npos ? "" : how.substr(tab)) + "\n";
+  }
+  // Deleted before the format: listed too.
+  script += "put\t/Documents/gone.txt\t1500\t999\n";
+  v.Write(script);
+  v.Write("delete\t/Documents/gone.txt\n");
+  std::string output;
+  ASSERT_EQ(run_command(
+                "mkfs.exfat -c " + std::string(GetParam()) + " " + shell_quote(v.image()) + " 2>&1",
+                &output),
+            0)
+      << output;
+
+  scan_exfat_image(v.image());
+  EXPECT_EQ(FoundFiles.Count(), 0) << "the tree walk of a formatted volume finds nothing";
+  deep_scan_exfat_image(v.image());
+  ASSERT_TRUE(ScanActive) << window.LogText();
+  ASSERT_EQ(FoundFiles.Count(), static_cast<int32_t>(paths.size()) + 1) << window.LogText();
+  EXPECT_TRUE(window.Logged("Deep scan of C: found " + std::to_string(paths.size() + 1) +
+                            " files in folders the tree no longer reaches."))
+      << window.LogText();
+
+  std::map<std::string, std::string> folder_of;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    EXPECT_EQ(FoundFiles.Facts(i).origin, RowOrigin::kDeepScan);
+    folder_of[FoundFiles[i].Name] = FoundFiles[i].Path;
+  }
+  // The top folders' entries were in the root, which the format rewrote.
+  const std::string dcim = folder_of["IMG_0001.JPG"];
+  const std::string docs = folder_of["Annual report 2025 — final version.docx"];
+  const std::string many = folder_of["file number 0.dat"];
+  EXPECT_TRUE(dcim.starts_with("C:\\Lost folders\\Lost folder ")) << dcim;
+  EXPECT_TRUE(dcim.ends_with("\\100CANON")) << dcim;
+  EXPECT_TRUE(docs.starts_with("C:\\Lost folders\\Lost folder ")) << docs;
+  EXPECT_EQ(folder_of["Letter to the bank about the mortgage.odt"], docs + "\\Old letters");
+  EXPECT_EQ(folder_of["d.txt"], docs + "\\Old letters\\Deeper");
+  EXPECT_EQ(folder_of["gone.txt"], docs);
+  EXPECT_TRUE(many.starts_with("C:\\Lost folders\\Lost folder ")) << many;
+  // On small clusters "many" grew by a chain, which the format cleared: its later cluster is
+  // a lost folder of its own.
+  if (std::string(GetParam()) == "32K") {
+    EXPECT_EQ(folder_of["file number 59.dat"], many);
+  }
+  EXPECT_TRUE(folder_of["file number 59.dat"].starts_with("C:\\Lost folders\\Lost folder "));
+
+  RecoveryActive = true;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string name = paths[i].substr(paths[i].rfind('/') + 1);
+    int32_t row = -1;
+    for (int32_t r = 0; r < FoundFiles.Count(); ++r)
+      if (FoundFiles[r].Name == name) row = r;
+    ASSERT_GE(row, 0) << name;
+    undelete_found_file('c', row, out.path() + "/");
+    const std::string recovered = read_file(out.file(name));
+    const std::string original = read_file(saved.file("s" + std::to_string(i)));
+    ASSERT_EQ(recovered.size(), original.size()) << paths[i];
+    // The format cleared the fragmented file's chain: only its first cluster is sure.
+    if (std::string(i < entries.size() ? entries[i].how : "").ends_with("frag"))
+      EXPECT_TRUE(recovered.substr(0, 4096) == original.substr(0, 4096)) << paths[i];
+    else
+      EXPECT_TRUE(recovered == original) << paths[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clusters, ExfatDeepFormatTest, ::testing::Values("4K", "32K"),
+                         [](const auto& info) { return std::string("Clusters") + info.param; });
+
+TEST(ExfatDeepScanTest, NoiseAddsNoRowsAndASetAcrossABlockEdgeIsFoundOnce) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
+  TempDir dir;
+  RecordingWindow window;
+  ExfatTestVolume v(dir, 16, "4K");
+  v.Write("mkdir\t/LIVE\nput\t/LIVE/kept.txt\t400\t1\nput\t/LIVE/deleted.txt\t2000\t2\n");
+  v.Write("delete\t/LIVE/deleted.txt\n");
+  // Free clusters from 4 MiB on: noise, text and lone file entry type bytes.
+  std::mt19937 random(9);
+  std::string noise(8u << 20, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  for (size_t i = 0; i < (1u << 20); ++i) noise[i] = "abc \x85\n"[i % 6];
+  for (size_t i = 2u << 20; i < (3u << 20); i += 32) noise[i] = static_cast<char>(0x85);
+  patch(v.image(), 4u << 20, noise);
+
+  scan_exfat_image(v.image());
+  ASSERT_EQ(FoundFiles.Count(), 1) << window.LogText();
+  deep_scan_exfat_image(v.image());
+  EXPECT_EQ(FoundFiles.Count(), 1) << "found both ways, listed once\n" << window.LogText();
+  EXPECT_TRUE(window.Logged("Deep scan of C: found 0 files in folders the tree no longer reaches."))
+      << window.LogText();
+
+  // The deleted file's entry set, pointed at another cluster and copied to free clusters so
+  // that it straddles the 12 MiB block edge at each entry boundary in turn: found once each
+  // time, in a lost folder.
+  const auto [heap, cluster] = heap_of(v.image());
+  const std::string image = read_file(v.image());
+  const std::string name("d\0e\0l\0e\0t\0e\0d\0.\0t\0x\0t\0", 22);
+  const size_t set_at = image.find(name, heap) / 32 * 32 - 64;
+  ASSERT_EQ(static_cast<uint8_t>(image[set_at]), 0x05);
+  std::string set = image.substr(set_at, 96);
+  set[32 + 20] = static_cast<char>(set[32 + 20] + 1);
+  const uint16_t sum =
+      exfat::set_checksum(std::span(reinterpret_cast<const uint8_t*>(set.data()), set.size()));
+  set[2] = static_cast<char>(sum & 0xFF);
+  set[3] = static_cast<char>(sum >> 8);
+  for (uint64_t before : {32u, 64u, 96u}) {
+    const uint64_t at = (12u << 20) - before;
+    patch(v.image(), at, set);
+    deep_scan_exfat_image(v.image());
+    ASSERT_EQ(FoundFiles.Count(), 2) << before << "\n" << window.LogText();
+    const int32_t row = FoundFiles.Facts(0).origin == RowOrigin::kDeepScan ? 0 : 1;
+    EXPECT_EQ(FoundFiles[row].Name, "deleted.txt");
+    EXPECT_EQ(FoundFiles[row].Path,
+              "C:\\Lost folders\\Lost folder " + std::to_string(2 + (at - heap) / cluster));
+    patch(v.image(), at, std::string(96, '\0'));
+  }
+  // Nothing is taken from sectors that could not be read, on either side of the edge.
+  const uint64_t at = (12u << 20) - 64;
+  patch(v.image(), at, set);
+  for (uint64_t bad : {uint64_t{12u << 20}, uint64_t{(12u << 20) - 4096}}) {
+    platform::set_unreadable_areas(v.image(), {{bad, 4096}});
+    deep_scan_exfat_image(v.image());
+    EXPECT_EQ(FoundFiles.Count(), 1) << bad << "\n" << window.LogText();
+    EXPECT_FALSE(window.LinesWith("Cannot read sector").empty()) << window.LogText();
+    platform::clear_unreadable_areas();
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::test
