@@ -523,7 +523,9 @@ class ReportFile {
 // "Undeleted <file>, but its content is damaged at byte N (it does not look like a whole
 // JPEG)."
 std::string damaged_content_line(const ReportEntry& entry) {
-  const std::string type = entry.content.type.empty() ? "file" : entry.content.type;
+  const std::string type = entry.content.type.empty() ? "file"
+                           : entry.content.type == "Text" ? "text file"
+                                                          : entry.content.type;
   return "Undeleted " + entry.outcome.written_path + ", but its content is damaged at byte " +
          with_thousands(entry.content.damaged_at) + " (it does not look like a whole " + type +
          ").";

@@ -86,8 +86,11 @@ FirstClusterChoice choose_file_cluster(FatVolume& volume, std::span<const uint32
     else if (kind_has_signature(found))
       score -= 8;  // the start of a file of another type
     if (volume.table().get_fat_entry(x) == 0) score += 4;
+    // A deleted file's bytes were written where it lay: a cluster never written since the
+    // format is not its first one, however long the free run after it (a file fragmented
+    // around a live one has a short run at its true start).
+    if (!blank(bytes)) score += 3;
     if (free_run(volume, x, clusters)) score += 2;
-    if (!blank(bytes)) score += 1;
     const uint64_t distance = distance_to(x, near);
     if (score > best_score || (score == best_score && distance < best_distance)) {
       best_score = score;

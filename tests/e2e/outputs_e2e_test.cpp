@@ -92,7 +92,10 @@ TEST_F(CliOutputs, WithPathsKeepsFileAndFolderOfOneNameAndNeverFollowsALink) {
     const CliRun run = run_cli("recover " + shell_quote(image_) + " --all --with-paths --to " +
                                    out + " --report " + out + ".json",
                                dir_);
-    EXPECT_EQ(run.status, 0) << run.err;
+    // 1 only for a written file whose filler bytes do not look like a whole file of its type.
+    EXPECT_TRUE(run.status == 0 || (run.status == 1 && (run.err + run.out).find("with damaged content") !=
+                                                           std::string::npos))
+        << run.err << run.out;
     EXPECT_EQ(files_under(out), 2u) << run.out;
     EXPECT_TRUE(fs::is_empty(dir_.file(out + "-outside")));
     const std::string report = read_file(dir_.file(out + ".json"));
