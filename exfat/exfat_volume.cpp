@@ -11,6 +11,7 @@
 #include "core/engine_window.h"
 #include "exfat/exfat_entries.h"
 #include "platform/byte_loads.h"
+#include "platform/read_state.h"
 #include "rawdisk/raw_disk_access_component.h"
 
 namespace pyralis::exfat {
@@ -227,7 +228,13 @@ std::optional<uint32_t> Volume::KnownFatEntry(uint32_t x) {
       layout_.other_fat_offset != 0 &&
       fat_window_.ReadBytes(component_, static_cast<int64_t>(layout_.other_fat_offset + at), 4,
                             bytes.data()) == 4;
-  if (!table_logged_)
+  // Said once per volume, and once per command when one is running (each row opens the
+  // volume again).
+  platform::ReadState* const state = platform::ReadState::Current();
+  const bool first_in_command =
+      state == nullptr ||
+      state->FirstNotice(std::string("exFAT table of ") + component_.LogicalDrive());
+  if (!table_logged_ && first_in_command)
     Window().LogLine("Could not read all of the file allocation table of " +
                      std::string(1, component_.LogicalDrive()) + ": (from byte " +
                      std::to_string(layout_.fat_offset + at) + " on); " +

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace pyralis::platform {
@@ -40,6 +42,9 @@ class ReadState {
   std::vector<SectorRun> KnownUnreadable(char drive, int64_t first, int64_t count) const;
   // The parts of `run` not reported before, in order; they count as reported from now on.
   std::vector<SectorRun> Unreported(char drive, const SectorRun& run);
+  // True the first time `note` is asked for in this command, false after that: a line that
+  // every row of the command would repeat (a table that cannot be read) is said once.
+  bool FirstNotice(const std::string& note) { return notices_.insert(note).second; }
 
  private:
   // first sector -> (end sector, error); runs do not overlap.
@@ -49,6 +54,7 @@ class ReadState {
   bool owner_ = false;
   std::map<char, Runs> unreadable_;
   std::map<char, Runs> reported_;
+  std::set<std::string> notices_;
 };
 
 }  // namespace pyralis::platform

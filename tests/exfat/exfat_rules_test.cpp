@@ -9,6 +9,7 @@
 #include "drivers/drivers.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
+#include "core/recovery_command.h"
 #include "exfat/exfat_volume.h"
 #include "platform/byte_loads.h"
 #include "platform/unreadable_areas.h"
@@ -200,6 +201,36 @@ TEST_F(ExfatRulesTest, KnownClustersAreFollowedAndLengthsBoundedByTheVolume) {
   EXPECT_TRUE(
       window.Logged("1 deleted file is listed as \"Bad\": the checksum of its directory "
                     "entries fails."))
+      << window.LogText();
+}
+
+// A table sector that cannot be read on a volume with one table: chains through it are
+// unknown, so the files are partial (never filled up with other clusters), and the line that
+// says so comes once per command, not once per file.
+TEST_F(ExfatRulesTest, UnreadableTableSectorMakesChainsUnknownAndIsSaidOncePerCommand) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP();
+  ExfatTestVolume v(dir, 16, "4K");
+  v.Write("put\t/a.bin\t12288\t3\tfrag\nput\t/b.bin\t12288\t4\tfrag\n");
+  v.Write("delete\t/a.bin\ndelete\t/b.bin\n");
+  const std::string bytes = read_file(v.image());
+  const std::span<const uint8_t> b(reinterpret_cast<const uint8_t*>(bytes.data()), 512);
+  const uint64_t fat = uint64_t{platform::load_u32(b, 0x50)} << b[0x6C];
+  platform::set_unreadable_areas(v.image(), {{fat, 512}});
+  scan_exfat_image(v.image());
+  const size_t said_by_scan = window.LinesWith("Could not read all of the file allocation").size();
+  {
+    const RecoveryCommand command;
+    for (const char* name : {"a.bin", "b.bin"}) {
+      ASSERT_GE(row_of(name), 0) << window.LogText();
+      RecoveryActive = true;
+      const RecoveryOutcome outcome = undelete_found_file('c', row_of(name), out.path() + "/");
+      EXPECT_EQ(outcome.result, RecoveryResult::kPartial) << name << "\n" << window.LogText();
+      EXPECT_EQ(outcome.bytes_written, 4096u) << name;
+    }
+  }
+  platform::clear_unreadable_areas();
+  EXPECT_EQ(window.LinesWith("Could not read all of the file allocation").size(),
+            said_by_scan + 1)
       << window.LogText();
 }
 
