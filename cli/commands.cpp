@@ -25,7 +25,6 @@
 #include "core/process_state.h"
 #include "core/recovered_file.h"
 #include "drivers/content_check.h"
-#include "drivers/drivers.h"
 #include "core/recovery_command.h"
 #include "drivers/drivers.h"
 #include "ntfs/ntfs_engine.h"
@@ -281,82 +280,6 @@ std::vector<int32_t> chosen_rows(const Options& options, int& unknown) {
   return rows;
 }
 
-// Creates the folders of recovered files under the destination one by one, each relative to
-// its parent's descriptor and never through a symbolic link: a name in the way that is not a
-// folder (a recovered file, or a link planted in the destination) gives a numbered folder
-// "name (2)" instead. The descriptors go to the recovery command, which creates the files
-// through them, so nothing is written outside the destination.
-class FolderMaker {
- public:
-  explicit FolderMaker(RecoveryCommand& command) : command_(command) {}
-
-  bool open_root(const std::string& destination) {
-    root_ = engine_folder(destination, "", false);
-    const int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-      error_line("cannot open destination folder " + destination + ": " +
-                 std::error_code(errno, std::generic_category()).message());
-      return false;
-    }
-    command_.UseFolder(root_, fd);
-    return true;
-  }
-
-  // The folder (ending in "/") for a row whose catalogue path is `path`; "" with *error set
-  // when it cannot be made.
-  std::string folder_for(std::string_view path, bool with_paths, std::string* error) {
-    std::string logical = root_, real = root_;
-    if (!with_paths) return real;
-    for (const std::string& part : path_folders(path)) {
-      logical += part + "/";
-      const auto known = made_.find(logical);
-      if (known != made_.end()) {
-        real = known->second;
-        continue;
-      }
-      const std::string name = make_folder(command_.FolderDescriptor(real), real, part, error);
-      if (name.empty()) return "";
-      real += name + "/";
-      made_[logical] = real;
-    }
-    return real;
-  }
-
- private:
-  static constexpr int kMaxNumberedFolders = 1000;
-
-  // Creates (or opens) `part` in the folder `parent_fd`; returns the name used.
-  std::string make_folder(int parent_fd, const std::string& parent, const std::string& part,
-                          std::string* error) {
-    int failure = EEXIST;
-    for (int n = 1; n <= kMaxNumberedFolders; ++n) {
-      const std::string suffix = n == 1 ? "" : " (" + std::to_string(n) + ")";
-      const std::string name = cut_bytes(part, 255 - suffix.size()) + suffix;
-      if (::mkdirat(parent_fd, name.c_str(), 0755) != 0 && errno != EEXIST) {
-        failure = errno;
-        break;
-      }
-      const int fd =
-          ::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (fd >= 0) {
-        command_.UseFolder(parent + name + "/", fd);
-        return name;
-      }
-      // Taken by a file or a symbolic link: try the next number.
-      if (errno != ENOTDIR && errno != ELOOP) {
-        failure = errno;
-        break;
-      }
-    }
-    *error = std::error_code(failure, std::generic_category()).message();
-    return "";
-  }
-
-  RecoveryCommand& command_;
-  std::string root_;
-  std::map<std::string, std::string> made_;  // folder as the catalogue names it -> as made
-};
-
 // Recovers one row through the driver into the folder that `folders` gives it.
 RecoveryOutcome recover_row(CliWindow& window, char letter, int32_t row, const Options& options,
                             FolderMaker& folders) {
@@ -544,7 +467,10 @@ int run_recover(const Options& options) {
   if (!prepare_destination(options.destination, letter)) return kExitBadArguments;
   if (reporting && !report_file.open(options)) return kExitBadArguments;
   FolderMaker folders(command);
-  if (!folders.open_root(options.destination)) return kExitBadArguments;
+  if (std::string why; !folders.open_root(options.destination, &why)) {
+    error_line("cannot open destination folder " + options.destination + ": " + why);
+    return kExitBadArguments;
+  }
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
   ScanResult scanned = ScanResult::kScanned;

@@ -198,11 +198,6 @@ class TMainForm : public QMainWindow {
   // The destination row's options and the folder the last Unerase wrote to
   // (main_form_options.cpp).
   void AddUneraseOptions(QHBoxLayout* row);
-  // The folder a file of folder `path` goes to: `destination`, plus the path's folders (made
-  // here) when `keep_folders`; empty after logging why a folder could not be made. Runs in
-  // the recovery's worker.
-  static std::string RowFolder(const std::string& path, const std::string& destination,
-                               bool keep_folders);
 
  public:
   // The destination as typed or chosen, made ready for Unerase: "~/" stands for the home

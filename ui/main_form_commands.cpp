@@ -13,6 +13,7 @@
 #include <cctype>
 #include <exception>
 
+#include "cli/recovery_paths.h"
 #include "core/engine_window.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
@@ -246,10 +247,19 @@ void TMainForm::Unerase1Click() {
   engine_window_->RunInWorker([&] {
     // The selected rows are one command: the drive is opened once and its tables are
     // loaded once, unless the files go onto the scanned drive itself and change those tables.
-    const RecoveryCommand command(!same_drive);
-    for (size_t i = 0; i < records.size(); ++i) {
+    // Files and their folders are made through descriptors of the destination, never
+    // through a symbolic link planted in it: nothing lands outside the destination.
+    RecoveryCommand command(!same_drive);
+    cli::FolderMaker folders(command);
+    std::string why;
+    const bool opened = folders.open_root(folder, &why);
+    if (!opened) Window().LogLine("Cannot write into " + folder + ": " + why);
+    for (size_t i = 0; opened && i < records.size(); ++i) {
       const FoundFileRecord& file = FoundFiles[records[i]];
-      const std::string row_folder = RowFolder(file.Path, folder, keep_folders);
+      const std::string row_folder = folders.folder_for(file.Path, keep_folders, &why);
+      if (row_folder.empty())
+        Window().LogLine("Cannot create " + cli::engine_folder(folder, file.Path, keep_folders) +
+                         ": " + why);
       if (!row_folder.empty()) {
         try {
           outcomes[i] = undelete_found_file(letter, records[i], row_folder);

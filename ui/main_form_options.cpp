@@ -67,18 +67,6 @@ void TMainForm::AddUneraseOptions(QHBoxLayout* row) {
       new OpenFolderLinks(LogMemo, [this] { OpenFolderClick(); }));
 }
 
-std::string TMainForm::RowFolder(const std::string& path, const std::string& destination,
-                                 bool keep_folders) {
-  const std::string folder = cli::engine_folder(destination, path, keep_folders);
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    Window().LogLine("Cannot create " + folder + ": " + error.message());
-    return {};
-  }
-  return folder;
-}
-
 QString TMainForm::CheckDestination() {
   QString text = SaveEdit->text().trimmed();
   if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/")))

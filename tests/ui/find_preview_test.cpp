@@ -197,10 +197,22 @@ class FindPreviewTest : public QObject {
     QVERIFY(form.OpenFolderBtn->isEnabled());
     QVERIFY(form.LogMemo->toPlainText().contains(QStringLiteral("Open folder")));
 
+    // A link planted in the destination where a folder goes is never followed: the folder is
+    // made beside it with a number, and nothing lands outside the destination.
+    const std::string planted = dir_->file("planted"), outside = dir_->file("outside");
+    std::filesystem::create_directories(planted);
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directory_symlink("../outside", planted + "/Holiday");
+    form.ChooseFolder(QStringLiteral("C:\\Holiday"));
+    form.SaveEdit->setText(QString::fromStdString(planted + "/"));
+    form.Unerase1Click();
+    QVERIFY(std::filesystem::is_empty(outside));
+    QVERIFY(std::filesystem::exists(planted + "/Holiday (2)/xHOTO.JPG"));
+
     // The destination and options come back in the next window.
     form.close();
     windows = ui::create_program_windows();
-    QCOMPARE(windows.MainForm->SaveEdit->text(), QString::fromStdString(out + "/"));
+    QCOMPARE(windows.MainForm->SaveEdit->text(), QString::fromStdString(planted + "/"));
     QVERIFY(windows.MainForm->KeepFoldersCheck->isChecked());
   }
 };
