@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <set>
-#include <tuple>
 #include <unordered_map>
 
 #include "core/engine_window.h"
@@ -15,6 +13,7 @@
 #include "rawdisk/raw_disk_access.h"
 #include "rawdisk/raw_disk_access_component.h"
 #include "sweep/fat_deep.h"
+#include "sweep/listed_rows.h"
 
 namespace pyralis {
 
@@ -129,9 +128,7 @@ const std::string& LostSets::PathOf(uint32_t folder, int depth) {
 
 int64_t LostSets::Append() {
   // Rows the tree walk listed already (by first cluster, size and name) are left out.
-  std::set<std::tuple<int64_t, int64_t, std::string>> listed;
-  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
-    listed.emplace(FoundFiles[i].Inode, FoundFiles[i].Size, FoundFiles[i].Name);
+  ListedRows listed;
   int64_t added = 0;
   for (const ExfatFoundSet& found : sets_) {
     const exfat::EntrySet& s = found.set;
@@ -141,7 +138,7 @@ int64_t LostSets::Append() {
     r.Inode = s.first_cluster;
     r.Size = static_cast<int64_t>(std::min<uint64_t>(s.data_length, INT64_MAX));
     r.Name = cut_characters(WideToAnsi(s.name), 255);
-    if (!listed.emplace(r.Inode, r.Size, r.Name).second) continue;
+    if (!listed.Add(r.Inode, r.Size, r.Name)) continue;
     r.Path = PathOf(FolderOf(ClusterOf(found.offset)), 0);
     const uint64_t clusters = volume_.ClustersFor(s.data_length);
     r.RecoveryQuality = static_cast<int8_t>(volume_.EstimateQuality(

@@ -5,8 +5,6 @@
 #include <array>
 #include <cstring>
 #include <map>
-#include <set>
-#include <tuple>
 #include <unordered_map>
 
 #include "core/engine_window.h"
@@ -17,6 +15,7 @@
 #include "fat/fat_scan.h"
 #include "fat/fat_volume.h"
 #include "rawdisk/raw_disk_access_component.h"
+#include "sweep/listed_rows.h"
 
 namespace pyralis {
 
@@ -141,13 +140,11 @@ const std::string& LostTree::PathOf(uint32_t cluster, int depth) {
 
 int64_t LostTree::Append() {
   // Rows the tree walk listed already (by first cluster, size and name) are left out.
-  std::set<std::tuple<int64_t, int64_t, std::string>> listed;
-  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
-    listed.emplace(FoundFiles[i].Inode, FoundFiles[i].Size, FoundFiles[i].Name);
+  ListedRows listed;
   int64_t added = 0;
   for (LostFile& file : files_) {
     FoundFileRecord& r = file.record;
-    if (!listed.emplace(r.Inode, r.Size, r.Name).second) continue;
+    if (!listed.Add(r.Inode, r.Size, r.Name)) continue;
     r.Path = PathOf(file.folder, 0);
     const size_t dot = r.Name.rfind('.');
     r.RecoveryQuality = static_cast<int8_t>(estimate_recovery_quality(

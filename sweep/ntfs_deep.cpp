@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
-#include <tuple>
 #include <unordered_set>
 
 #include "core/date_time.h"
@@ -12,6 +10,7 @@
 #include "core/found_files.h"
 #include "ntfs/ntfs_internal.h"
 #include "rawdisk/raw_disk_access_component.h"
+#include "sweep/listed_rows.h"
 
 namespace pyralis {
 
@@ -114,15 +113,14 @@ int64_t ntfs_deep_scan(TRawDiskAccessComponent& component, std::span<Recogniser*
   sweep.Run();
 
   const std::string root = std::string(1, component.LogicalDrive()) + ":\\";
-  std::set<std::tuple<int64_t, int64_t, std::string>> listed;
-  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
-    listed.emplace(FoundFiles[i].Inode, FoundFiles[i].Size, FoundFiles[i].Name);
+  // Rows the tree walk listed already (by first cluster, size and name) are left out.
+  ListedRows listed;
   int64_t added = 0;
   for (const NtfsRecordRecogniser::FileAt& file : records.files()) {
     Window().ProcessMessages();
     auto info = ntfs::read_record_at(*volume, file.offset);
     if (!info || info->is_directory || info->name.empty()) continue;
-    if (!listed.emplace(info->number, info->size, info->name).second) continue;
+    if (!listed.Add(info->number, info->size, info->name)) continue;
     FoundFileRecord row;
     row.Inode = info->number;
     row.Sector = info->sector;
