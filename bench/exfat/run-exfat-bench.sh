@@ -28,18 +28,8 @@ writer=$(pwd)/tests/exfat/exfat_writer.py
 mkdir -p "$work"
 image=$work/exfat-100k.img
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-timed() {
-  local start end
-  start=$(now)
-  "$@" >/dev/null 2>&1 || true
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
-}
-peak_mib() {
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }'
-}
+# shellcheck source=bench/timing.sh
+. bench/timing.sh  # the script runs from the top folder
 
 if [ ! -f "$image" ]; then
   echo "building $image ..." >&2

@@ -39,23 +39,15 @@ if [ ! -f "$image" ]; then
   mv "$image.part" "$image"
 fi
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-timed() {
-  local start end
-  start=$(now)
-  "$@" >/dev/null 2>&1 || true
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
-}
+# shellcheck source=bench/timing.sh
+. bench/timing.sh  # the script runs from the top folder
 
 cat "$image" >/dev/null  # into the page cache
 cat "$image" >/dev/null
 cat_s=$(for _ in $(seq "$runs"); do timed cat "$image"; done | median)
 deep_s=$(for _ in $(seq "$runs"); do timed "$cli" scan "$image" --deep --format tsv; done | median)
 rows=$("$cli" scan "$image" --deep --format tsv 2>/dev/null | tail -n +2 | wc -l)
-peak=$(/usr/bin/time -v "$cli" scan "$image" --deep --format tsv 2>&1 >/dev/null |
-  awk -F: '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }')
+peak=$(peak_mib "$cli" scan "$image" --deep --format tsv)
 size=$(stat -c %s "$image")
 echo "image: $image ($((size >> 20)) MiB), rows: $rows"
 echo "cat:       ${cat_s} s"
