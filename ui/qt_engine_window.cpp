@@ -39,65 +39,41 @@ void QtEngineWindow::ProcessMessages() {
 }
 
 void QtEngineWindow::SetFilesFoundText(const std::string& text) {
-  if (OnInterfaceThread()) {
-    search_form_.FilesFoundEdit->setText(QString::fromStdString(text));
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  files_found_ = QString::fromStdString(text);
+  Report([&] { search_form_.FilesFoundEdit->setText(QString::fromStdString(text)); },
+         [&] { files_found_ = QString::fromStdString(text); });
 }
 
 void QtEngineWindow::SetElapsedText(const std::string& text) {
-  if (OnInterfaceThread()) {
-    search_form_.ElapsedEdit->setText(QString::fromStdString(text));
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  elapsed_ = QString::fromStdString(text);
+  Report([&] { search_form_.ElapsedEdit->setText(QString::fromStdString(text)); },
+         [&] { elapsed_ = QString::fromStdString(text); });
 }
 
 void QtEngineWindow::SetGaugeMaxValue(int64_t value) {
-  if (OnInterfaceThread()) {
-    max_ = value;
-    ShowGauge();
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  gauge_max_ = value;
+  Report(
+      [&] {
+        max_ = value;
+        ShowGauge();
+      },
+      [&] { gauge_max_ = value; });
 }
 
 void QtEngineWindow::SetGaugeProgress(int64_t value) {
-  if (OnInterfaceThread()) {
-    progress_ = value;
-    ShowGauge();
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  gauge_progress_ = value;
+  Report(
+      [&] {
+        progress_ = value;
+        ShowGauge();
+      },
+      [&] { gauge_progress_ = value; });
 }
 
 void QtEngineWindow::SetStatusFilesText(const std::string& text) {
-  if (OnInterfaceThread()) {
-    status_files_.setText(QString::fromStdString(text));
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  status_files_text_ = QString::fromStdString(text);
+  Report([&] { status_files_.setText(QString::fromStdString(text)); },
+         [&] { status_files_text_ = QString::fromStdString(text); });
 }
 
 void QtEngineWindow::LogLine(const std::string& line) {
-  if (OnInterfaceThread()) {
-    log_.appendPlainText(QString::fromStdString(line));
-    return;
-  }
-  if (OnWorkerReport) OnWorkerReport();
-  const std::lock_guard hold(lock_);
-  lines_.append(QString::fromStdString(line));
+  Report([&] { log_.appendPlainText(QString::fromStdString(line)); },
+         [&] { lines_.append(QString::fromStdString(line)); });
 }
 
 void QtEngineWindow::ShowGauge() {

@@ -53,6 +53,18 @@ class QtEngineWindow : public QObject, public EngineWindow {
 
  private:
   bool OnInterfaceThread() const;
+  // On the interface thread `now` shows the report at once; from the worker `later` keeps it,
+  // under the lock, for the next flush.
+  template <typename Now, typename Later>
+  void Report(Now now, Later later) {
+    if (OnInterfaceThread()) {
+      now();
+      return;
+    }
+    if (OnWorkerReport) OnWorkerReport();
+    const std::lock_guard hold(lock_);
+    later();
+  }
   void ShowGauge();
 
   TSearchForm& search_form_;
