@@ -237,9 +237,9 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
   RecoveryTargetScope dates(target);
   if (FoundFiles[index].Size > 0) outcome.size = static_cast<uint64_t>(FoundFiles[index].Size);
-  // A row found by content is written from the extents it was found in, on any volume.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
-      !FoundFiles.Facts(index).extents.empty()) {
+  // A row whose finder knew its bytes outright (found by content, or in an earlier volume's
+  // geometry) is written from those extents, on any volume.
+  if (!FoundFiles.Facts(index).extents.empty()) {
     run_guarded("Recovery", letter, [&] { outcome = undelete_carved_file(letter, index, folder); });
     return outcome;
   }

@@ -34,24 +34,33 @@ bool overlaps_unreadable(std::span<const RequestRange> unreadable, int64_t at, i
 }
 
 // The files and folders of the sets found, with the folders' paths worked out on demand.
+// Without a volume (`volume` null) the sets are an earlier volume's, read through its
+// inferred `layout`: rows then carry their bytes' extent.
 class LostSets {
  public:
-  LostSets(exfat::Volume& volume, const std::vector<ExfatFoundSet>& sets,
-           const std::string& root_path);
+  LostSets(const exfat::Layout& layout, exfat::Volume* volume,
+           const std::vector<ExfatFoundSet>& sets, const std::string& lost_root,
+           TRawDiskAccessComponent* component);
   int64_t Append();
 
  private:
   uint32_t ClusterOf(uint64_t offset) const {
-    const exfat::Layout& l = volume_.layout();
-    return static_cast<uint32_t>(2 + (offset - l.heap_offset) / l.cluster_size);
+    return static_cast<uint32_t>(2 + (offset - layout_.heap_offset) / layout_.cluster_size);
+  }
+  uint64_t ClustersFor(uint64_t bytes) const {
+    return bytes / layout_.cluster_size + (bytes % layout_.cluster_size != 0);
   }
   // The first cluster of the folder that holds cluster `x`.
   uint32_t FolderOf(uint32_t x);
   const std::string& PathOf(uint32_t folder, int depth);
+  // True when folder cluster x starts with the allocation bitmap's entry: the root folder.
+  bool RootFolder(uint32_t x);
 
-  exfat::Volume& volume_;
+  exfat::Layout layout_;
+  exfat::Volume* volume_;
   const std::vector<ExfatFoundSet>& sets_;
-  std::string root_path_;
+  std::string lost_root_;
+  TRawDiskAccessComponent* component_;
   // Folder first cluster -> the directory set that names it (a live one over a deleted one).
   std::unordered_map<uint32_t, size_t> directory_;
   // The clusters each directory set says its folder has, as (first, end) runs: exact for a
@@ -63,10 +72,11 @@ class LostSets {
   std::unordered_map<uint32_t, std::string> paths_;
 };
 
-LostSets::LostSets(exfat::Volume& volume, const std::vector<ExfatFoundSet>& sets,
-                   const std::string& root_path)
-    : volume_(volume), sets_(sets), root_path_(root_path) {
-  const exfat::Layout& l = volume.layout();
+LostSets::LostSets(const exfat::Layout& layout, exfat::Volume* volume,
+                   const std::vector<ExfatFoundSet>& sets, const std::string& lost_root,
+                   TRawDiskAccessComponent* component)
+    : layout_(layout), volume_(volume), sets_(sets), lost_root_(lost_root), component_(component) {
+  const exfat::Layout& l = layout_;
   for (size_t i = 0; i < sets.size(); ++i) {
     holding_.insert(ClusterOf(sets[i].offset));
     const exfat::EntrySet& s = sets[i].set;
@@ -75,11 +85,25 @@ LostSets::LostSets(exfat::Volume& volume, const std::vector<ExfatFoundSet>& sets
     if (!added && sets_[it->second].set.deleted && !s.deleted) it->second = i;
     const uint64_t length =
         std::clamp<uint64_t>(s.data_length, l.cluster_size, exfat::kMaxDirectoryBytes);
-    const uint64_t end = std::min<uint64_t>(s.first_cluster + volume.ClustersFor(length),
-                                            uint64_t{l.last_cluster()} + 1);
+    const uint64_t end =
+        std::min<uint64_t>(s.first_cluster + ClustersFor(length), uint64_t{l.last_cluster()} + 1);
     uint32_t& known = extents_[s.first_cluster];
     known = std::max(known, static_cast<uint32_t>(end));
   }
+}
+
+bool LostSets::RootFolder(uint32_t x) {
+  if (component_ == nullptr || !layout_.valid_cluster(x)) return false;
+  const int64_t unit = component_->SectorSize();
+  if (unit < 512 || unit > int64_t{1} << 16 || layout_.cluster_offset(x) % unit != 0) return false;
+  std::vector<uint8_t> sector(static_cast<size_t>(unit));
+  if (!ReadSectors(component_->DriveNumber(),
+                   static_cast<int64_t>(layout_.cluster_offset(x) / unit), 1, sector.data()))
+    return false;
+  // The root holds the label, bitmap and up-case entries, in that order or another, first.
+  for (size_t at = 0; at < 4 * kEntryBytes; at += kEntryBytes)
+    if (sector[at] == exfat::kAllocationBitmap) return true;
+  return false;
 }
 
 uint32_t LostSets::FolderOf(uint32_t x) {
@@ -95,12 +119,11 @@ uint32_t LostSets::FolderOf(uint32_t x) {
   // Else the folder's first cluster is the start of the clusters holding sets right before x
   // that no directory set claims (a folder whose parent entry is gone). Sets come in volume
   // order, so the cluster before is mostly known already.
-  const uint64_t max_back = exfat::kMaxDirectoryBytes / volume_.layout().cluster_size;
+  const uint64_t max_back = exfat::kMaxDirectoryBytes / layout_.cluster_size;
   uint32_t first = x;
   for (uint64_t back = 0; !folder && back < max_back; ++back) {
     const uint32_t before = first - 1;
-    if (!volume_.layout().valid_cluster(before) || !holding_.count(before) || claimed(before))
-      break;
+    if (!layout_.valid_cluster(before) || !holding_.count(before) || claimed(before)) break;
     if (auto known = folder_of_.find(before); known != folder_of_.end()) folder = known->second;
     first = before;
   }
@@ -108,11 +131,10 @@ uint32_t LostSets::FolderOf(uint32_t x) {
 }
 
 // A folder's path: below the folder of the directory set that names it, else right below
-// "Lost folders" as "Lost folder N".
+// the lost root as "Lost folder N" (an earlier volume's root folder is the lost root itself).
 const std::string& LostSets::PathOf(uint32_t folder, int depth) {
   if (auto known = paths_.find(folder); known != paths_.end()) return known->second;
-  std::string path =
-      root_path_ + "\\" + kLostFoldersName + "\\Lost folder " + std::to_string(folder);
+  std::string path = lost_root_ + "\\Lost folder " + std::to_string(folder);
   const auto named = directory_.find(folder);
   if (named != directory_.end() && depth < kMaxDirectoryDepth) {
     const ExfatFoundSet& entry = sets_[named->second];
@@ -122,6 +144,8 @@ const std::string& LostSets::PathOf(uint32_t folder, int depth) {
       paths_[folder] = path;
       path = PathOf(parent, depth + 1) + "\\" + cut_characters(WideToAnsi(entry.set.name), 255);
     }
+  } else if (volume_ == nullptr && RootFolder(folder)) {
+    path = lost_root_;
   }
   return paths_[folder] = path;
 }
@@ -140,9 +164,13 @@ int64_t LostSets::Append() {
     r.Name = cut_characters(WideToAnsi(s.name), 255);
     if (!listed.Add(r.Inode, r.Size, r.Name)) continue;
     r.Path = PathOf(FolderOf(ClusterOf(found.offset)), 0);
-    const uint64_t clusters = volume_.ClustersFor(s.data_length);
-    r.RecoveryQuality = static_cast<int8_t>(volume_.EstimateQuality(
-        volume_.PlanClusters(s.first_cluster, clusters, s.no_fat_chain), clusters));
+    const uint64_t clusters = ClustersFor(s.data_length);
+    // An earlier volume's table and bitmap are gone: nothing tells whether its clusters were
+    // written over since.
+    r.RecoveryQuality = static_cast<int8_t>(
+        volume_ ? volume_->EstimateQuality(
+                      volume_->PlanClusters(s.first_cluster, clusters, s.no_fat_chain), clusters)
+                : 66);
     r.Created = exfat::entry_date_time(s.create_timestamp, s.create_10ms, s.create_utc_offset);
     r.Modified = exfat::entry_date_time(s.modify_timestamp, s.modify_10ms, s.modify_utc_offset);
     RowFacts facts;
@@ -150,6 +178,8 @@ int64_t LostSets::Append() {
     facts.exfat_facts = true;
     facts.no_fat_chain = s.no_fat_chain;
     facts.valid_data_length = s.valid_data_length;
+    if (!volume_ && layout_.valid_cluster(s.first_cluster) && s.data_length != 0)
+      facts.extents = {{layout_.cluster_offset(s.first_cluster), s.data_length}};
     FoundFiles.append(std::move(r), std::move(facts));
     ++added;
   }
@@ -238,10 +268,139 @@ void ExfatSetRecogniser::OnEnd(bool) {
   carry_.clear();
 }
 
+namespace {
+
+// How many directory sets of `firsts` have a set run starting where (cluster size, heap
+// offset) put their folder's first cluster.
+size_t folders_in_place(const std::vector<uint32_t>& firsts,
+                        const std::unordered_set<uint64_t>& starts, uint64_t cluster_size,
+                        uint64_t heap, size_t enough = SIZE_MAX) {
+  size_t n = 0;
+  for (uint32_t c : firsts) {
+    n += starts.count(heap + (uint64_t{c} - 2) * cluster_size);
+    if (n >= enough) break;
+  }
+  return n;
+}
+
+// How many files of `files` (first clusters) start in a cluster that holds entry sets (at
+// the sorted `offsets`) under (cluster size, heap offset): a file's data is no folder, so
+// each one counts against the geometry.
+size_t files_on_folders(const std::vector<uint32_t>& files, const std::vector<uint64_t>& offsets,
+                        uint64_t cluster_size, uint64_t heap) {
+  size_t n = 0;
+  for (uint32_t c : files) {
+    const uint64_t at = heap + (uint64_t{c} - 2) * cluster_size;
+    const auto it = std::lower_bound(offsets.begin(), offsets.end(), at);
+    n += it != offsets.end() && *it < at + cluster_size;
+  }
+  return n;
+}
+
+}  // namespace
+
+exfat::Layout exfat_whole_volume_layout(uint32_t sector, uint64_t volume_bytes) {
+  exfat::Layout l;
+  l.bytes_per_sector = std::max<uint32_t>(sector, 512);
+  l.cluster_size = l.bytes_per_sector;
+  l.volume_bytes = volume_bytes;
+  l.cluster_count =
+      static_cast<uint32_t>(std::min<uint64_t>(volume_bytes / l.cluster_size, UINT32_MAX - 2));
+  return l;
+}
+
+std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatFoundSet>& sets,
+                                                        uint32_t sector, uint64_t volume_bytes,
+                                                        const exfat::Layout* current) {
+  sector = std::max<uint32_t>(sector, 512);
+  // Where runs of sets start (no found set ends right there): a folder's first cluster
+  // starts with one, the first entry of a folder other than the root being a file's.
+  std::unordered_set<uint64_t> ends, starts;
+  for (const ExfatFoundSet& f : sets)
+    ends.insert(f.offset + uint64_t(1 + f.set.secondaries) * kEntryBytes);
+  std::vector<uint64_t> run_starts;
+  for (const ExfatFoundSet& f : sets)
+    if (!ends.count(f.offset) && starts.insert(f.offset).second) run_starts.push_back(f.offset);
+  std::vector<uint32_t> firsts, files;
+  std::unordered_set<uint32_t> seen;
+  constexpr size_t kMaxFilesWeighed = 4096;
+  for (const ExfatFoundSet& f : sets) {
+    if (f.set.first_cluster < 2) continue;
+    if (f.set.directory() && seen.insert(f.set.first_cluster).second)
+      firsts.push_back(f.set.first_cluster);
+    else if (!f.set.directory() && f.set.data_length != 0 && files.size() < kMaxFilesWeighed)
+      files.push_back(f.set.first_cluster);
+  }
+  if (firsts.size() < 2) return std::nullopt;
+  std::vector<uint64_t> offsets;
+  for (const ExfatFoundSet& f : sets) offsets.push_back(f.offset);
+  std::sort(offsets.begin(), offsets.end());
+  const auto score_of = [&](uint64_t size, uint64_t heap) {
+    const size_t in_place = folders_in_place(firsts, starts, size, heap);
+    const size_t against = files_on_folders(files, offsets, size, heap);
+    return in_place > against ? in_place - against : 0;
+  };
+  // Candidates: each of a few anchor folders put at each run start, for every cluster size;
+  // a candidate is kept when another anchor agrees, then scored over all folders.
+  constexpr size_t kAnchors = 8;
+  constexpr size_t kMaxStartsTried = size_t{1} << 16;
+  std::vector<uint32_t> anchors;
+  for (size_t i = 0; i < firsts.size() && anchors.size() < kAnchors;
+       i += std::max<size_t>(1, firsts.size() / kAnchors))
+    anchors.push_back(firsts[i]);
+  const size_t tried = std::min(run_starts.size(), kMaxStartsTried);
+  size_t best_score = 0;
+  uint64_t best_size = 0, best_heap = 0;
+  for (uint64_t size = sector; size <= (uint64_t{32} << 20); size *= 2) {
+    for (uint32_t anchor : anchors) {
+      const uint64_t before = (uint64_t{anchor} - 2) * size;
+      for (size_t i = 0; i < tried; ++i) {
+        const uint64_t r = run_starts[i];
+        if (r < before) continue;
+        const uint64_t heap = r - before;
+        // The heap follows the boot regions (24 sectors) and the table.
+        if (heap % sector != 0 || heap < 24 * uint64_t{sector} || heap >= volume_bytes) continue;
+        if (folders_in_place(anchors, starts, size, heap, 2) < 2) continue;
+        const size_t score = score_of(size, heap);
+        // On a tie the larger cluster size: folders an even number of clusters apart fit half
+        // the size too when their clusters hold sets side by side, never twice the size.
+        if (score >= best_score && (score > best_score || size > best_size))
+          best_score = score, best_size = size, best_heap = heap;
+      }
+    }
+  }
+  if (best_score < 2) return std::nullopt;
+  if (current && current->cluster_size != 0) {
+    if (current->cluster_size == best_size && current->heap_offset == best_heap)
+      return std::nullopt;
+    // The volume's own geometry places as many folders: the sets are its own.
+    if (score_of(current->cluster_size, current->heap_offset) >= best_score) return std::nullopt;
+  }
+  exfat::Layout l;
+  l.bytes_per_sector = sector;
+  l.cluster_size = static_cast<uint32_t>(best_size);
+  l.heap_offset = best_heap;
+  l.volume_bytes = volume_bytes;
+  l.cluster_count = static_cast<uint32_t>(
+      std::min<uint64_t>((volume_bytes - best_heap) / best_size, UINT32_MAX - 2));
+  return l;
+}
+
+int64_t exfat_list_earlier_sets(TRawDiskAccessComponent& component, const exfat::Layout& layout,
+                                const std::vector<ExfatFoundSet>& sets,
+                                const std::string& root_path) {
+  std::vector<ExfatFoundSet> inside;
+  for (const ExfatFoundSet& f : sets)
+    if (f.offset >= layout.heap_offset) inside.push_back(f);
+  if (inside.empty()) return 0;
+  LostSets lost(layout, nullptr, inside, root_path + "\\" + kEarlierExfatName, &component);
+  return lost.Append();
+}
+
 int64_t exfat_list_lost_sets(exfat::Volume& volume, const std::vector<ExfatFoundSet>& sets,
                              const std::string& root_path) {
   if (sets.empty()) return 0;
-  LostSets lost(volume, sets, root_path);
+  LostSets lost(volume.layout(), &volume, sets, root_path + "\\" + kLostFoldersName, nullptr);
   return lost.Append();
 }
 
@@ -263,7 +422,15 @@ int64_t exfat_deep_scan(TRawDiskAccessComponent& component,
   if (sets.dropped() != 0)
     Window().LogLine(root_path + " holds more entry sets than the deep scan keeps; " +
                      std::to_string(sets.dropped()) + " were left out.");
-  // What the pass found before a Stop is listed too.
+  // What the pass found before a Stop is listed too: as an earlier volume's when its folders
+  // lie where another geometry puts them.
+  const uint64_t volume_bytes =
+      static_cast<uint64_t>(std::max<int64_t>(component.VolumeSectors(), 0)) *
+      static_cast<uint64_t>(std::max<int32_t>(component.SectorSize(), 0));
+  if (const auto earlier =
+          infer_earlier_exfat_layout(sets.found(), static_cast<uint32_t>(component.SectorSize()),
+                                     volume_bytes, &volume->layout()))
+    return exfat_list_earlier_sets(component, *earlier, sets.found(), root_path);
   return exfat_list_lost_sets(*volume, sets.found(), root_path);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_set>
@@ -61,6 +62,28 @@ class ExfatSetRecogniser : public Recogniser {
 // catalogue already holds. Returns the number of rows added.
 int64_t exfat_list_lost_sets(exfat::Volume& volume, const std::vector<ExfatFoundSet>& sets,
                              const std::string& root_path);
+
+// The folder an earlier exFAT volume's rows are listed under, below the drive.
+inline constexpr const char* kEarlierExfatName = "Earlier exFAT volume";
+
+// A layout whose heap is the whole volume in clusters of one sector: a recogniser of it
+// finds entry sets at every 32-byte position (an earlier exFAT volume under another one).
+exfat::Layout exfat_whole_volume_layout(uint32_t sector, uint64_t volume_bytes);
+
+// The geometry of an earlier exFAT volume the sets belong to: the cluster size (a sector to
+// 32 MiB) and heap offset that put the most directory sets' first clusters at the start of
+// a run of found sets (at least two folders), when that is not `current`'s geometry and
+// `current` (when given) places fewer folders. None when no such geometry is found.
+std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatFoundSet>& sets,
+                                                        uint32_t sector, uint64_t volume_bytes,
+                                                        const exfat::Layout* current);
+
+// Lists the sets of the earlier volume of `layout` (those inside its heap) under
+// `root_path`\Earlier exFAT volume\..., its root folder's files right there; the rows carry
+// their bytes' extent. Returns the number of rows added.
+int64_t exfat_list_earlier_sets(TRawDiskAccessComponent& component, const exfat::Layout& layout,
+                                const std::vector<ExfatFoundSet>& sets,
+                                const std::string& root_path);
 
 // The deep scan of an exFAT volume after its tree walk (`reached`: the folder clusters it
 // read): one sweep of the volume, then the rows of the sets found. `extra` recognisers join

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "core/found_files.h"
@@ -148,6 +149,93 @@ TEST_P(ExfatDeepFormatTest, ListsAndRecoversEveryFileOfTheOldFolders) {
 
 INSTANTIATE_TEST_SUITE_P(Clusters, ExfatDeepFormatTest, ::testing::Values("4K", "32K"),
                          [](const auto& info) { return std::string("Clusters") + info.param; });
+
+struct EarlierFormat {
+  const char* name;
+  const char* cluster;  // of the filled exFAT volume
+  const char* format;   // the command that formats it again, before the image's name
+  bool root_survives;   // the new volume's structures leave the old root folder alone
+};
+
+class ExfatEarlierVolumeTest : public ::testing::TestWithParam<EarlierFormat> {
+ protected:
+  TempDir dir, out, saved;
+  RecordingWindow window;
+};
+
+TEST_P(ExfatEarlierVolumeTest, ListsAndRecoversTheFilesThroughTheInferredGeometry) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
+  ExfatTestVolume v(dir, 48, GetParam().cluster);
+  // The filler puts the folders past the clusters a new format's own structures take.
+  const std::vector<std::string> paths = {
+      "filler.bin",
+      "DCIM/100CANON/IMG_0001.JPG",
+      "DCIM/100CANON/IMG_0002.JPG",
+      "Documents/Annual report 2025 — final version.docx",
+      "Documents/Old letters/Letter to the bank about the mortgage.odt",
+      "Top level file.txt"};
+  std::string script = "put\t/filler.bin\t300000\t99\tsave=" + saved.file("s0") +
+                       "\nmkdir\t/DCIM\nmkdir\t/DCIM/100CANON\nmkdir\t/Documents\n"
+                       "mkdir\t/Documents/Old letters\n";
+  for (size_t i = 1; i < paths.size(); ++i)
+    script += "put\t/" + paths[i] + "\t" + std::to_string(7000 + 13000 * i) + "\t" +
+              std::to_string(i + 1) + "\tsave=" + saved.file("s" + std::to_string(i)) + "\n";
+  v.Write(script);
+  std::string output;
+  ASSERT_EQ(
+      run_command(std::string(GetParam().format) + " " + shell_quote(v.image()) + " 2>&1", &output),
+      0)
+      << output;
+
+  deep_scan_exfat_image(v.image());
+  ASSERT_TRUE(ScanActive) << window.LogText();
+  const std::string earlier = "C:\\Earlier exFAT volume";
+  std::map<std::string, int32_t> row_of_name;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    EXPECT_TRUE(FoundFiles[i].Path.starts_with(earlier)) << FoundFiles[i].Path;
+    row_of_name[FoundFiles[i].Name] = i;
+  }
+  // The root's files are gone with it when the new format wrote over it.
+  const size_t in_root = 2;
+  ASSERT_EQ(FoundFiles.Count(),
+            static_cast<int32_t>(paths.size() - (GetParam().root_survives ? 0 : in_root)))
+      << window.LogText();
+  const auto folder = [&](const std::string& name) {
+    return FoundFiles[row_of_name.at(name)].Path;
+  };
+  const std::string dcim = folder("IMG_0001.JPG");
+  const std::string docs = folder("Annual report 2025 — final version.docx");
+  EXPECT_EQ(folder("IMG_0002.JPG"), dcim);
+  EXPECT_EQ(folder("Letter to the bank about the mortgage.odt"), docs + "\\Old letters");
+  if (GetParam().root_survives) {
+    EXPECT_EQ(dcim, earlier + "\\DCIM\\100CANON");
+    EXPECT_EQ(docs, earlier + "\\Documents");
+    EXPECT_EQ(folder("Top level file.txt"), earlier);
+  } else {
+    // The top folders' entries were in the root.
+    EXPECT_TRUE(dcim.starts_with(earlier + "\\Lost folder ") && dcim.ends_with("\\100CANON"))
+        << dcim;
+    EXPECT_TRUE(docs.starts_with(earlier + "\\Lost folder ")) << docs;
+  }
+
+  RecoveryActive = true;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string name = paths[i].substr(paths[i].rfind('/') + 1);
+    if (!row_of_name.count(name) && paths[i].find('/') == std::string::npos) continue;
+    undelete_found_file('c', row_of_name.at(name), out.path() + "/");
+    EXPECT_TRUE(read_file(out.file(name)) == read_file(saved.file("s" + std::to_string(i))))
+        << paths[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ExfatEarlierVolumeTest,
+                         ::testing::Values(EarlierFormat{"Fat32OverExfat", "4K",
+                                                         "mkfs.fat -F 32 -s 1", true},
+                                           EarlierFormat{"Fat32OverSmallExfatClusters", "1K",
+                                                         "mkfs.fat -F 32 -s 8", true},
+                                           EarlierFormat{"ExfatOverExfatOtherClusterSize", "4K",
+                                                         "mkfs.exfat -c 32K", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ExfatDeepScanTest, NoiseAddsNoRowsAndASetAcrossABlockEdgeIsFoundOnce) {
   if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";

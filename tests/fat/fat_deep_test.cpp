@@ -91,8 +91,11 @@ TEST_P(FatDeepFormatTest, ListsAndRecoversEveryFileOfTheOldFolders) {
   // The folders whose parent entry survives keep their names; the top folders' entries were
   // in the root, which the format rewrote.
   std::map<std::string, std::string> folder_of;
+  const bool other_geometry = std::string(GetParam().fill) != GetParam().again;
   for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
     EXPECT_EQ(FoundFiles.Facts(i).origin, RowOrigin::kDeepScan);
+    // Read through the earlier geometry, a row says where its bytes lie.
+    EXPECT_EQ(FoundFiles.Facts(i).extents.empty(), !other_geometry) << FoundFiles[i].Name;
     folder_of[FoundFiles[i].Name] = FoundFiles[i].Path;
   }
   const std::string dcim = folder_of["IMG_1001.JPG"];
@@ -118,7 +121,11 @@ TEST_P(FatDeepFormatTest, ListsAndRecoversEveryFileOfTheOldFolders) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, FatDeepFormatTest,
                          ::testing::Values(Format{"HalfKiBClusters", 40960, "-s 1", "-s 1"},
-                                           Format{"OneKiBClusters", 81920, "-s 2", "-s 2"}),
+                                           Format{"OneKiBClusters", 81920, "-s 2", "-s 2"},
+                                           // Another cluster size: the folders' clusters
+                                           // count in the earlier volume's geometry.
+                                           Format{"HalfKiBUnderFourKiB", 81920, "-s 1", "-s 8"},
+                                           Format{"OneKiBUnderTwoKiB", 81920, "-s 2", "-s 4"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FatDeepScanTest, ReachedFoldersAndRandomFreeClustersAddNoRows) {
