@@ -2,6 +2,7 @@
 #include "sweep/exfat_deep.h"
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -25,6 +26,44 @@ namespace {
 // The type byte of a file entry, in use or not.
 bool file_entry_type(uint8_t type) {
   return (type | exfat::kInUse) == exfat::kFileEntry;
+}
+
+// The first of the 32-byte steps from `at` below `to` whose type byte is a file entry's
+// (`to` when none is).
+size_t next_file_entry(std::span<const uint8_t> bytes, size_t at, size_t to) {
+  const uint8_t* p = bytes.data();
+  constexpr size_t k = kEntryBytes;
+  for (; at + 8 * k <= to; at += 8 * k) {
+    unsigned hits = 0;
+    for (unsigned i = 0; i < 8; ++i) hits |= unsigned{file_entry_type(p[at + i * k])} << i;
+    if (hits != 0) return at + k * static_cast<size_t>(std::countr_zero(hits));
+  }
+  for (; at < to; at += k)
+    if (file_entry_type(p[at])) return at;
+  return to;
+}
+
+// A type byte a folder's sector may start with: an entry of a set (file, stream extension,
+// name), of the root (bitmap, up-case table, label), a GUID, padding or vendor entry, in use
+// or not. Entries fill a folder's clusters from their start without gaps, so every sector of
+// a folder that holds entries starts with one of these.
+bool folder_sector_start(uint8_t type) {
+  switch (type & 0x7F) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x05:  // bitmap, up-case, label, file
+    case 0x20:
+    case 0x21:
+    case 0x22:  // GUID, padding, Windows CE ACL
+    case 0x40:
+    case 0x41:  // stream extension, name
+    case 0x60:
+    case 0x61:  // vendor extension, vendor allocation
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool overlaps_unreadable(std::span<const RequestRange> unreadable, int64_t at, int64_t length) {
@@ -189,8 +228,9 @@ int64_t LostSets::Append() {
 }  // namespace
 
 ExfatSetRecogniser::ExfatSetRecogniser(const exfat::Layout& layout,
-                                       const std::unordered_set<uint32_t>* reached)
-    : layout_(layout), reached_(reached) {
+                                       const std::unordered_set<uint32_t>* reached,
+                                       bool folder_sectors_only)
+    : layout_(layout), reached_(reached), folder_sectors_only_(folder_sectors_only) {
   heap_end_ = layout.heap_offset + uint64_t{layout.cluster_count} * layout.cluster_size;
   if (layout.volume_bytes != 0) heap_end_ = std::min(heap_end_, layout.volume_bytes);
 }
@@ -211,6 +251,23 @@ void ExfatSetRecogniser::Look(uint64_t at, std::span<const uint8_t> bytes) {
     return;
   }
   found_.push_back({at, std::move(*set)});
+}
+
+size_t ExfatSetRecogniser::NextCandidate(std::span<const uint8_t> bytes, size_t at,
+                                         size_t to) const {
+  // Most positions hold no file entry: they are skipped eight at a time.
+  if (!folder_sectors_only_) return next_file_entry(bytes, at, to);
+  // Only the sectors that start like a folder's are looked into.
+  constexpr size_t kSector = 512;
+  while (at < to) {
+    const size_t sector_end = std::min(to, (at / kSector + 1) * kSector);
+    if (folder_sector_start(bytes[at / kSector * kSector])) {
+      const size_t hit = next_file_entry(bytes, at, sector_end);
+      if (hit < sector_end) return hit;
+    }
+    at = sector_end;
+  }
+  return to;
 }
 
 void ExfatSetRecogniser::OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
@@ -237,9 +294,11 @@ void ExfatSetRecogniser::OnBlock(uint64_t volume_offset, std::span<const uint8_t
   at += (kEntryBytes - (at - layout_.heap_offset) % kEntryBytes) % kEntryBytes;
   // Positions whose longest set fits in the block are read here, the rest with the next one.
   const uint64_t whole_end = end >= kMaxSetBytes ? end - kMaxSetBytes + kEntryBytes : 0;
-  for (; at < whole_end && at < heap_end_; at += kEntryBytes) {
-    const size_t in_block = at - volume_offset;
-    if (!file_entry_type(bytes[in_block])) continue;  // most positions
+  const uint64_t limit = std::min(whole_end, heap_end_);
+  for (; at < limit; at += kEntryBytes) {
+    const size_t in_block = NextCandidate(bytes, at - volume_offset, limit - volume_offset);
+    at = volume_offset + in_block;
+    if (at >= limit) break;
     const size_t before = found_.size();
     Look(at, bytes.subspan(in_block));
     if (found_.size() == before) continue;

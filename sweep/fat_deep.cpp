@@ -297,7 +297,7 @@ int64_t fat_deep_scan(TRawDiskAccessComponent& component,
       static_cast<uint64_t>(std::max<int64_t>(component.VolumeSectors(), 0)) * sector;
   FatFolderRecogniser folders(volume->layout());
   // Cameras format a card as exFAT and FAT32 in turn: an earlier exFAT volume's entry sets.
-  ExfatSetRecogniser earlier_sets(exfat_whole_volume_layout(sector, volume_bytes));
+  ExfatSetRecogniser earlier_sets(exfat_whole_volume_layout(sector, volume_bytes), nullptr, true);
   Sweep sweep(component);
   sweep.Add(folders);
   sweep.Add(earlier_sets);
