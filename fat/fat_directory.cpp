@@ -111,6 +111,30 @@ bool plausible_directory_cluster(std::span<const uint8_t> bytes, const FatLayout
   return true;
 }
 
+bool ClusterRuns::contains(uint32_t x) const {
+  const auto after = runs_.upper_bound(x);
+  return after != runs_.begin() && x < std::prev(after)->second;
+}
+
+void ClusterRuns::insert(uint32_t x) {
+  if (x == UINT32_MAX || contains(x)) return;
+  auto after = runs_.upper_bound(x);  // the first run that starts past x
+  const bool joins_before = after != runs_.begin() && std::prev(after)->second == x;
+  const bool joins_after = after != runs_.end() && after->first == uint64_t{x} + 1;
+  if (joins_before && joins_after) {
+    std::prev(after)->second = after->second;
+    runs_.erase(after);
+  } else if (joins_before) {
+    std::prev(after)->second = x + 1;
+  } else if (joins_after) {
+    const uint32_t end = after->second;
+    runs_.erase(after);
+    runs_.emplace(x, end);
+  } else if (runs_.size() < kMaxRuns) {
+    runs_.emplace(x, x + 1);
+  }
+}
+
 DirectoryStream::DirectoryStream(FatVolume& volume, uint32_t first_cluster,
                                  PastChainClusters* past)
     : volume_(volume), past_(past) {
@@ -153,7 +177,7 @@ uint32_t DirectoryStream::LeadEnd(const DirectoryLead& lead) const {
 bool DirectoryStream::TryContinuation(uint32_t x) {
   const FatLayout& l = volume_.layout();
   if (!l.valid_cluster(x) || volume_.table().get_fat_entry(x) != 0 || chain_.count(x) != 0 ||
-      past_->rejected.count(x) != 0 || past_->taken.count(x) != 0)
+      past_->rejected.contains(x) || past_->taken.count(x) != 0)
     return false;
   piece_.SetSize(0);
   piece_.SetPosition(0);

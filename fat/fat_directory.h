@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <unordered_set>
@@ -28,10 +29,25 @@ struct DirectoryLead {
   bool deleted = false;
 };
 
+// A set of clusters kept as ordered runs [first, end): clusters noted one after another
+// (as the continuation search reads them) merge into one run. At most kMaxRuns runs are kept;
+// a cluster that would need another is not noted, so that the memory stays bounded whatever
+// the volume's size (it may then be read again).
+class ClusterRuns {
+ public:
+  static constexpr size_t kMaxRuns = size_t{1} << 16;
+  bool contains(uint32_t x) const;
+  void insert(uint32_t x);
+  size_t runs() const { return runs_.size(); }
+
+ private:
+  std::map<uint32_t, uint32_t> runs_;  // first -> end
+};
+
 // What the walk knows, over all its directories, of the clusters past the chains' ends.
 struct PastChainClusters {
-  std::unordered_set<uint32_t> taken;     // read as a directory's start or continuation
-  std::unordered_set<uint32_t> rejected;  // free clusters that hold no directory entries
+  std::unordered_set<uint32_t> taken;  // read as a directory's start or continuation
+  ClusterRuns rejected;                // free clusters that hold no directory entries
 };
 
 class DirectoryStream {

@@ -94,5 +94,27 @@ TEST(FatSmallFat32, FewClustersWithTheFat32LayoutAreNamedAndScanned) {
   EXPECT_EQ(read_file(out.file("xMALL.TXT")), content);
 }
 
+// The continuation search's set of free clusters it read: runs that merge on both sides,
+// and a bound on the runs kept whatever the volume's size.
+TEST(FatClusterRuns, NeighboursMergeAndTheRunsAreBounded) {
+  ClusterRuns runs;
+  for (uint32_t x : {10u, 12u, 11u, 20u, 9u, 13u, 21u}) runs.insert(x);
+  EXPECT_EQ(runs.runs(), 2u);  // 9..13 and 20..21
+  for (uint32_t x : {9u, 10u, 11u, 12u, 13u, 20u, 21u}) EXPECT_TRUE(runs.contains(x)) << x;
+  for (uint32_t x : {0u, 8u, 14u, 19u, 22u, UINT32_MAX}) EXPECT_FALSE(runs.contains(x)) << x;
+  runs.insert(UINT32_MAX);
+  EXPECT_FALSE(runs.contains(UINT32_MAX));
+
+  // Every other cluster of a large volume: the runs stop at the bound, and a cluster that
+  // joins a kept run is still noted.
+  ClusterRuns sparse;
+  for (uint32_t x = 2; x < 2 + 4 * ClusterRuns::kMaxRuns; x += 2) sparse.insert(x);
+  EXPECT_EQ(sparse.runs(), ClusterRuns::kMaxRuns);
+  EXPECT_FALSE(sparse.contains(2 + 2 * ClusterRuns::kMaxRuns + 2));
+  sparse.insert(3);
+  EXPECT_TRUE(sparse.contains(3));
+  EXPECT_EQ(sparse.runs(), ClusterRuns::kMaxRuns - 1);
+}
+
 }  // namespace
 }  // namespace pyralis::test
