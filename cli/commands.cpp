@@ -86,6 +86,12 @@ bool carvable_source(char letter) {
          platform::read_volume(letter, 0, sector, sizeof sector);
 }
 
+// Whether the command may work on a source that holds no volume: a search by content, or
+// the rows of a scan saved from such a source (found by content too).
+bool takes_whole_source(const Options& options) {
+  return options.carve || !options.from_scan.empty();
+}
+
 bool report_problems(const std::vector<char>& letters, bool carve) {
   bool problem = false;
   for (char letter : letters) {
@@ -123,7 +129,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
     platform::set_unreadable_areas(options.sources.front(), std::move(*areas));
   }
   const std::vector<char> given = platform::attach_sources(options.sources);
-  if (report_problems(given, options.carve)) return 0;
+  if (report_problems(given, takes_whole_source(options))) return 0;
   const bool drive_given_elsewhere =
       options.drive && std::find(given.begin(), given.end(), options.drive) == given.end();
   if (need_machine_volumes || given.empty() || drive_given_elsewhere)
@@ -141,7 +147,7 @@ char attach_and_choose(const Options& options, bool need_machine_volumes) {
   }
   const std::string why = DescribeDriveProblem(letter);
   // A readable source that holds no volume can still be searched by content.
-  if (!why.empty() && !(options.carve && carvable_source(letter))) {
+  if (!why.empty() && !(takes_whole_source(options) && carvable_source(letter))) {
     error_line(why);
     return 0;
   }
@@ -483,7 +489,7 @@ int run_recover(const Options& options) {
       return kExitBadArguments;
     }
   }
-  if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
+  if (!holds_engine_volume(letter) && !(takes_whole_source(options) && carvable_source(letter))) {
     error_line(DescribeDriveSource(letter) + " holds no FAT, exFAT or NTFS volume");
     return kExitBadArguments;
   }

@@ -26,6 +26,7 @@
 #include "exfat/exfat_engine.h"
 #include "fat/fat_engine.h"
 #include "ntfs/ntfs_engine.h"
+#include "platform/drive_table.h"
 #include "platform/read_state.h"
 #include "platform/volume_access.h"
 #include "rawdisk/raw_disk_access.h"
@@ -343,6 +344,23 @@ constexpr int64_t kIdentitySectors = 16;
 std::optional<VolumeIdentity> volume_identity(char letter, std::string* error) {
   TRawDiskAccessComponent component;
   component.SetLogicalDrive(letter);
+  // A source that holds no volume (searched by content as a whole): its length and first
+  // bytes.
+  const platform::Drive* drive = platform::find_drive(letter);
+  if (component.FileSystem().empty() && drive && drive->source.length > 0) {
+    std::vector<uint8_t> start(
+        static_cast<size_t>(std::min<uint64_t>(kIdentitySectors * 512, drive->source.length)));
+    if (!platform::read_volume(letter, 0, start.data(), start.size())) {
+      *error = "the first sectors of drive " + drive_name(letter) + " cannot be read";
+      return std::nullopt;
+    }
+    VolumeIdentity identity;
+    identity.size = drive->source.length;
+    Sha256 digest;
+    digest.Update(start.data(), start.size());
+    identity.digest = digest.HexDigest();
+    return identity;
+  }
   const int64_t unit = component.SectorSize();
   if (component.LogicalDrive() == 0 || component.VolumeSectors() <= 0 || unit <= 0 ||
       unit > kMaxSectorSize) {
@@ -366,6 +384,8 @@ std::optional<VolumeIdentity> volume_identity(char letter, std::string* error) {
 }
 
 std::string describe_identity(const VolumeIdentity& v) {
+  if (v.file_system.empty() && v.serial == 0)
+    return "a source without a volume, of " + std::to_string(v.size) + " bytes";
   char serial[16];
   std::snprintf(serial, sizeof serial, "%04X-%04X", static_cast<unsigned>(v.serial >> 16 & 0xFFFF),
                 static_cast<unsigned>(v.serial & 0xFFFF));

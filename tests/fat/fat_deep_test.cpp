@@ -240,5 +240,47 @@ TEST(SavedScanTest, ReopensOnItsVolumeOnlyAndRefusesDamage) {
   EXPECT_EQ(error, "No such file or directory");
 }
 
+// A source that holds no volume, searched by content: its scan is kept by the source's
+// length and first sectors, and its rows are written from the reopened scan.
+TEST(SavedScanTest, ASourceWithoutVolumeReopensByItsLengthAndFirstSectors) {
+  TempDir dir, out;
+  RecordingWindow window;
+  const std::string photo = read_file(fixture_path("filetypes/photo.jpg"));
+  const std::string filler = content(64 * 1024, 5);
+  std::string bytes = filler + photo;
+  bytes += content(8192 - bytes.size() % 4096, 6);
+  const std::string image = dir.file("card.img");
+  ASSERT_TRUE(write_file(image, bytes));
+  platform::reset_drive_table();
+  platform::attach_sources({image});
+  FoundFiles.clear();
+  ASSERT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned) << window.LogText();
+  ASSERT_EQ(FoundFiles.Count(), 1) << window.LogText();
+  const std::string file = dir.file("card.scan");
+  std::string error;
+  ASSERT_TRUE(save_scan('c', file, &error)) << error;
+
+  FoundFiles.clear();
+  ASSERT_TRUE(open_scan('c', file, &error)) << error;
+  ASSERT_EQ(FoundFiles.Count(), 1);
+  RecoveryActive = true;
+  EXPECT_EQ(undelete_found_file('c', 0, out.path() + "/").result, RecoveryResult::kComplete);
+  EXPECT_TRUE(read_file(out.file(FoundFiles[0].Name)) == photo);
+
+  // The same length with other first sectors, and another length: refused.
+  for (const std::string& other :
+       {content(64 * 1024, 7) + bytes.substr(64 * 1024), bytes + std::string(4096, '\0')}) {
+    ASSERT_TRUE(write_file(image, other));
+    platform::reset_drive_table();
+    platform::attach_sources({image});
+    EXPECT_FALSE(open_scan('c', file, &error));
+    EXPECT_TRUE(
+        error.starts_with("it was saved from another volume (a source without a volume, "
+                          "of " +
+                          std::to_string(bytes.size()) + " bytes)"))
+        << error;
+  }
+}
+
 }  // namespace
 }  // namespace pyralis::test
