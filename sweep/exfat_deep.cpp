@@ -94,6 +94,10 @@ class LostSets {
   const std::string& PathOf(uint32_t folder, int depth);
   // True when folder cluster x starts with the allocation bitmap's entry: the root folder.
   bool RootFolder(uint32_t x);
+  // Gives the clusters a named folder grew into, away from its first one, to that folder
+  // (joined_) where the evidence is clear.
+  void JoinGrownFolders();
+  bool Claimed(uint32_t c) const;
 
   exfat::Layout layout_;
   exfat::Volume* volume_;
@@ -107,6 +111,7 @@ class LostSets {
   // would take if it was written in one piece.
   std::map<uint32_t, uint32_t> extents_;
   std::unordered_set<uint32_t> holding_;              // clusters that hold a found set
+  std::unordered_map<uint32_t, uint32_t> joined_;     // a grown folder's cluster -> its first
   std::unordered_map<uint32_t, uint32_t> folder_of_;  // FolderOf's answers so far
   std::unordered_map<uint32_t, std::string> paths_;
 };
@@ -129,6 +134,52 @@ LostSets::LostSets(const exfat::Layout& layout, exfat::Volume* volume,
     uint32_t& known = extents_[s.first_cluster];
     known = std::max(known, static_cast<uint32_t>(end));
   }
+  JoinGrownFolders();
+}
+
+bool LostSets::Claimed(uint32_t c) const {
+  if (directory_.count(c) || joined_.count(c)) return true;
+  auto after = extents_.upper_bound(c);
+  return after != extents_.begin() && c < std::prev(after)->second;
+}
+
+// A chained folder (its set's NoFatChain clear) of more than one cluster whose first cluster
+// holds sets but the clusters right after it do not grew elsewhere. Its later clusters are
+// the ones the table's chain gives, while the table still holds the chain; else, when this
+// is the only folder short of clusters, the one run of set-holding clusters after it that
+// no folder claims and that is exactly as long as what it lacks.
+void LostSets::JoinGrownFolders() {
+  std::vector<std::pair<uint32_t, uint64_t>> short_of;  // first cluster, clusters lacking
+  for (const auto& [first, index] : directory_) {
+    const exfat::EntrySet& s = sets_[index].set;
+    const uint64_t k = ClustersFor(std::min<uint64_t>(s.data_length, exfat::kMaxDirectoryBytes));
+    if (s.no_fat_chain || k < 2 || !holding_.count(first)) continue;
+    bool chained = false;
+    uint32_t x = first;
+    for (uint64_t n = 1; volume_ && n < k; ++n) {
+      const auto next = volume_->KnownFatEntry(x);
+      if (!next || !layout_.valid_cluster(*next) || *next == x || !holding_.count(*next)) break;
+      x = *next;
+      chained = chained || x != first + n;
+      joined_[x] = first;
+    }
+    if (chained) continue;
+    bool continues = false;
+    for (uint64_t n = 1; n < k && !continues; ++n) continues = holding_.count(first + n) != 0;
+    if (!continues) short_of.emplace_back(first, k - 1);
+  }
+  if (short_of.size() != 1) return;
+  const auto [first, lacking] = short_of.front();
+  std::vector<uint32_t> free_runs;  // unclaimed set-holding clusters after the folder
+  for (uint32_t c : holding_)
+    if (c > first && !Claimed(c)) free_runs.push_back(c);
+  std::sort(free_runs.begin(), free_runs.end());
+  // The runs of consecutive clusters among them: exactly one, as long as what is lacking.
+  size_t runs = 0;
+  for (size_t i = 0; i < free_runs.size(); ++i)
+    runs += i == 0 || free_runs[i] != free_runs[i - 1] + 1;
+  if (runs != 1 || free_runs.size() != lacking) return;
+  for (uint32_t c : free_runs) joined_[c] = first;
 }
 
 bool LostSets::RootFolder(uint32_t x) {
@@ -149,6 +200,7 @@ uint32_t LostSets::FolderOf(uint32_t x) {
   if (auto known = folder_of_.find(x); known != folder_of_.end()) return known->second;
   const auto claimed = [&](uint32_t c) -> std::optional<uint32_t> {
     if (directory_.count(c)) return c;
+    if (auto grown = joined_.find(c); grown != joined_.end()) return grown->second;
     // A run of a directory set that covers c.
     auto after = extents_.upper_bound(c);
     if (after != extents_.begin() && c < std::prev(after)->second) return std::prev(after)->first;

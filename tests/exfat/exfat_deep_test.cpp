@@ -237,6 +237,44 @@ INSTANTIATE_TEST_SUITE_P(Formats, ExfatEarlierVolumeTest,
                                                          "mkfs.exfat -c 32K", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A folder whose set survives grew into a cluster after its files: that cluster joins it when
+// it is the one lost run of the length the folder's size lacks; with a second such run (a
+// lost folder of its own) the evidence is not clear and the cluster stays apart.
+TEST(ExfatDeepScanTest, AFolderGrownPastItsFilesKeepsItsLaterCluster) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
+  for (const bool second_grown : {false, true}) {
+    TempDir dir;
+    RecordingWindow window;
+    ExfatTestVolume v(dir, 16, "4K");
+    // Names of four entries a set: no set crosses from one cluster of a folder to the next.
+    std::string script = "mkdir\t/Top\nmkdir\t/Top/Big\n";
+    for (int i = 0; i < 60; ++i)
+      script += "put\t/Top/Big/file number " + std::to_string(i) + ".dat\t600\t" +
+                std::to_string(i + 1) + "\n";
+    if (second_grown) {
+      script += "mkdir\t/Top/Other\n";
+      for (int i = 0; i < 60; ++i)
+        script += "put\t/Top/Other/other number " + std::to_string(i) + ".dat\t600\t" +
+                  std::to_string(i + 1) + "\n";
+    }
+    v.Write(script);
+    std::string output;
+    ASSERT_EQ(run_command("mkfs.exfat -c 4K " + shell_quote(v.image()) + " 2>&1", &output), 0)
+        << output;
+    deep_scan_exfat_image(v.image());
+    std::map<std::string, std::string> folder_of;
+    for (int32_t i = 0; i < FoundFiles.Count(); ++i)
+      folder_of[FoundFiles[i].Name] = FoundFiles[i].Path;
+    ASSERT_EQ(folder_of.size(), second_grown ? 120u : 60u) << window.LogText();
+    const std::string big = folder_of["file number 0.dat"];
+    EXPECT_TRUE(big.starts_with("C:\\Lost folders\\Lost folder ") && big.ends_with("\\Big")) << big;
+    if (second_grown)
+      EXPECT_NE(folder_of["file number 59.dat"], big) << "two folders lack a cluster";
+    else
+      EXPECT_EQ(folder_of["file number 59.dat"], big);
+  }
+}
+
 TEST(ExfatDeepScanTest, NoiseAddsNoRowsAndASetAcrossABlockEdgeIsFoundOnce) {
   if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
   TempDir dir;
