@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -183,6 +184,7 @@ void LostSets::JoinGrownFolders() {
 }
 
 bool LostSets::RootFolder(uint32_t x) {
+  if (layout_.root_cluster != 0) return x == layout_.root_cluster;  // from a boot region
   if (component_ == nullptr || !layout_.valid_cluster(x)) return false;
   const int64_t unit = component_->SectorSize();
   if (unit < 512 || unit > int64_t{1} << 16 || layout_.cluster_offset(x) % unit != 0) return false;
@@ -420,9 +422,31 @@ exfat::Layout exfat_whole_volume_layout(uint32_t sector, uint64_t volume_bytes) 
   return l;
 }
 
+void ExfatBootRecogniser::OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
+                                  std::span<const RequestRange> unreadable) {
+  constexpr size_t kSector = 512;
+  for (size_t at = (kSector - volume_offset % kSector) % kSector; at + kSector <= bytes.size();
+       at += kSector) {
+    if (bytes[at] != 0xEB || std::memcmp(bytes.data() + at + 3, "EXFAT   ", 8) != 0) continue;
+    if (overlaps_unreadable(unreadable, static_cast<int64_t>(at), kSector)) continue;
+    const auto layout =
+        exfat::make_layout(std::span<const uint8_t, 512>(bytes.data() + at, kSector), 0, nullptr);
+    if (!layout) continue;
+    const uint64_t here = volume_offset + at;
+    const uint64_t backup = uint64_t{12} * layout->bytes_per_sector;
+    for (const uint64_t start : {here, here >= backup ? here - backup : UINT64_MAX}) {
+      if (start == UINT64_MAX || found_.size() >= kMaxFound) continue;
+      exfat::Layout l = *layout;
+      l.heap_offset += start;
+      found_.push_back(l);
+    }
+  }
+}
+
 std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatFoundSet>& sets,
                                                         uint32_t sector, uint64_t volume_bytes,
-                                                        const exfat::Layout* current) {
+                                                        const exfat::Layout* current,
+                                                        const std::vector<exfat::Layout>& boot) {
   sector = std::max<uint32_t>(sector, 512);
   // Where runs of sets start (no found set ends right there): a folder's first cluster
   // starts with one, the first entry of a folder other than the root being a file's.
@@ -442,7 +466,7 @@ std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatF
     else if (!f.set.directory() && f.set.data_length != 0 && files.size() < kMaxFilesWeighed)
       files.push_back(f.set.first_cluster);
   }
-  if (firsts.size() < 2) return std::nullopt;
+  if (firsts.empty()) return std::nullopt;
   std::vector<uint64_t> offsets;
   for (const ExfatFoundSet& f : sets) offsets.push_back(f.offset);
   std::sort(offsets.begin(), offsets.end());
@@ -479,6 +503,28 @@ std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatF
           best_score = score, best_size = size, best_heap = heap;
       }
     }
+  }
+  // An old boot region says the geometry outright: it wins over an inferred one when it
+  // places as many folders (one is enough).
+  const exfat::Layout* from_boot = nullptr;
+  size_t boot_score = 0;
+  for (const exfat::Layout& b : boot) {
+    const bool own =
+        current && current->cluster_size == b.cluster_size && current->heap_offset == b.heap_offset;
+    if (b.cluster_size == 0 || own) continue;
+    const size_t score = score_of(b.cluster_size, b.heap_offset);
+    if (score >= std::max<size_t>(1, best_score) && score > boot_score)
+      from_boot = &b, boot_score = score;
+  }
+  if (from_boot) {
+    if (current && score_of(current->cluster_size, current->heap_offset) >= boot_score)
+      return std::nullopt;
+    exfat::Layout l = *from_boot;
+    l.volume_bytes = volume_bytes;
+    l.cluster_count = static_cast<uint32_t>(std::min<uint64_t>(
+        l.heap_offset < volume_bytes ? (volume_bytes - l.heap_offset) / l.cluster_size : 0,
+        std::min<uint64_t>(l.cluster_count, UINT32_MAX - 2)));
+    return l;
   }
   if (best_score < 2) return std::nullopt;
   if (current && current->cluster_size != 0) {
@@ -526,8 +572,10 @@ int64_t exfat_deep_scan(TRawDiskAccessComponent& component,
     return 0;
   }
   ExfatSetRecogniser sets(volume->layout(), &reached);
+  ExfatBootRecogniser boots;
   Sweep sweep(component);
   sweep.Add(sets);
+  sweep.Add(boots);
   for (Recogniser* r : extra) sweep.Add(*r);
   sweep.Run();
   if (sets.dropped() != 0)
@@ -540,7 +588,7 @@ int64_t exfat_deep_scan(TRawDiskAccessComponent& component,
       static_cast<uint64_t>(std::max<int32_t>(component.SectorSize(), 0));
   if (const auto earlier =
           infer_earlier_exfat_layout(sets.found(), static_cast<uint32_t>(component.SectorSize()),
-                                     volume_bytes, &volume->layout()))
+                                     volume_bytes, &volume->layout(), boots.found()))
     return exfat_list_earlier_sets(component, *earlier, sets.found(), root_path);
   return exfat_list_lost_sets(*volume, sets.found(), root_path);
 }

@@ -64,6 +64,21 @@ class ExfatSetRecogniser : public Recogniser {
   uint64_t dropped_ = 0;
 };
 
+// Looks at every 512-byte sector for an exFAT boot sector (a main or backup boot region of an
+// earlier volume that a newer format left): each gives the geometry of the volume that
+// starts there or 12 sectors before (the backup region's place).
+class ExfatBootRecogniser : public Recogniser {
+ public:
+  void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
+               std::span<const RequestRange> unreadable) override;
+  // Candidate geometries (heap offset and cluster size from the volume's start; root cluster).
+  const std::vector<exfat::Layout>& found() const { return found_; }
+  static constexpr size_t kMaxFound = 64;
+
+ private:
+  std::vector<exfat::Layout> found_;
+};
+
 // Lists every file of `sets` in FoundFiles (deleted or not), under the folders rebuilt from
 // the directory sets among them, below `root_path`\Lost folders\..., skipping rows the
 // catalogue already holds. Returns the number of rows added.
@@ -81,9 +96,11 @@ exfat::Layout exfat_whole_volume_layout(uint32_t sector, uint64_t volume_bytes);
 // 32 MiB) and heap offset that put the most directory sets' first clusters at the start of
 // a run of found sets (at least two folders), when that is not `current`'s geometry and
 // `current` (when given) places fewer folders. None when no such geometry is found.
-std::optional<exfat::Layout> infer_earlier_exfat_layout(const std::vector<ExfatFoundSet>& sets,
-                                                        uint32_t sector, uint64_t volume_bytes,
-                                                        const exfat::Layout* current);
+// A geometry of `boot` (from old boot sectors the pass found) wins when it places at least
+// as many folders.
+std::optional<exfat::Layout> infer_earlier_exfat_layout(
+    const std::vector<ExfatFoundSet>& sets, uint32_t sector, uint64_t volume_bytes,
+    const exfat::Layout* current, const std::vector<exfat::Layout>& boot = {});
 
 // Lists the sets of the earlier volume of `layout` (those inside its heap) under
 // `root_path`\Earlier exFAT volume\..., its root folder's files right there; the rows carry

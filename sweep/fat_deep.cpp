@@ -298,9 +298,11 @@ int64_t fat_deep_scan(TRawDiskAccessComponent& component,
   FatFolderRecogniser folders(volume->layout());
   // Cameras format a card as exFAT and FAT32 in turn: an earlier exFAT volume's entry sets.
   ExfatSetRecogniser earlier_sets(exfat_whole_volume_layout(sector, volume_bytes), nullptr, true);
+  ExfatBootRecogniser earlier_boots;
   Sweep sweep(component);
   sweep.Add(folders);
   sweep.Add(earlier_sets);
+  sweep.Add(earlier_boots);
   for (Recogniser* r : extra) sweep.Add(*r);
   sweep.Run();
   // What the pass found before a Stop is listed too.
@@ -316,8 +318,8 @@ int64_t fat_deep_scan(TRawDiskAccessComponent& component,
     FatVolume old(component, *earlier);
     added += fat_list_lost_folders(old, starts, {}, root_path, true);
   }
-  if (const auto earlier =
-          infer_earlier_exfat_layout(earlier_sets.found(), sector, volume_bytes, nullptr))
+  if (const auto earlier = infer_earlier_exfat_layout(earlier_sets.found(), sector, volume_bytes,
+                                                      nullptr, earlier_boots.found()))
     added += exfat_list_earlier_sets(component, *earlier, earlier_sets.found(), root_path);
   return added;
 }

@@ -237,6 +237,42 @@ INSTANTIATE_TEST_SUITE_P(Formats, ExfatEarlierVolumeTest,
                                                          "mkfs.exfat -c 32K", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An earlier exFAT volume that started further into the space a FAT32 volume now takes: its
+// boot region survives and gives the geometry, although one folder alone would not.
+TEST(ExfatDeepScanTest, AnEarlierVolumesBootRegionGivesItsGeometry) {
+  if (!have_program("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) is not installed";
+  TempDir dir, out, saved;
+  RecordingWindow window;
+  ExfatTestVolume old(dir, 16, "4K", false, "old.img");
+  old.Write("mkdir\t/Photos\nput\t/Photos/a.jpg\t30000\t1\tsave=" + saved.file("a.jpg") +
+            "\nput\t/Photos/b.jpg\t50000\t2\tsave=" + saved.file("b.jpg") +
+            "\nput\t/top.txt\t3000\t3\tsave=" + saved.file("top.txt") + "\n");
+  const std::string image = dir.file("card.img");
+  std::string output;
+  ASSERT_EQ(run_command("truncate -s 48M " + shell_quote(image) + " && mkfs.fat -F 32 -s 1 " +
+                            shell_quote(image) + " 2>&1",
+                        &output),
+            0)
+      << output;
+  patch(image, 16u << 20, read_file(old.image()));
+
+  deep_scan_exfat_image(image);
+  std::map<std::string, std::string> folder_of;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
+    folder_of[FoundFiles[i].Name] = FoundFiles[i].Path;
+  ASSERT_EQ(folder_of.size(), 3u) << window.LogText();
+  EXPECT_EQ(folder_of["a.jpg"], "C:\\Earlier exFAT volume\\Photos");
+  EXPECT_EQ(folder_of["b.jpg"], "C:\\Earlier exFAT volume\\Photos");
+  EXPECT_EQ(folder_of["top.txt"], "C:\\Earlier exFAT volume");
+  RecoveryActive = true;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    undelete_found_file('c', i, out.path() + "/");
+    EXPECT_TRUE(read_file(out.file(FoundFiles[i].Name)) ==
+                read_file(saved.file(FoundFiles[i].Name)))
+        << FoundFiles[i].Name;
+  }
+}
+
 // A folder whose set survives grew into a cluster after its files: that cluster joins it when
 // it is the one lost run of the length the folder's size lacks; with a second such run (a
 // lost folder of its own) the evidence is not clear and the cluster stays apart.
