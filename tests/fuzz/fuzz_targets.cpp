@@ -482,6 +482,14 @@ int sweep(const uint8_t* data, size_t size) {
   folders.OnEnd(true);
   for (const FatFolderStart& f : folders.found())
     if (f.cluster < 2 || f.cluster - 2 >= length / 512 || f.parent == f.cluster) std::abort();
+  // Pairs elsewhere: an earlier geometry inferred from them is sound.
+  for (const FatFolderAt& f : folders.elsewhere())
+    if (f.offset % 512 != 0 || f.offset + 64 > length || f.cluster < 2) std::abort();
+  if (const auto earlier = infer_earlier_fat_layout(folders.elsewhere(), layout, length)) {
+    const uint32_t c = earlier->cluster_size;
+    if (c < 512 || c > 65536 || (c & (c - 1)) != 0 || earlier->cluster_offset(2) >= length)
+      std::abort();
+  }
   NtfsRecordRecogniser records(1024, {{2048, 1024}});
   records.OnBlock(0, block, unreadable);
   records.OnEnd(true);
@@ -506,6 +514,19 @@ int sweep(const uint8_t* data, size_t size) {
     if (found.offset % 32 != 0 || found.offset < 512 || found.offset + set_bytes > length ||
         !exfat::parse_entry_set(block.subspan(found.offset)))
       std::abort();
+  }
+  // The search of an earlier volume: only sectors that start like a folder's, boot sectors
+  // anywhere, and the geometry inferred from what they found.
+  ExfatSetRecogniser earlier(exfat_whole_volume_layout(512, length), nullptr, true);
+  ExfatBootRecogniser boots;
+  earlier.OnBlock(0, block, unreadable);
+  boots.OnBlock(0, block, unreadable);
+  earlier.OnEnd(true);
+  for (const ExfatFoundSet& found : earlier.found())
+    if (found.offset % 32 != 0 || found.offset >= length) std::abort();
+  if (const auto old =
+          infer_earlier_exfat_layout(earlier.found(), 512, length, &heap, boots.found())) {
+    if (old->cluster_size == 0 || old->heap_offset >= length) std::abort();
   }
   return 0;
 }
