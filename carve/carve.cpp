@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/date_time.h"
 
@@ -90,6 +91,11 @@ class RangeSource final : public filetypes::ByteSource {
     if (got < count) short_at_ = std::min(short_at_, offset + got);
     return got;
   }
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override {
+    if (offset >= size_) return {};
+    return volume_.Held(start_ + offset,
+                        static_cast<size_t>(std::min<uint64_t>(count, size_ - offset)));
+  }
   uint64_t short_at() const { return short_at_; }
 
  private:
@@ -130,6 +136,25 @@ size_t ExtentSource::Read(uint64_t offset, void* dest, size_t count) {
     base += e.length;
   }
   return done;
+}
+
+std::span<const uint8_t> ExtentSource::Held(uint64_t offset, size_t count) {
+  uint64_t base = 0;
+  for (const ByteExtent& e : extents_) {
+    if (offset < base + e.length) {
+      const uint64_t within = offset - base;
+      return volume_.Held(e.offset + within,
+                          static_cast<size_t>(std::min<uint64_t>(count, e.length - within)));
+    }
+    base += e.length;
+  }
+  return {};
+}
+
+std::span<const uint8_t> BlockCache::Held(uint64_t offset, size_t count) {
+  if (offset < offset_ || offset - offset_ >= block_.size()) return volume_.Held(offset, count);
+  const size_t at = static_cast<size_t>(offset - offset_);
+  return block_.subspan(at, std::min(count, block_.size() - at));
 }
 
 size_t BlockCache::Read(uint64_t offset, void* dest, size_t count) {
@@ -200,11 +225,12 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
   // that a bad area costs a failed read per sector, not per large block.
   const size_t careful_size = std::min<size_t>(block_size, 64 * 1024);
   size_t size = block_size;
-  std::vector<uint8_t> block(block_size);
+  // Not zeroed: every byte the search looks at was read into it first.
+  const auto block = std::make_unique_for_overwrite<uint8_t[]>(block_size);
   for (uint64_t at = begin; at < end;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
-    const size_t got = volume_.Read(at, block.data(), n);
-    feed(at, std::span<const uint8_t>(block.data(), got), end);
+    const size_t got = volume_.Read(at, block.get(), n);
+    feed(at, std::span<const uint8_t>(block.get(), got), end);
     if (got < n) {
       // The sector at the first byte not delivered starts no file; the search goes on after it.
       at += got / step * step + step;

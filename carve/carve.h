@@ -53,6 +53,7 @@ class ExtentSource final : public filetypes::ByteSource {
   ExtentSource(filetypes::ByteSource& volume, std::vector<ByteExtent> extents);
   uint64_t Size() const override { return size_; }
   size_t Read(uint64_t offset, void* dest, size_t count) override;
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override;
 
  private:
   filetypes::ByteSource& volume_;
@@ -65,13 +66,14 @@ class ExtentSource final : public filetypes::ByteSource {
 bool may_start_file(std::span<const uint8_t> head);
 
 // The volume as the carver reads it: requests that lie in the block being searched are
-// served from that block's memory (most files a block starts end in it), the rest from
-// the volume.
+// served from that block's memory (most files a block starts end in it; walks read them in
+// place), the rest from the volume.
 class BlockCache final : public filetypes::ByteSource {
  public:
   explicit BlockCache(filetypes::ByteSource& volume) : volume_(volume) {}
   uint64_t Size() const override { return volume_.Size(); }
   size_t Read(uint64_t offset, void* dest, size_t count) override;
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override;
   void Hold(uint64_t offset, std::span<const uint8_t> block) {
     offset_ = offset;
     block_ = block;

@@ -30,7 +30,7 @@ constexpr uint32_t kSector = 512;
 // Clusters assumed on a source without a volume: starts are still searched at every sector,
 // this is only the step of the search for a file's second piece.
 constexpr uint64_t kRawCluster = 4096;
-constexpr size_t kBlockBytes = 4 << 20;
+constexpr size_t kBlockBytes = 1 << 20;
 
 // The drive's bytes, read through the platform's volume reads (a kept descriptor while a
 // SourceHold lives). A read that fails is read again sector by sector and delivers the bytes
