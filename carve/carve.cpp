@@ -195,6 +195,11 @@ bool Carver::claimed(uint64_t at) {
   return false;
 }
 
+uint64_t Carver::claimed_after(uint64_t at, uint64_t area_end) const {
+  const auto next = claims_.upper_bound(at);
+  return next == claims_.end() ? area_end : std::min(next->first, area_end);
+}
+
 void Carver::claim(uint64_t begin, uint64_t end) {
   if (end > begin) claims_[begin] = std::max(claims_[begin], end);
 }
@@ -262,7 +267,9 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   const size_t got = volume_.Read(start, head, sizeof head);
   const Kind kind = filetypes::identify(std::span<const uint8_t>(head, got));
   if (!carvable(kind)) return false;
-  const filetypes::Result r = walk(start, area_end);
+  // Bytes an earlier file holds (the second piece of a joined file) are foreign to this one:
+  // its walk ends where they begin.
+  const filetypes::Result r = walk(start, claimed_after(start, area_end));
   if (r.kind != kind) return false;
   CarvedFile file;
   file.kind = kind;
@@ -431,8 +438,13 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
       const uint64_t resume = cut + gap;
       if (claimed(resume) || (anchor == 0 && !may_continue(resume, kind))) continue;
       if (tries++ >= options_.max_join_tries) break;
-      ExtentSource joined(volume_, {{start, cut - start}, {resume, area_end - resume}});
-      const filetypes::Result r = filetypes::check(joined);
+      ExtentSource joined(volume_,
+                          {{start, cut - start}, {resume, claimed_after(resume, area_end) - resume}});
+      // A JPEG's markers may add up over a wrong second piece (entropy-coded data of another
+      // picture): its join is decoded too.
+      const filetypes::Result r = filetypes::check(
+          joined, {},
+          kind == Kind::kJpeg ? filetypes::Depth::kDecode : filetypes::Depth::kStructure);
       const uint64_t first = cut - start;
       if (r.kind != kind || r.state != State::kIntact || r.implied_length <= first) continue;
       const uint64_t second = std::min(r.implied_length - first, area_end - resume);

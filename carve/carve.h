@@ -8,7 +8,8 @@
 // runs to the end of the carved area. The structure says where the file ends: a complete
 // structure is an intact file; a structure broken by foreign bytes is kept up to its last
 // good byte and called damaged, unless its continuation is found a bounded gap further on
-// (a file in two pieces) and the walk over the joined pieces is complete.
+// (a file in two pieces) and the walk over the joined pieces is complete (for JPEG: the
+// joined pieces decode).
 //
 // Standard C++ only. Every walk is bounded by the source; the gap search by a count of
 // tries.
@@ -128,6 +129,8 @@ class Carver {
   // Whether `at` lies in bytes an earlier carved file already holds.
   bool claimed(uint64_t at);
   void claim(uint64_t begin, uint64_t end);
+  // The first byte after `at` that a carved file holds, or `area_end`.
+  uint64_t claimed_after(uint64_t at, uint64_t area_end) const;
   uint64_t cluster_floor(uint64_t at) const;
 
   BlockCache volume_;

@@ -218,3 +218,41 @@ TEST(Carving, AnUnreadableSectorCutsTheFileAndTheSearchGoesOn) {
 
 }  // namespace
 }  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// Two pictures cut in two and interleaved: A's first piece, B's first piece, A's second,
+// B's second. Joined to B's entropy-coded data, A's markers still add up (a wrong join the
+// structure cannot tell apart); only the decoding can. Each picture must be joined to its own
+// second piece, and neither may reach into the other's.
+TEST(Carving, InterleavedJpegsAreEachJoinedToTheirOwnSecondPiece) {
+  const std::string a = sample("photo.jpg"), b = sample("multi.jpg");
+  constexpr uint64_t kSplit = 2 * kCluster;
+  Image image(5);
+  image.random_filler(2);
+  const uint64_t a_at = image.put(a.substr(0, kSplit));
+  const uint64_t b_at = image.put(b.substr(0, kSplit));
+  image.put(a.substr(kSplit));
+  image.put(b.substr(kSplit));
+  image.random_filler(2);
+
+  // The wrong join is whole by its markers.
+  const std::string wrong = a.substr(0, kSplit) + b.substr(kCluster, kCluster) + a.substr(kSplit);
+  filetypes::MemorySource wrong_source(
+      std::span(reinterpret_cast<const uint8_t*>(wrong.data()), wrong.size()));
+  ASSERT_EQ(filetypes::check(wrong_source).state, filetypes::State::kIntact);
+
+  const auto found = carve_all(image.bytes());
+  ASSERT_EQ(found.size(), 2u);
+  for (const auto& [at, whole] : {std::pair{a_at, &a}, std::pair{b_at, &b}}) {
+    const Found* f = found_at(found, at);
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(f->file.intact) << f->file.reason;
+    EXPECT_EQ(f->file.extents.size(), 2u);
+    EXPECT_TRUE(f->content == *whole);
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve
