@@ -438,8 +438,8 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
       const uint64_t resume = cut + gap;
       if (claimed(resume) || (anchor == 0 && !may_continue(resume, kind))) continue;
       if (tries++ >= options_.max_join_tries) break;
-      ExtentSource joined(volume_,
-                          {{start, cut - start}, {resume, claimed_after(resume, area_end) - resume}});
+      ExtentSource joined(
+          volume_, {{start, cut - start}, {resume, claimed_after(resume, area_end) - resume}});
       // A JPEG's markers may add up over a wrong second piece (entropy-coded data of another
       // picture): its join is decoded too.
       const filetypes::Result r = filetypes::check(
