@@ -256,3 +256,33 @@ TEST(Carving, InterleavedJpegsAreEachJoinedToTheirOwnSecondPiece) {
 
 }  // namespace
 }  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A file ends where its structure says, not after the zeros or the line ends of free space
+// that follow it (a PDF's "%%EOF" line, an RTF's last brace, a ZIP's end record).
+TEST(Carving, EveryFileEndsAtItsLastByteBeforeZerosOrLineEnds) {
+  for (const std::string tail :
+       {std::string(kCluster, '\0'), std::string("\r\n\r\n") + std::string(kCluster, '\0')}) {
+    Image image(6);
+    std::map<uint64_t, std::string> placed;
+    for (const char* name : kWhole) {
+      const uint64_t at = image.bytes().size();
+      image.bytes() += sample(name) + tail;
+      image.bytes().resize((image.bytes().size() + kCluster - 1) / kCluster * kCluster, '\0');
+      image.random_filler(1);
+      placed[at] = name;
+    }
+    const auto found = carve_all(image.bytes());
+    for (const auto& [offset, name] : placed) {
+      SCOPED_TRACE(name + (tail.size() > kCluster ? std::string(" before line ends") : ""));
+      const Found* f = found_at(found, offset);
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(f->file.length, sample(name).size());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve
