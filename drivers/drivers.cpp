@@ -140,21 +140,15 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 }
 
 // The pass over the whole volume after the tree walk, and its rows.
-// A search by content (`carving`, when asked for) joins the pass where there is one, else
-// makes its own.
+// A search by content (`carving`, when asked for) joins the pass.
 void deep_scan(TRawDiskAccessComponent& component, Volume kind,
                const std::unordered_set<uint32_t>& reached, DriveCarving* carving) {
   const std::string drive = drive_name(component.LogicalDrive());
-  int64_t added = 0;
-  if (kind == Volume::kFat || kind == Volume::kExFat) {
-    Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
-    const std::span<Recogniser* const> with(extra, carving ? 1 : 0);
-    added = kind == Volume::kFat ? fat_deep_scan(component, reached, with)
-                                 : exfat_deep_scan(component, reached, with);
-  } else {
-    added = ntfs_deep_scan(component);
-    if (carving) carving->run();  // a pass of its own
-  }
+  Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
+  const std::span<Recogniser* const> with(extra, carving ? 1 : 0);
+  const int64_t added = kind == Volume::kFat     ? fat_deep_scan(component, reached, with)
+                        : kind == Volume::kExFat ? exfat_deep_scan(component, reached, with)
+                                                 : ntfs_deep_scan(component, with);
   Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
                    (added == 1 ? " file" : " files") +
                    (kind == Volume::kNtfs ? " in records outside the MFT."
