@@ -72,6 +72,12 @@ bool joinable(Kind kind) {
   return kind == Kind::kJpeg || kind == Kind::kZip || kind == Kind::kIsoBmff;
 }
 
+// The kinds whose walk finds a break inside compressed or entropy-coded data, some bytes
+// after the first foreign one.
+bool breaks_late(Kind kind) {
+  return kind == Kind::kJpeg || kind == Kind::kZip || kind == Kind::kGzip;
+}
+
 // Whether a file of `kind` may be listed: kinds with a signature, not text.
 bool carvable(Kind kind) {
   return kind != Kind::kUnknown && kind != Kind::kText;
@@ -282,10 +288,22 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   } else if (r.state == State::kDamaged &&
              (r.damaged_at >= min_good_bytes(kind) || (kind == Kind::kZip && r.damaged_at > 0))) {
     const bool joined = joinable(kind) && join(start, start + r.damaged_at, area_end, kind, file);
-    if (!joined && r.damaged_at < min_good_bytes(kind)) return false;
+    // A ZIP broken in its first entry's data is kept from its local header when the header
+    // holds together.
+    const uint64_t first_entry =
+        !joined && kind == Kind::kZip && r.damaged_at < min_good_bytes(kind)
+            ? zip_first_entry_kept(start, area_end)
+            : 0;
+    if (!joined && first_entry == 0 && r.damaged_at < min_good_bytes(kind)) return false;
     if (!joined) {
       file.reason = r.reason;
-      uint64_t keep = std::min(r.damaged_at, room);
+      uint64_t keep = first_entry != 0 ? first_entry : std::min(r.damaged_at, room);
+      // Compressed and entropy-coded data breaks a little after the foreign bytes begin;
+      // foreign bytes begin at a sector.
+      if (breaks_late(kind) && keep > min_good_bytes(kind)) {
+        const uint64_t sector_start = start + keep - (start + keep) % options_.sector_size;
+        if (sector_start > start) keep = sector_start - start;
+      }
       // The foreign bytes may be the start of the next file: a start inside the kept bytes
       // whose own file runs past the break cuts this one there (an embedded thumbnail, which
       // ends before the break, does not).
@@ -401,6 +419,36 @@ bool header_at(filetypes::ByteSource& volume, uint64_t at, Kind kind) {
 }
 
 }  // namespace
+
+uint64_t Carver::zip_first_entry_kept(uint64_t start, uint64_t area_end) {
+  RangeSource file(volume_, start, area_end);
+  uint8_t h[30];
+  if (file.Read(0, h, sizeof h) != sizeof h) return 0;
+  const uint16_t method = load_le16(h + 8);
+  const uint16_t name_length = load_le16(h + 26);
+  uint64_t data = 0, data_end = 0;
+  if ((method != 0 && method != 8) || name_length == 0 || name_length > 1024 ||
+      load_le32(h + 18) == 0 || !zip_entry_around(file, 0, &data, &data_end))
+    return 0;
+  // Up to the first sector of one repeated byte (zeros of free space, a wiped area), else
+  // to the end of the entry's data; never less than a byte of the data.
+  const uint32_t step = options_.sector_size;
+  const uint64_t end = start + std::min(data_end, file.Size());
+  std::vector<uint8_t> chunk(std::max<size_t>(64 * 1024 / step, 1) * step);
+  for (uint64_t at = (start + data) / step * step + step; at < end;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), end - at));
+    const size_t got = volume_.Read(at, chunk.data(), n);
+    for (size_t i = 0; i < n; i += step) {
+      const size_t length = std::min<size_t>(step, n - i);
+      const auto first = chunk.begin() + static_cast<std::ptrdiff_t>(i);
+      const auto last = first + static_cast<std::ptrdiff_t>(length);
+      if (i + length > got || std::all_of(first, last, [&](uint8_t b) { return b == *first; }))
+        return at + i - start > data ? at + i - start : 0;
+    }
+    at += n;
+  }
+  return end - start > data ? end - start : 0;
+}
 
 bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind, CarvedFile& file) {
   const uint64_t cluster = options_.cluster_size;

@@ -124,6 +124,10 @@ class Carver {
   // a start inside whose own file runs past the break cuts it there (the foreign bytes that
   // broke it are that file); an embedded thumbnail, which ends before the break, does not.
   uint64_t first_start_after_break(uint64_t start, uint64_t keep, uint64_t area_end);
+  // How many bytes of the ZIP at `start` to keep when its first entry's data is broken:
+  // from the local header (when it holds together) to where the data is plainly not its
+  // own; 0 for none.
+  uint64_t zip_first_entry_kept(uint64_t start, uint64_t area_end);
   // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk).
   bool may_continue(uint64_t at, filetypes::Kind kind);
   // Whether `at` lies in bytes an earlier carved file already holds.

@@ -286,3 +286,35 @@ TEST(Carving, EveryFileEndsAtItsLastByteBeforeZerosOrLineEnds) {
 
 }  // namespace
 }  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A ZIP cut inside its first entry (the rest of the card overwritten): kept from its local
+// header up to the last byte its entry's data vouches for, and flagged damaged.
+TEST(Carving, AZipCutInsideItsFirstEntryIsKeptDamaged) {
+  const std::string zip = sample("archive.zip");
+  for (const uint64_t cut : {2 * kCluster, 4 * kCluster}) {
+    for (const bool zeros : {false, true}) {
+      SCOPED_TRACE(std::to_string(cut) + (zeros ? " then zeros" : " then random bytes"));
+      Image image(7);
+      image.random_filler(2);
+      const uint64_t at = image.put(zip.substr(0, cut));
+      if (zeros)
+        image.bytes().append(8 * kCluster, '\0');
+      else
+        image.random_filler(8);
+      const auto found = carve_all(image.bytes());
+      ASSERT_EQ(found.size(), 1u);
+      const Found& f = found[0];
+      EXPECT_EQ(f.file.extents.front().offset, at);
+      EXPECT_FALSE(f.file.intact);
+      EXPECT_GT(f.file.length, 0u);
+      EXPECT_LE(f.file.length, cut);
+      EXPECT_TRUE(f.content == zip.substr(0, f.file.length));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve
