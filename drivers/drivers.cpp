@@ -304,8 +304,13 @@ class QuietRecovery : public EngineWindow {
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // A carved row was walked when it was found, over exactly the bytes its extents hold.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold. A
+  // JPEG whose markers add up is decoded too: a cluster of other entropy-coded data in its
+  // place (or a missing one) shows only then.
+  const RowFacts& facts = FoundFiles.Facts(index);
+  if (facts.origin == RowOrigin::kCarved &&
+      !(facts.content.state == ContentState::kIntact && facts.content.type == "JPEG"))
+    return facts.content;
   const FoundFileRecord& record = FoundFiles[index];
   // A file is read whole into memory (walks look anywhere in it); one larger than the
   // bound stays unchecked.
