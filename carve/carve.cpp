@@ -158,20 +158,28 @@ std::span<const uint8_t> ExtentSource::Held(uint64_t offset, size_t count) {
 }
 
 std::span<const uint8_t> BlockCache::Held(uint64_t offset, size_t count) {
-  if (offset < offset_ || offset - offset_ >= block_.size()) return volume_.Held(offset, count);
-  const size_t at = static_cast<size_t>(offset - offset_);
-  return block_.subspan(at, std::min(count, block_.size() - at));
+  for (const auto& [start, bytes] :
+       {std::pair{offset_, block_}, std::pair{ahead_offset_, ahead_}}) {
+    if (offset >= start && offset - start < bytes.size()) {
+      const size_t at = static_cast<size_t>(offset - start);
+      return bytes.subspan(at, std::min(count, bytes.size() - at));
+    }
+  }
+  return volume_.Held(offset, count);
 }
 
 size_t BlockCache::Read(uint64_t offset, void* dest, size_t count) {
   auto* out = static_cast<uint8_t*>(dest);
   size_t done = 0;
-  if (offset >= offset_ && offset - offset_ < block_.size()) {
-    const size_t at = static_cast<size_t>(offset - offset_);
-    done = std::min(count, block_.size() - at);
-    std::memcpy(out, block_.data() + at, done);
-    if (done == count) return done;
+  // From memory as far as it reaches (a request may run from one held block into the
+  // next), the rest from the volume.
+  while (done < count) {
+    const std::span<const uint8_t> held = Held(offset + done, count - done);
+    if (held.empty()) break;
+    std::memcpy(out + done, held.data(), held.size());
+    done += held.size();
   }
+  if (done == count) return done;
   return done + volume_.Read(offset + done, out + done, count - done);
 }
 
@@ -236,21 +244,42 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
   // that a bad area costs a failed read per sector, not per large block.
   const size_t careful_size = std::min<size_t>(block_size, 64 * 1024);
   size_t size = block_size;
-  // Not zeroed: every byte the search looks at was read into it first.
-  const auto block = std::make_unique_for_overwrite<uint8_t[]>(block_size);
-  for (uint64_t at = begin; at < end;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
-    const size_t got = volume_.Read(at, block.get(), n);
-    feed(at, std::span<const uint8_t>(block.get(), got), end);
+  // The block being searched and the one after it, read ahead so that walks running past
+  // the block's end read it in place too. Not zeroed: every byte used was read first.
+  const auto buffers = std::make_unique_for_overwrite<uint8_t[]>(2 * block_size);
+  uint8_t* current = buffers.get();
+  uint8_t* ahead = buffers.get() + block_size;
+  uint64_t at = begin;
+  if (at >= end) return;
+  size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
+  size_t got = volume_.Read(at, current, n);
+  for (;;) {
+    uint64_t next_at = at + n;
     if (got < n) {
       // The sector at the first byte not delivered starts no file; the search goes on after it.
-      at += got / step * step + step;
+      next_at = at + got / step * step + step;
       size = careful_size;
     } else {
-      at += n;
       size = block_size;
     }
-    if (keep_going && !keep_going(std::min(at, end) - begin)) return;
+    size_t next_n = 0, next_got = 0;
+    if (next_at < end && got == n) {
+      next_n = static_cast<size_t>(std::min<uint64_t>(size, end - next_at));
+      next_got = volume_.Read(next_at, ahead, next_n);
+      volume_.HoldAhead(next_at, std::span<const uint8_t>(ahead, next_got));
+    }
+    feed(at, std::span<const uint8_t>(current, got), end);
+    volume_.HoldAhead(0, {});
+    if (keep_going && !keep_going(std::min(next_at, end) - begin)) return;
+    if (next_at >= end) return;
+    if (next_n == 0) {
+      next_n = static_cast<size_t>(std::min<uint64_t>(size, end - next_at));
+      next_got = volume_.Read(next_at, ahead, next_n);
+    }
+    std::swap(current, ahead);
+    at = next_at;
+    n = next_n;
+    got = next_got;
   }
 }
 

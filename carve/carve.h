@@ -66,9 +66,9 @@ class ExtentSource final : public filetypes::ByteSource {
 // table lookup per sector); `head` holds at least 8 bytes of the sector.
 bool may_start_file(std::span<const uint8_t> head);
 
-// The volume as the carver reads it: requests that lie in the block being searched are
-// served from that block's memory (most files a block starts end in it; walks read them in
-// place), the rest from the volume.
+// The volume as the carver reads it: requests that lie in the block being searched (or the
+// one read ahead after it) are served from memory (most files a block starts end in it;
+// walks read them in place), the rest from the volume.
 class BlockCache final : public filetypes::ByteSource {
  public:
   explicit BlockCache(filetypes::ByteSource& volume) : volume_(volume) {}
@@ -79,11 +79,18 @@ class BlockCache final : public filetypes::ByteSource {
     offset_ = offset;
     block_ = block;
   }
+  // The block after the one searched, when it was read ahead.
+  void HoldAhead(uint64_t offset, std::span<const uint8_t> block) {
+    ahead_offset_ = offset;
+    ahead_ = block;
+  }
 
  private:
   filetypes::ByteSource& volume_;
   uint64_t offset_ = 0;
   std::span<const uint8_t> block_;
+  uint64_t ahead_offset_ = 0;
+  std::span<const uint8_t> ahead_;
 };
 
 class Carver {
