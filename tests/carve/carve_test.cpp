@@ -263,7 +263,7 @@ namespace {
 // A file ends where its structure says, not after the zeros or the line ends of free space
 // that follow it (a PDF's "%%EOF" line, an RTF's last brace, a ZIP's end record).
 TEST(Carving, EveryFileEndsAtItsLastByteBeforeZerosOrLineEnds) {
-  for (const std::string tail :
+  for (const std::string& tail :
        {std::string(kCluster, '\0'), std::string("\r\n\r\n") + std::string(kCluster, '\0')}) {
     Image image(6);
     std::map<uint64_t, std::string> placed;
