@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/date_time.h"
 
@@ -71,6 +72,12 @@ bool joinable(Kind kind) {
   return kind == Kind::kJpeg || kind == Kind::kZip || kind == Kind::kIsoBmff;
 }
 
+// The kinds whose walk finds a break inside compressed or entropy-coded data, some bytes
+// after the first foreign one.
+bool breaks_late(Kind kind) {
+  return kind == Kind::kJpeg || kind == Kind::kZip || kind == Kind::kGzip;
+}
+
 // Whether a file of `kind` may be listed: kinds with a signature, not text.
 bool carvable(Kind kind) {
   return kind != Kind::kUnknown && kind != Kind::kText;
@@ -89,6 +96,11 @@ class RangeSource final : public filetypes::ByteSource {
     const size_t got = volume_.Read(start_ + offset, dest, count);
     if (got < count) short_at_ = std::min(short_at_, offset + got);
     return got;
+  }
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override {
+    if (offset >= size_) return {};
+    return volume_.Held(start_ + offset,
+                        static_cast<size_t>(std::min<uint64_t>(count, size_ - offset)));
   }
   uint64_t short_at() const { return short_at_; }
 
@@ -132,15 +144,42 @@ size_t ExtentSource::Read(uint64_t offset, void* dest, size_t count) {
   return done;
 }
 
+std::span<const uint8_t> ExtentSource::Held(uint64_t offset, size_t count) {
+  uint64_t base = 0;
+  for (const ByteExtent& e : extents_) {
+    if (offset < base + e.length) {
+      const uint64_t within = offset - base;
+      return volume_.Held(e.offset + within,
+                          static_cast<size_t>(std::min<uint64_t>(count, e.length - within)));
+    }
+    base += e.length;
+  }
+  return {};
+}
+
+std::span<const uint8_t> BlockCache::Held(uint64_t offset, size_t count) {
+  for (const auto& [start, bytes] :
+       {std::pair{offset_, block_}, std::pair{ahead_offset_, ahead_}}) {
+    if (offset >= start && offset - start < bytes.size()) {
+      const size_t at = static_cast<size_t>(offset - start);
+      return bytes.subspan(at, std::min(count, bytes.size() - at));
+    }
+  }
+  return volume_.Held(offset, count);
+}
+
 size_t BlockCache::Read(uint64_t offset, void* dest, size_t count) {
   auto* out = static_cast<uint8_t*>(dest);
   size_t done = 0;
-  if (offset >= offset_ && offset - offset_ < block_.size()) {
-    const size_t at = static_cast<size_t>(offset - offset_);
-    done = std::min(count, block_.size() - at);
-    std::memcpy(out, block_.data() + at, done);
-    if (done == count) return done;
+  // From memory as far as it reaches (a request may run from one held block into the
+  // next), the rest from the volume.
+  while (done < count) {
+    const std::span<const uint8_t> held = Held(offset + done, count - done);
+    if (held.empty()) break;
+    std::memcpy(out + done, held.data(), held.size());
+    done += held.size();
   }
+  if (done == count) return done;
   return done + volume_.Read(offset + done, out + done, count - done);
 }
 
@@ -168,6 +207,11 @@ bool Carver::claimed(uint64_t at) {
     if (at < end) return true;
   }
   return false;
+}
+
+uint64_t Carver::claimed_after(uint64_t at, uint64_t area_end) const {
+  const auto next = claims_.upper_bound(at);
+  return next == claims_.end() ? area_end : std::min(next->first, area_end);
 }
 
 void Carver::claim(uint64_t begin, uint64_t end) {
@@ -200,20 +244,42 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
   // that a bad area costs a failed read per sector, not per large block.
   const size_t careful_size = std::min<size_t>(block_size, 64 * 1024);
   size_t size = block_size;
-  std::vector<uint8_t> block(block_size);
-  for (uint64_t at = begin; at < end;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
-    const size_t got = volume_.Read(at, block.data(), n);
-    feed(at, std::span<const uint8_t>(block.data(), got), end);
+  // The block being searched and the one after it, read ahead so that walks running past
+  // the block's end read it in place too. Not zeroed: every byte used was read first.
+  const auto buffers = std::make_unique_for_overwrite<uint8_t[]>(2 * block_size);
+  uint8_t* current = buffers.get();
+  uint8_t* ahead = buffers.get() + block_size;
+  uint64_t at = begin;
+  if (at >= end) return;
+  size_t n = static_cast<size_t>(std::min<uint64_t>(size, end - at));
+  size_t got = volume_.Read(at, current, n);
+  for (;;) {
+    uint64_t next_at = at + n;
     if (got < n) {
       // The sector at the first byte not delivered starts no file; the search goes on after it.
-      at += got / step * step + step;
+      next_at = at + got / step * step + step;
       size = careful_size;
     } else {
-      at += n;
       size = block_size;
     }
-    if (keep_going && !keep_going(std::min(at, end) - begin)) return;
+    size_t next_n = 0, next_got = 0;
+    if (next_at < end && got == n) {
+      next_n = static_cast<size_t>(std::min<uint64_t>(size, end - next_at));
+      next_got = volume_.Read(next_at, ahead, next_n);
+      volume_.HoldAhead(next_at, std::span<const uint8_t>(ahead, next_got));
+    }
+    feed(at, std::span<const uint8_t>(current, got), end);
+    volume_.HoldAhead(0, {});
+    if (keep_going && !keep_going(std::min(next_at, end) - begin)) return;
+    if (next_at >= end) return;
+    if (next_n == 0) {
+      next_n = static_cast<size_t>(std::min<uint64_t>(size, end - next_at));
+      next_got = volume_.Read(next_at, ahead, next_n);
+    }
+    std::swap(current, ahead);
+    at = next_at;
+    n = next_n;
+    got = next_got;
   }
 }
 
@@ -236,7 +302,9 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   const size_t got = volume_.Read(start, head, sizeof head);
   const Kind kind = filetypes::identify(std::span<const uint8_t>(head, got));
   if (!carvable(kind)) return false;
-  const filetypes::Result r = walk(start, area_end);
+  // Bytes an earlier file holds (the second piece of a joined file) are foreign to this one:
+  // its walk ends where they begin.
+  const filetypes::Result r = walk(start, claimed_after(start, area_end));
   if (r.kind != kind) return false;
   CarvedFile file;
   file.kind = kind;
@@ -249,10 +317,22 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   } else if (r.state == State::kDamaged &&
              (r.damaged_at >= min_good_bytes(kind) || (kind == Kind::kZip && r.damaged_at > 0))) {
     const bool joined = joinable(kind) && join(start, start + r.damaged_at, area_end, kind, file);
-    if (!joined && r.damaged_at < min_good_bytes(kind)) return false;
+    // A ZIP broken in its first entry's data is kept from its local header when the header
+    // holds together.
+    const uint64_t first_entry =
+        !joined && kind == Kind::kZip && r.damaged_at < min_good_bytes(kind)
+            ? zip_first_entry_kept(start, area_end)
+            : 0;
+    if (!joined && first_entry == 0 && r.damaged_at < min_good_bytes(kind)) return false;
     if (!joined) {
       file.reason = r.reason;
-      uint64_t keep = std::min(r.damaged_at, room);
+      uint64_t keep = first_entry != 0 ? first_entry : std::min(r.damaged_at, room);
+      // Compressed and entropy-coded data breaks a little after the foreign bytes begin;
+      // foreign bytes begin at a sector.
+      if (breaks_late(kind) && keep > min_good_bytes(kind)) {
+        const uint64_t sector_start = start + keep - (start + keep) % options_.sector_size;
+        if (sector_start > start) keep = sector_start - start;
+      }
       // The foreign bytes may be the start of the next file: a start inside the kept bytes
       // whose own file runs past the break cuts this one there (an embedded thumbnail, which
       // ends before the break, does not).
@@ -369,6 +449,36 @@ bool header_at(filetypes::ByteSource& volume, uint64_t at, Kind kind) {
 
 }  // namespace
 
+uint64_t Carver::zip_first_entry_kept(uint64_t start, uint64_t area_end) {
+  RangeSource file(volume_, start, area_end);
+  uint8_t h[30];
+  if (file.Read(0, h, sizeof h) != sizeof h) return 0;
+  const uint16_t method = load_le16(h + 8);
+  const uint16_t name_length = load_le16(h + 26);
+  uint64_t data = 0, data_end = 0;
+  if ((method != 0 && method != 8) || name_length == 0 || name_length > 1024 ||
+      load_le32(h + 18) == 0 || !zip_entry_around(file, 0, &data, &data_end))
+    return 0;
+  // Up to the first sector of one repeated byte (zeros of free space, a wiped area), else
+  // to the end of the entry's data; never less than a byte of the data.
+  const uint32_t step = options_.sector_size;
+  const uint64_t end = start + std::min(data_end, file.Size());
+  std::vector<uint8_t> chunk(std::max<size_t>(64 * 1024 / step, 1) * step);
+  for (uint64_t at = (start + data) / step * step + step; at < end;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), end - at));
+    const size_t got = volume_.Read(at, chunk.data(), n);
+    for (size_t i = 0; i < n; i += step) {
+      const size_t length = std::min<size_t>(step, n - i);
+      const auto first = chunk.begin() + static_cast<std::ptrdiff_t>(i);
+      const auto last = first + static_cast<std::ptrdiff_t>(length);
+      if (i + length > got || std::all_of(first, last, [&](uint8_t b) { return b == *first; }))
+        return at + i - start > data ? at + i - start : 0;
+    }
+    at += n;
+  }
+  return end - start > data ? end - start : 0;
+}
+
 bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind, CarvedFile& file) {
   const uint64_t cluster = options_.cluster_size;
   // Where the first piece may end, nearest to the break first, and where the structure
@@ -405,8 +515,13 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
       const uint64_t resume = cut + gap;
       if (claimed(resume) || (anchor == 0 && !may_continue(resume, kind))) continue;
       if (tries++ >= options_.max_join_tries) break;
-      ExtentSource joined(volume_, {{start, cut - start}, {resume, area_end - resume}});
-      const filetypes::Result r = filetypes::check(joined);
+      ExtentSource joined(
+          volume_, {{start, cut - start}, {resume, claimed_after(resume, area_end) - resume}});
+      // A JPEG's markers may add up over a wrong second piece (entropy-coded data of another
+      // picture): its join is decoded too.
+      const filetypes::Result r = filetypes::check(
+          joined, {},
+          kind == Kind::kJpeg ? filetypes::Depth::kDecode : filetypes::Depth::kStructure);
       const uint64_t first = cut - start;
       if (r.kind != kind || r.state != State::kIntact || r.implied_length <= first) continue;
       const uint64_t second = std::min(r.implied_length - first, area_end - resume);

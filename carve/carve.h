@@ -8,7 +8,8 @@
 // runs to the end of the carved area. The structure says where the file ends: a complete
 // structure is an intact file; a structure broken by foreign bytes is kept up to its last
 // good byte and called damaged, unless its continuation is found a bounded gap further on
-// (a file in two pieces) and the walk over the joined pieces is complete.
+// (a file in two pieces) and the walk over the joined pieces is complete (for JPEG: the
+// joined pieces decode).
 //
 // Standard C++ only. Every walk is bounded by the source; the gap search by a count of
 // tries.
@@ -53,6 +54,7 @@ class ExtentSource final : public filetypes::ByteSource {
   ExtentSource(filetypes::ByteSource& volume, std::vector<ByteExtent> extents);
   uint64_t Size() const override { return size_; }
   size_t Read(uint64_t offset, void* dest, size_t count) override;
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override;
 
  private:
   filetypes::ByteSource& volume_;
@@ -64,23 +66,31 @@ class ExtentSource final : public filetypes::ByteSource {
 // table lookup per sector); `head` holds at least 8 bytes of the sector.
 bool may_start_file(std::span<const uint8_t> head);
 
-// The volume as the carver reads it: requests that lie in the block being searched are
-// served from that block's memory (most files a block starts end in it), the rest from
-// the volume.
+// The volume as the carver reads it: requests that lie in the block being searched (or the
+// one read ahead after it) are served from memory (most files a block starts end in it;
+// walks read them in place), the rest from the volume.
 class BlockCache final : public filetypes::ByteSource {
  public:
   explicit BlockCache(filetypes::ByteSource& volume) : volume_(volume) {}
   uint64_t Size() const override { return volume_.Size(); }
   size_t Read(uint64_t offset, void* dest, size_t count) override;
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override;
   void Hold(uint64_t offset, std::span<const uint8_t> block) {
     offset_ = offset;
     block_ = block;
+  }
+  // The block after the one searched, when it was read ahead.
+  void HoldAhead(uint64_t offset, std::span<const uint8_t> block) {
+    ahead_offset_ = offset;
+    ahead_ = block;
   }
 
  private:
   filetypes::ByteSource& volume_;
   uint64_t offset_ = 0;
   std::span<const uint8_t> block_;
+  uint64_t ahead_offset_ = 0;
+  std::span<const uint8_t> ahead_;
 };
 
 class Carver {
@@ -121,11 +131,17 @@ class Carver {
   // a start inside whose own file runs past the break cuts it there (the foreign bytes that
   // broke it are that file); an embedded thumbnail, which ends before the break, does not.
   uint64_t first_start_after_break(uint64_t start, uint64_t keep, uint64_t area_end);
+  // How many bytes of the ZIP at `start` to keep when its first entry's data is broken:
+  // from the local header (when it holds together) to where the data is plainly not its
+  // own; 0 for none.
+  uint64_t zip_first_entry_kept(uint64_t start, uint64_t area_end);
   // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk).
   bool may_continue(uint64_t at, filetypes::Kind kind);
   // Whether `at` lies in bytes an earlier carved file already holds.
   bool claimed(uint64_t at);
   void claim(uint64_t begin, uint64_t end);
+  // The first byte after `at` that a carved file holds, or `area_end`.
+  uint64_t claimed_after(uint64_t at, uint64_t area_end) const;
   uint64_t cluster_floor(uint64_t at) const;
 
   BlockCache volume_;

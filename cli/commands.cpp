@@ -181,7 +181,8 @@ int run_drives(const Options& options) {
   platform::attach_machine_volumes();
   write_grid(std::cout, options.format, drives_grid(options.format == OutputFormat::Table));
   std::cout.flush();
-  return report_problems(given, false) ? kExitBadArguments : kExitOk;
+  // A readable source without a volume is listed as one to search by content, not a fault.
+  return report_problems(given, true) ? kExitBadArguments : kExitOk;
 }
 
 int run_scan(const Options& options) {

@@ -50,7 +50,8 @@ Grid drives_grid(bool human) {
     if (file_system.empty() && drive.source.length >= sizeof sector &&
         platform::read_volume(drive.letter, 0, sector, sizeof sector)) {
       file_system = "unknown";
-      problem += "; scan --carve searches it by content";
+      problem += problem.empty() ? "scan --carve searches it by content"
+                                 : "; scan --carve searches it by content";
     }
     grid.rows.push_back({std::string(1, drive.letter) + ":",
                          drive_type_name(GetDriveTypeCode(drive.letter)), file_system,

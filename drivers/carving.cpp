@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,7 +31,7 @@ constexpr uint32_t kSector = 512;
 // Clusters assumed on a source without a volume: starts are still searched at every sector,
 // this is only the step of the search for a file's second piece.
 constexpr uint64_t kRawCluster = 4096;
-constexpr size_t kBlockBytes = 4 << 20;
+constexpr size_t kBlockBytes = 1 << 20;
 
 // The drive's bytes, read through the platform's volume reads (a kept descriptor while a
 // SourceHold lives). A read that fails is read again sector by sector and delivers the bytes
@@ -59,6 +60,14 @@ class DriveSource final : public filetypes::ByteSource {
   uint64_t size_;
 };
 
+// Byte ranges [first, second) of the volume.
+using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+
+// Something kept alive while the search reads a volume through its engine.
+struct ReadsHeld {
+  virtual ~ReadsHeld() = default;
+};
+
 // Which clusters of the volume hold nothing live, and where they lie; for a source without a
 // volume every byte is free.
 class FreeSpace {
@@ -71,6 +80,20 @@ class FreeSpace {
   // The cluster holding volume byte `at`, or -1 outside the clusters.
   virtual int64_t cluster_at(uint64_t at) const { return static_cast<int64_t>(at / kSector); }
   virtual bool cluster_free(int64_t cluster) { return true; }
+  // Adds the volume bytes listed row `row` holds to `ranges`: its first cluster and, by the
+  // contiguous rule, the ones after it up to its size (FAT, exFAT rows name their first
+  // cluster as Inode).
+  virtual void row_ranges(int32_t row, Ranges& ranges) {
+    const int64_t start = row_start(FoundFiles[row].Inode);
+    if (start < 0) return;
+    const uint64_t size = std::max<int64_t>(FoundFiles[row].Size, 1);
+    const uint64_t c = cluster_size();
+    ranges.push_back({static_cast<uint64_t>(start), start + (size + c - 1) / c * c});
+  }
+  // What the volume's reads need while the search looks at it (none but on NTFS).
+  virtual std::unique_ptr<ReadsHeld> hold_reads() { return nullptr; }
+
+ protected:
   // Byte of the first cluster of a listed row whose Inode is `inode` (-1 when rows of this
   // volume do not name clusters).
   virtual int64_t row_start(int64_t inode) const { return -1; }
@@ -122,10 +145,50 @@ class ExFatSpace final : public FreeSpace {
   std::unique_ptr<exfat::Volume> v_;
 };
 
+// The NTFS engine reads through read buffers that one scope creates and destroys: the
+// search makes them only when no caller's scope (the deep scan's) has them in place.
+struct NtfsReadsHeld final : ReadsHeld {
+  std::optional<ntfs::ScopedReadBuffers> own;
+  NtfsReadsHeld() {
+    if (ntfs::engine_buffer(ntfs::kRecordBuffer) == nullptr) own.emplace();
+  }
+};
+
 class NtfsSpace final : public FreeSpace {
  public:
   explicit NtfsSpace(std::unique_ptr<ntfs::NtfsVolume> v) : v_(std::move(v)) {}
   ~NtfsSpace() override { ntfs::umount_volume(v_); }
+  std::unique_ptr<ReadsHeld> hold_reads() override { return std::make_unique<NtfsReadsHeld>(); }
+  // An NTFS row names its record, not a cluster: the clusters are the runs of the record's
+  // unnamed non-resident $DATA (a file in one record; what an attribute list puts in
+  // further records is not followed).
+  void row_ranges(int32_t row, Ranges& ranges) override {
+    std::vector<uint8_t> record(v_->mft_record_size);
+    const uint64_t record_offset = FoundFiles.Facts(row).record_offset;
+    if (record_offset != 0) {
+      auto info = ntfs::read_record_at(*v_, record_offset);
+      if (!info) return;
+      record = std::move(info->record);
+    } else {
+      int64_t sector = 0;
+      if (ntfs::read_mft_record(*v_, FoundFiles[row].Inode, record, ntfs::kRecordBuffer, &sector) !=
+          ntfs::RecordRead::kOk)
+        return;
+    }
+    ntfs::SearchContext context = ntfs::new_search_context(ntfs::Bytes(record));
+    while (const auto attribute = ntfs::next_attribute(ntfs::kData, context)) {
+      if (!ntfs::attribute_non_resident(*attribute) || !ntfs::attribute_name(*attribute).empty())
+        continue;
+      const auto runs = ntfs::decode_runlist(*attribute);
+      if (!runs) continue;
+      for (const ntfs::RunElement& run : *runs) {
+        if (run.lcn < 0 || run.length <= 0 || run.lcn >= v_->total_clusters) continue;
+        const int64_t end = std::min(run.lcn + run.length, v_->total_clusters);
+        ranges.push_back({static_cast<uint64_t>(run.lcn) * v_->cluster_size,
+                          static_cast<uint64_t>(end) * v_->cluster_size});
+      }
+    }
+  }
   uint64_t cluster_size() const override { return v_->cluster_size; }
   int64_t cluster_at(uint64_t at) const override {
     const uint64_t x = at / v_->cluster_size;
@@ -158,6 +221,7 @@ std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, c
     auto v = FatVolume::Open(component, &error);
     if (v) return std::make_unique<FatSpace>(std::move(v));
   } else if (contains_no_case(fs, "NTFS")) {
+    const NtfsReadsHeld reads;
     ntfs::reset_cluster_bitmap_cache();
     auto v = ntfs::mount_volume(&component, false);
     if (v) return std::make_unique<NtfsSpace>(std::move(v));
@@ -169,22 +233,44 @@ std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, c
   return nullptr;
 }
 
+// The volume bytes that listed rows hold, gathered once per row (rows found by the tree walk
+// or the deep scan keep their clusters), merged into ranges that do not overlap.
+class ListedRanges {
+ public:
+  // Adds the rows FoundFiles holds that were not looked at yet (carved rows hold nothing).
+  void update(FreeSpace& space) {
+    const size_t before = ranges_.size();
+    for (; next_row_ < FoundFiles.Count(); ++next_row_) {
+      if (FoundFiles.Facts(next_row_).origin != RowOrigin::kCarved)
+        space.row_ranges(next_row_, ranges_);
+    }
+    if (ranges_.size() == before) return;
+    std::sort(ranges_.begin(), ranges_.end());
+    Ranges merged;
+    for (const auto& r : ranges_) {
+      if (!merged.empty() && r.first <= merged.back().second)
+        merged.back().second = std::max(merged.back().second, r.second);
+      else
+        merged.push_back(r);
+    }
+    ranges_ = std::move(merged);
+  }
+  bool holds(uint64_t at) const {
+    const auto after = std::upper_bound(ranges_.begin(), ranges_.end(),
+                                        std::pair<uint64_t, uint64_t>{at, UINT64_MAX});
+    return after != ranges_.begin() && at < std::prev(after)->second;
+  }
+
+ private:
+  int32_t next_row_ = 0;
+  Ranges ranges_;
+};
+
 // Whether a carved file may start at a volume byte: in a free cluster that no listed row
-// begins (rows found by the tree walk or the deep scan keep their clusters), looked up once
-// per cluster.
+// holds, looked up once per cluster.
 class StartRule {
  public:
-  explicit StartRule(FreeSpace& space) : space_(space) {
-    for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
-      if (FoundFiles.Facts(i).origin == RowOrigin::kCarved) continue;
-      const int64_t start = space_.row_start(FoundFiles[i].Inode);
-      if (start < 0) continue;
-      const uint64_t size = std::max<int64_t>(FoundFiles[i].Size, 1);
-      const uint64_t c = space_.cluster_size();
-      rows_.push_back({static_cast<uint64_t>(start), start + (size + c - 1) / c * c});
-    }
-    std::sort(rows_.begin(), rows_.end());
-  }
+  StartRule(FreeSpace& space, const ListedRanges& listed) : space_(space), listed_(listed) {}
   bool operator()(uint64_t at) {
     const int64_t x = space_.cluster_at(at);
     if (x < 0) return false;
@@ -192,19 +278,12 @@ class StartRule {
       last_cluster_ = x;
       last_free_ = space_.cluster_free(x);
     }
-    if (!last_free_) return false;
-    // A listed deleted row holds its first cluster and, by the contiguous rule, the ones
-    // after it up to its size.
-    while (next_row_ < rows_.size() && rows_[next_row_].second <= at) ++next_row_;
-    for (size_t i = next_row_; i < rows_.size() && rows_[i].first <= at; ++i)
-      if (at < rows_[i].second) return false;
-    return true;
+    return last_free_ && !listed_.holds(at);
   }
 
  private:
   FreeSpace& space_;
-  std::vector<std::pair<uint64_t, uint64_t>> rows_;
-  size_t next_row_ = 0;
+  const ListedRanges& listed_;
   int64_t last_cluster_ = -1;
   bool last_free_ = false;
 };
@@ -280,6 +359,7 @@ struct DriveCarving::State {
   TRawDiskAccessComponent component;
   std::unique_ptr<FreeSpace> space;
   std::unique_ptr<DriveSource> source;
+  ListedRanges listed;
   std::unique_ptr<StartRule> may_start;
   std::unique_ptr<carve::Carver> carver;
   std::unique_ptr<CarverRecogniser> recogniser;
@@ -311,7 +391,11 @@ DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
   options.sector_size = kSector;
   options.cluster_size = std::max<uint64_t>(s.space->cluster_size(), kSector);
   options.cluster_origin = s.space->cluster_origin();
-  s.may_start = std::make_unique<StartRule>(*s.space);
+  {
+    const auto reads = s.space->hold_reads();
+    s.listed.update(*s.space);
+  }
+  s.may_start = std::make_unique<StartRule>(*s.space, s.listed);
   s.carver = std::make_unique<carve::Carver>(
       *s.source, options,
       [&s](const carve::CarvedFile& f) {
@@ -335,6 +419,7 @@ Recogniser& DriveCarving::recogniser() {
 CarveResult DriveCarving::run() {
   State& s = *state_;
   if (!ok()) return CarveResult::kNotSearched;
+  const auto reads = s.space->hold_reads();
   const uint64_t begin = std::min(s.space->area_begin(), s.length);
   const uint64_t total_mib = std::max<uint64_t>((s.length - begin) >> 20, 1);
   Window().SetGaugeMaxValue(static_cast<int64_t>(total_mib));
@@ -362,7 +447,9 @@ void DriveCarving::finish() {
   State& s = *state_;
   if (!ok()) return;
   // Rows listed while the search ran (the deep scan's) keep their clusters too.
-  StartRule unclaimed(*s.space);
+  const auto reads = s.space->hold_reads();
+  s.listed.update(*s.space);
+  StartRule unclaimed(*s.space, s.listed);
   RowWriter rows(s.letter, *s.space, s.raw);
   for (const carve::CarvedFile& f : s.found)
     if (unclaimed(f.extents.front().offset)) rows(f);

@@ -141,21 +141,15 @@ bool run_guarded(const std::string& what, char letter, Body body) {
 }
 
 // The pass over the whole volume after the tree walk, and its rows.
-// A search by content (`carving`, when asked for) joins the pass where there is one, else
-// makes its own.
+// A search by content (`carving`, when asked for) joins the pass.
 void deep_scan(TRawDiskAccessComponent& component, Volume kind,
                const std::unordered_set<uint32_t>& reached, DriveCarving* carving) {
   const std::string drive = drive_name(component.LogicalDrive());
-  int64_t added = 0;
-  if (kind == Volume::kFat || kind == Volume::kExFat) {
-    Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
-    const std::span<Recogniser* const> with(extra, carving ? 1 : 0);
-    added = kind == Volume::kFat ? fat_deep_scan(component, reached, with)
-                                 : exfat_deep_scan(component, reached, with);
-  } else {
-    added = ntfs_deep_scan(component);
-    if (carving) carving->run();  // a pass of its own
-  }
+  Recogniser* extra[] = {carving ? &carving->recogniser() : nullptr};
+  const std::span<Recogniser* const> with(extra, carving ? 1 : 0);
+  const int64_t added = kind == Volume::kFat     ? fat_deep_scan(component, reached, with)
+                        : kind == Volume::kExFat ? exfat_deep_scan(component, reached, with)
+                                                 : ntfs_deep_scan(component, with);
   Window().LogLine("Deep scan of " + drive + " found " + std::to_string(added) +
                    (added == 1 ? " file" : " files") +
                    (kind == Volume::kNtfs ? " in records outside the MFT."
@@ -311,8 +305,13 @@ class QuietRecovery : public EngineWindow {
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // A carved row was walked when it was found, over exactly the bytes its extents hold.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold. A
+  // JPEG whose markers add up is decoded too: a cluster of other entropy-coded data in its
+  // place (or a missing one) shows only then.
+  const RowFacts& facts = FoundFiles.Facts(index);
+  if (facts.origin == RowOrigin::kCarved &&
+      !(facts.content.state == ContentState::kIntact && facts.content.type == "JPEG"))
+    return facts.content;
   const FoundFileRecord& record = FoundFiles[index];
   // A file is read whole into memory (walks look anywhere in it); one larger than the
   // bound stays unchecked.

@@ -13,14 +13,12 @@ bool space(int c) {
   return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0;
 }
 
-// Line ends (and NULs some writers pad with) after the last byte of a structure, up to 4.
+// One line end ("\r\n", "\n" or "\r") after the last byte of a structure. Anything after
+// it (NULs, further line ends) is not the structure's: free space or the next file.
 uint64_t past_line_end(Reader& reader, uint64_t at) {
-  for (int i = 0; i < 4; ++i) {
-    const int c = reader.byte_at(at);
-    if (c != '\r' && c != '\n' && c != 0) break;
-    ++at;
-  }
-  return at;
+  const int c = reader.byte_at(at);
+  if (c == '\r') return reader.byte_at(at + 1) == '\n' ? at + 2 : at + 1;
+  return c == '\n' ? at + 1 : at;
 }
 
 // A decimal number at `at` (after blanks), with where it ends; false when none is there.

@@ -17,16 +17,32 @@ size_t MemorySource::Read(uint64_t offset, void* dest, size_t count) {
   return n;
 }
 
+std::span<const uint8_t> MemorySource::Held(uint64_t offset, size_t count) {
+  if (offset >= bytes_.size()) return {};
+  return bytes_.subspan(static_cast<size_t>(offset),
+                        static_cast<size_t>(std::min<uint64_t>(count, bytes_.size() - offset)));
+}
+
 namespace detail {
 
 Reader::Reader(ByteSource& source) : source_(source), size_(source.Size()) {}
 
-bool Reader::fill(uint64_t offset) {
+bool Reader::fill(uint64_t offset, size_t need) {
   if (offset >= size_) return false;
-  if (window_.empty()) window_.resize(static_cast<size_t>(std::min<uint64_t>(kWindow, size_)));
-  const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
+  const size_t most = static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset));
+  need = std::min(need, most);
   window_start_ = offset;
-  window_length_ = source_.Read(offset, window_.data(), want);
+  const std::span<const uint8_t> held = source_.Held(offset, most);
+  if (held.size() >= need && !held.empty()) {
+    window_ = held.data();
+    window_length_ = held.size();
+    return true;
+  }
+  const size_t want = std::min(most, std::max(need, next_read_));
+  next_read_ = std::min(kWindow, next_read_ * 2);
+  if (buffer_.size() < want) buffer_.resize(std::min(kWindow, std::max(want, buffer_.size() * 2)));
+  window_ = buffer_.data();
+  window_length_ = source_.Read(offset, buffer_.data(), want);
   return window_length_ > 0;
 }
 
@@ -35,11 +51,11 @@ std::span<const uint8_t> Reader::view(uint64_t offset, size_t count) {
   if (offset >= size_) return {};
   const uint64_t available = std::min<uint64_t>(count, size_ - offset);
   if (offset < window_start_ || offset + available > window_start_ + window_length_) {
-    if (!fill(offset)) return {};
+    if (!fill(offset, static_cast<size_t>(available))) return {};
   }
   const size_t at = static_cast<size_t>(offset - window_start_);
   const size_t n = static_cast<size_t>(std::min<uint64_t>(available, window_length_ - at));
-  return {window_.data() + at, n};
+  return {window_ + at, n};
 }
 
 bool Reader::read(uint64_t offset, void* dest, size_t count) {
@@ -63,13 +79,13 @@ uint64_t Reader::find_byte(uint64_t from, uint64_t limit, uint8_t value) {
   limit = std::min(limit, size_);
   while (from < limit) {
     if (from < window_start_ || from >= window_start_ + window_length_) {
-      if (!fill(from)) return limit;
+      if (!fill(from, 1)) return limit;
     }
     const size_t at = static_cast<size_t>(from - window_start_);
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window_length_ - at, limit - from));
-    const void* hit = std::memchr(window_.data() + at, value, n);
+    const void* hit = std::memchr(window_ + at, value, n);
     if (hit != nullptr) {
-      return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - (window_.data() + at));
+      return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - (window_ + at));
     }
     from += n;
   }

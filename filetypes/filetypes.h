@@ -52,6 +52,14 @@ class ByteSource {
   // Copies up to `count` bytes at `offset` into `dest`; returns how many it copied (fewer
   // only at the end of the source, or where the bytes could not be read).
   virtual size_t Read(uint64_t offset, void* dest, size_t count) = 0;
+  // The bytes at `offset` where the source already holds them in memory (up to `count`,
+  // valid while the source lives unchanged), so that a walk reads them in place instead of
+  // copying them; empty when it does not.
+  virtual std::span<const uint8_t> Held(uint64_t offset, size_t count) {
+    (void)offset;
+    (void)count;
+    return {};
+  }
 };
 
 // A source over bytes in memory.
@@ -60,6 +68,7 @@ class MemorySource final : public ByteSource {
   explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   uint64_t Size() const override { return bytes_.size(); }
   size_t Read(uint64_t offset, void* dest, size_t count) override;
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override;
 
  private:
   std::span<const uint8_t> bytes_;

@@ -35,8 +35,10 @@ inline uint64_t le64(const uint8_t* p) {
 }
 
 // Reads from a ByteSource through a window of recent bytes, so that walks which step over
-// small headers one at a time do not call the source for each. Reads never go past the
-// source's size; a short read is reported, never filled in.
+// small headers one at a time do not call the source for each. Bytes the source holds in
+// memory are the window themselves; otherwise the window is read, small at first (most
+// files a carver meets are small) and twice as large with each refill up to kWindow.
+// Reads never go past the source's size; a short read is reported, never filled in.
 class Reader {
  public:
   explicit Reader(ByteSource& source);
@@ -53,13 +55,18 @@ class Reader {
   uint64_t find_byte(uint64_t from, uint64_t limit, uint8_t value);
 
   static constexpr size_t kWindow = 64 * 1024;
+  static constexpr size_t kFirstWindow = 4 * 1024;
 
  private:
-  bool fill(uint64_t offset);
+  // Makes the window start at `offset` and hold at least `need` bytes where the source has
+  // them; false when it holds none.
+  bool fill(uint64_t offset, size_t need);
 
   ByteSource& source_;
   uint64_t size_;
-  std::vector<uint8_t> window_;
+  std::vector<uint8_t> buffer_;  // the window's bytes when the source does not hold them
+  size_t next_read_ = kFirstWindow;
+  const uint8_t* window_ = nullptr;
   uint64_t window_start_ = 0;
   size_t window_length_ = 0;
 };

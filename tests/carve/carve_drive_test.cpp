@@ -92,5 +92,28 @@ TEST_F(CarveDriveTest, AFileOverAnUnreadableSectorIsWrittenInPart) {
   EXPECT_TRUE(read_file(outcome.written_path) == expected);
 }
 
+// A JPEG with a cluster of another picture's entropy-coded data in place of its own: its
+// markers add up, so it is listed intact; the content check decodes it and finds it damaged.
+TEST(CarveDriveCheck, AJpegWithAForeignClusterIsDamagedOnceDecoded) {
+  TempDir dir;
+  RecordingWindow window;
+  std::string jpeg = sample("photo.jpg");
+  jpeg.replace(512, 512, sample("multi.jpg").substr(1024, 512));
+  std::string image(64 * 1024, '\x11');
+  image += jpeg;
+  image.resize(image.size() + 8192, '\0');
+  const std::string path = dir.file("card.img");
+  ASSERT_TRUE(write_file(path, image));
+  platform::reset_drive_table();
+  platform::clear_unreadable_areas();
+  platform::attach_sources({path});
+  FoundFiles.clear();
+  ASSERT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned);
+  ASSERT_EQ(FoundFiles.Count(), 1) << window.LogText();
+  EXPECT_EQ(FoundFiles.Facts(0).content.state, ContentState::kIntact);
+  RecoveryActive = true;
+  EXPECT_EQ(check_found_file('c', 0).state, ContentState::kDamaged);
+}
+
 }  // namespace
 }  // namespace pyralis::test

@@ -218,3 +218,103 @@ TEST(Carving, AnUnreadableSectorCutsTheFileAndTheSearchGoesOn) {
 
 }  // namespace
 }  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// Two pictures cut in two and interleaved: A's first piece, B's first piece, A's second,
+// B's second. Joined to B's entropy-coded data, A's markers still add up (a wrong join the
+// structure cannot tell apart); only the decoding can. Each picture must be joined to its own
+// second piece, and neither may reach into the other's.
+TEST(Carving, InterleavedJpegsAreEachJoinedToTheirOwnSecondPiece) {
+  const std::string a = sample("photo.jpg"), b = sample("multi.jpg");
+  constexpr uint64_t kSplit = 2 * kCluster;
+  Image image(5);
+  image.random_filler(2);
+  const uint64_t a_at = image.put(a.substr(0, kSplit));
+  const uint64_t b_at = image.put(b.substr(0, kSplit));
+  image.put(a.substr(kSplit));
+  image.put(b.substr(kSplit));
+  image.random_filler(2);
+
+  // The wrong join is whole by its markers.
+  const std::string wrong = a.substr(0, kSplit) + b.substr(kCluster, kCluster) + a.substr(kSplit);
+  filetypes::MemorySource wrong_source(
+      std::span(reinterpret_cast<const uint8_t*>(wrong.data()), wrong.size()));
+  ASSERT_EQ(filetypes::check(wrong_source).state, filetypes::State::kIntact);
+
+  const auto found = carve_all(image.bytes());
+  ASSERT_EQ(found.size(), 2u);
+  for (const auto& [at, whole] : {std::pair{a_at, &a}, std::pair{b_at, &b}}) {
+    const Found* f = found_at(found, at);
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(f->file.intact) << f->file.reason;
+    EXPECT_EQ(f->file.extents.size(), 2u);
+    EXPECT_TRUE(f->content == *whole);
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A file ends where its structure says, not after the zeros or the line ends of free space
+// that follow it (a PDF's "%%EOF" line, an RTF's last brace, a ZIP's end record).
+TEST(Carving, EveryFileEndsAtItsLastByteBeforeZerosOrLineEnds) {
+  for (const std::string& tail :
+       {std::string(kCluster, '\0'), std::string("\r\n\r\n") + std::string(kCluster, '\0')}) {
+    Image image(6);
+    std::map<uint64_t, std::string> placed;
+    for (const char* name : kWhole) {
+      const uint64_t at = image.bytes().size();
+      image.bytes() += sample(name) + tail;
+      image.bytes().resize((image.bytes().size() + kCluster - 1) / kCluster * kCluster, '\0');
+      image.random_filler(1);
+      placed[at] = name;
+    }
+    const auto found = carve_all(image.bytes());
+    for (const auto& [offset, name] : placed) {
+      SCOPED_TRACE(name + (tail.size() > kCluster ? std::string(" before line ends") : ""));
+      const Found* f = found_at(found, offset);
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(f->file.length, sample(name).size());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve
+
+namespace pyralis::carve {
+namespace {
+
+// A ZIP cut inside its first entry (the rest of the card overwritten): kept from its local
+// header up to the last byte its entry's data vouches for, and flagged damaged.
+TEST(Carving, AZipCutInsideItsFirstEntryIsKeptDamaged) {
+  const std::string zip = sample("archive.zip");
+  for (const uint64_t cut : {2 * kCluster, 4 * kCluster}) {
+    for (const bool zeros : {false, true}) {
+      SCOPED_TRACE(std::to_string(cut) + (zeros ? " then zeros" : " then random bytes"));
+      Image image(7);
+      image.random_filler(2);
+      const uint64_t at = image.put(zip.substr(0, cut));
+      if (zeros)
+        image.bytes().append(8 * kCluster, '\0');
+      else
+        image.random_filler(8);
+      const auto found = carve_all(image.bytes());
+      ASSERT_EQ(found.size(), 1u);
+      const Found& f = found[0];
+      EXPECT_EQ(f.file.extents.front().offset, at);
+      EXPECT_FALSE(f.file.intact);
+      EXPECT_GT(f.file.length, 0u);
+      EXPECT_LE(f.file.length, cut);
+      EXPECT_TRUE(f.content == zip.substr(0, f.file.length));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pyralis::carve

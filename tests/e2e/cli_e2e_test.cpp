@@ -264,6 +264,22 @@ TEST_F(CliOnFat16, DriveTableNamesTheImages) {
       check_json(run_cli("drives " + shell_quote(image_) + " --format json", dir_).out).valid);
 }
 
+// A readable source that holds no volume is a drive to search by content, not a fault; a
+// source that cannot be opened still is one.
+TEST(CliProgram, DriveTableListsAVolumelessSourceAsOneToCarve) {
+  TempDir dir;
+  std::string noise(1 << 20, '\0');
+  uint32_t x = 7;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  write_file(dir.file("noise.img"), noise);
+  const CliRun run = run_cli("drives noise.img --format tsv", dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto c = split(run.out_lines().at(1), '\t');
+  EXPECT_EQ(c[2], "unknown");
+  EXPECT_TRUE(c[8].ends_with("; scan --carve searches it by content")) << c[8];
+  EXPECT_EQ(run_cli("drives noise.img missing.img --format tsv", dir).status, 2);
+}
+
 // Each mistake: status 2, one line on standard error naming the problem, nothing on standard
 // output, nothing written.
 struct Mistake {

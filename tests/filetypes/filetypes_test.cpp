@@ -3,6 +3,8 @@
 // the start of a larger source, and replaced by random bytes under its name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -193,6 +195,58 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, SampleFiles, testing::ValuesIn(kSamples),
                            }
                            return name;
                          });
+
+}  // namespace
+}  // namespace pyralis::filetypes
+
+namespace pyralis::filetypes {
+namespace {
+
+// A source that counts the bytes read from it, and may say that it holds them in memory.
+class CountingSource final : public ByteSource {
+ public:
+  CountingSource(const std::vector<uint8_t>& bytes, bool held) : bytes_(bytes), held_(held) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= bytes_.size()) return 0;
+    count = std::min<size_t>(count, bytes_.size() - offset);
+    std::memcpy(dest, bytes_.data() + offset, count);
+    read_ += count;
+    return count;
+  }
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override {
+    if (!held_ || offset >= bytes_.size()) return {};
+    return std::span(bytes_).subspan(offset, std::min<size_t>(count, bytes_.size() - offset));
+  }
+  uint64_t read() const { return read_; }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  bool held_;
+  uint64_t read_ = 0;
+};
+
+// A small file at the start of a large source (a carver's walk) costs reads of about its
+// own size, not of a large window; bytes the source holds are not copied at all.
+TEST(Reads, ASmallFileInALargeSourceIsReadAboutItsOwnSize) {
+  for (const char* name : {"photo.jpg", "picture.gif", "archive.zip", "document.pdf"}) {
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> bytes = bytes_of(Sample{name, Kind::kUnknown, true});
+    const size_t length = bytes.size();
+    const auto junk = noise(1 << 20, 5);
+    bytes.insert(bytes.end(), junk.begin(), junk.end());
+    for (const bool held : {false, true}) {
+      CountingSource source(bytes, held);
+      const Result r = check(source);
+      EXPECT_EQ(r.state, State::kIntact);
+      EXPECT_EQ(r.implied_length, length);
+      if (held)
+        EXPECT_EQ(source.read(), 0u);
+      else
+        EXPECT_LE(source.read(), length + 8192);
+    }
+  }
+}
 
 }  // namespace
 }  // namespace pyralis::filetypes

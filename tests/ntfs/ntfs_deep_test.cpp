@@ -108,6 +108,57 @@ TEST(NtfsDeepScanTest, RecordsPastANewSmallerMftAreListedAndRecovered) {
   EXPECT_EQ(static_cast<size_t>(FoundFiles.Count()), walked + expected) << window.LogText();
 }
 
+// Carving joins the deep scan's pass. Rows name records, not clusters: the clusters of the
+// listed deleted files (their records' data runs, a fragmented one too) are theirs, and a
+// live file's are in use; only a file whose record is gone is found by content.
+TEST(NtfsDeepScanTest, CarvingLeavesTheClustersOfListedAndLiveFilesAlone) {
+  TempDir dir;
+  RecordingWindow window;
+  NtfsGeometry geometry;
+  geometry.total_sectors = 65536;
+  NtfsImageBuilder volume(geometry);
+  const auto sample = [](const std::string& name) {
+    return read_file(fixture_path("filetypes/" + name));
+  };
+  const auto add = [&](const std::string& name, const std::string& content, bool deleted,
+                       uint32_t fragments) {
+    FileSpec f;
+    f.name = name;
+    f.content = content;
+    f.deleted = deleted;
+    f.fragments = fragments;
+    f.residency = Residency::kNonResident;
+    return volume.add_file(f);
+  };
+  add("deleted.jpg", sample("photo.jpg"), true, 1);
+  add("fragmented.png", sample("picture.png"), true, 3);
+  add("live.gif", sample("picture.gif"), false, 1);
+  const uint64_t orphan = add("orphan.zip", sample("archive.zip"), true, 1);
+  std::vector<uint8_t> image = volume.build();
+  // The orphan's record is wiped: nothing but its bytes is left.
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(volume.record_offset(orphan)),
+              geometry.mft_record_size, uint8_t{0});
+  const std::string path = dir.file("ntfs.img");
+  write_file(path, std::string(image.begin(), image.end()));
+  platform::reset_drive_table();
+  platform::attach_sources({path});
+
+  FoundFiles.clear();
+  ntfs_clear_name_cache();
+  ScanStartTime = std::chrono::steady_clock::now();
+  scan_drive('c', ScanOptions{true, true});
+  std::vector<int32_t> carved;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i)
+    if (FoundFiles.Facts(i).origin == RowOrigin::kCarved) carved.push_back(i);
+  ASSERT_EQ(carved.size(), 1u) << window.LogText();
+  const BuiltFile& zip = volume.file(orphan);
+  ASSERT_FALSE(zip.runs.empty());
+  EXPECT_EQ(FoundFiles.Facts(carved[0]).extents.front().offset,
+            volume.cluster_offset(*zip.runs.front().lcn) - volume.volume_offset());
+  EXPECT_EQ(FoundFiles[carved[0]].Size, static_cast<int64_t>(sample("archive.zip").size()));
+  EXPECT_TRUE(window.Logged("Found by content: 1 file (0 damaged).")) << window.LogText();
+}
+
 TEST(NtfsDeepScanTest, PathsFollowTheFoundFoldersAndMarkWhereTheyAreCut) {
   const std::unordered_map<int64_t, NtfsRecordRecogniser::Folder> folders = {{40, {"Photos", 5}},
                                                                              {41, {"2024", 40}},
