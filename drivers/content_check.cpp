@@ -66,7 +66,7 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
     verdict.damaged_at = result.damaged_at;
     if (!unread.empty()) verdict.damaged_at = std::min(verdict.damaged_at, unread.front().offset);
   } else if (result.state == filetypes::State::kIntact && unread.empty()) {
-    verdict.state = ContentState::kIntact;
+    verdict.state = result.payload_verified ? ContentState::kIntact : ContentState::kPlausible;
   }
   return verdict;
 }

@@ -18,7 +18,8 @@ namespace pyralis {
 // type of files without a signature). `unread` are the ranges of the file that could not be
 // read (zeros or missing): a file with any is never Intact; it is Damaged at its first
 // unread byte (or where the walk breaks before it) when the walk says it is damaged, else
-// Unchecked.
+// Unchecked. A whole structure is Intact only when the walk checked its payload too, else
+// Plausible.
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
                              const std::vector<FileByteRange>& unread);
 

@@ -310,8 +310,11 @@ class QuietRecovery : public EngineWindow {
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // A carved row was walked when it was found, over exactly the bytes its extents hold.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold; one
+  // whose payload that walk could not check (a JPEG's image data) is read and checked again.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
+      FoundFiles.Facts(index).content.state != ContentState::kPlausible)
+    return FoundFiles.Facts(index).content;
   const FoundFileRecord& record = FoundFiles[index];
   // A file is read whole into memory (walks look anywhere in it); one larger than the
   // bound stays unchecked.

@@ -2,6 +2,7 @@
 // The content check of found files: read as the recovery reads them, judged by their bytes.
 // On a volume whose deleted files were partly overwritten, no file called intact differs
 // from its original, and every file that came back changed is called damaged.
+// Files whose payload nothing checks are at best plausible.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -56,7 +57,7 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
 
   scan_image(v.image());
   ASSERT_EQ(FoundFiles.Count(), static_cast<int32_t>(samples.size())) << window.LogText();
-  int intact = 0, damaged = 0;
+  int intact = 0, plausible = 0, damaged = 0;
   const RecoveryCommand command;
   for (const Sample& s : samples) {
     const int32_t row = row_index(s.name);
@@ -69,12 +70,15 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
       EXPECT_TRUE(exact) << s.name << " is called intact but differs from its original";
       ++intact;
     }
+    plausible += verdict.state == ContentState::kPlausible;
     if (!exact) {
       EXPECT_EQ(verdict.state, ContentState::kDamaged) << s.name;
       ++damaged;
     }
   }
-  EXPECT_GE(intact, 4);
+  // FLAC frames carry CRCs; the GIF, text and PDF walks see only their framing.
+  EXPECT_EQ(intact, 1);
+  EXPECT_EQ(plausible, 3);
   EXPECT_EQ(damaged, 4);
   // The check writes nothing and logs nothing of its own.
   EXPECT_TRUE(window.LinesWith("Undeleted").size() == samples.size()) << window.LogText();
