@@ -66,7 +66,14 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
     verdict.damaged_at = result.damaged_at;
     if (!unread.empty()) verdict.damaged_at = std::min(verdict.damaged_at, unread.front().offset);
   } else if (result.state == filetypes::State::kIntact && unread.empty()) {
-    verdict.state = result.payload_verified ? ContentState::kIntact : ContentState::kPlausible;
+    // Intact needs the payload checked, over the whole file (bytes after the structure's end
+    // are not checked), and the type the name promises: another type's whole file in its
+    // place is what an overwrite leaves.
+    const filetypes::Kind promised = filetypes::kind_of_extension(extension_of(name));
+    const bool as_named = promised == filetypes::Kind::kUnknown || promised == result.kind;
+    const bool covered = result.implied_length == source.Size();
+    verdict.state = result.payload_verified && as_named && covered ? ContentState::kIntact
+                                                                   : ContentState::kPlausible;
   }
   return verdict;
 }

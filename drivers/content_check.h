@@ -18,8 +18,9 @@ namespace pyralis {
 // type of files without a signature). `unread` are the ranges of the file that could not be
 // read (zeros or missing): a file with any is never Intact; it is Damaged at its first
 // unread byte (or where the walk breaks before it) when the walk says it is damaged, else
-// Unchecked. A whole structure is Intact only when the walk checked its payload too, else
-// Plausible.
+// Unchecked. A whole structure is Intact only when the walk checked its payload too, the
+// structure ends where the file does and the bytes are of the type the name's extension
+// promises (when it promises one); else Plausible.
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
                              const std::vector<FileByteRange>& unread);
 

@@ -10,6 +10,7 @@
 #include "core/found_files.h"
 #include "core/process_state.h"
 #include "core/recovery_command.h"
+#include "drivers/content_check.h"
 #include "drivers/drivers.h"
 #include "tests/fat/fat_test_volume.h"
 
@@ -82,6 +83,60 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
   EXPECT_EQ(damaged, 4);
   // The check writes nothing and logs nothing of its own.
   EXPECT_TRUE(window.LinesWith("Undeleted").size() == samples.size()) << window.LogText();
+}
+
+// The verdict on bytes as read: Intact only for a payload the walk checked, covering the
+// whole file, of the type the name promises.
+TEST(ContentVerdictWords, IntactOnlyForACheckedPayloadOfTheNamedTypeToTheFilesEnd) {
+  const auto sample = [](const char* file) {
+    return read_file(fixture_path(std::string("filetypes/") + file));
+  };
+  // Bytes [at, at + n) of `bytes` with their lowest bit flipped: other pixels, other samples.
+  const auto flipped = [](std::string bytes, size_t at, size_t n) {
+    for (size_t i = at; i < at + n && i < bytes.size(); ++i)
+      bytes[i] = static_cast<char>(bytes[i] ^ 1);
+    return bytes;
+  };
+  const std::string bmp = sample("picture.bmp");
+  const std::string wav = sample("tone.wav");
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string bytes;
+    std::vector<FileByteRange> unread;
+    ContentState expected;
+  };
+  const Case cases[] = {
+      {"PNG, CRCs checked", "a.png", sample("picture.png"), {}, ContentState::kIntact},
+      {"JPEG, decoded", "a.jpg", sample("photo.jpg"), {}, ContentState::kIntact},
+      {"BMP with other pixels",
+       "a.bmp",
+       flipped(bmp, bmp.size() / 2, 512),
+       {},
+       ContentState::kPlausible},
+      {"WAV with other samples",
+       "a.wav",
+       flipped(wav, wav.size() / 2, 512),
+       {},
+       ContentState::kPlausible},
+      {"text", "a.txt", "other words of the same shape\n", {}, ContentState::kPlausible},
+      {"a whole gzip where a database was",
+       "a.sqlite",
+       sample("numbers.txt.gz"),
+       {},
+       ContentState::kPlausible},
+      {"a gzip and bytes after it",
+       "a.gz",
+       sample("numbers.txt.gz") + noise(700, 3),
+       {},
+       ContentState::kPlausible},
+      {"a PNG with a hole", "a.png", sample("picture.png"), {{100, 512}}, ContentState::kUnchecked},
+  };
+  for (const Case& c : cases) {
+    filetypes::MemorySource source(
+        {reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()});
+    EXPECT_EQ(judge_content(source, c.name, c.unread).state, c.expected) << c.what;
+  }
 }
 
 }  // namespace
