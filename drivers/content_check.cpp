@@ -59,6 +59,11 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
   // JPEG scans are decoded too: foreign bytes that hold no marker break the decoding only.
   const filetypes::Result result =
       filetypes::check(source, extension_of(name), filetypes::Depth::kDecode);
+  return judge_walked(result, name, source.Size(), unread);
+}
+
+ContentVerdict judge_walked(const filetypes::Result& result, std::string_view name, uint64_t size,
+                            const std::vector<FileByteRange>& unread) {
   ContentVerdict verdict;
   verdict.type = std::string(filetypes::kind_name(result.kind));
   if (result.state == filetypes::State::kDamaged) {
@@ -71,7 +76,7 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
     // place is what an overwrite leaves.
     const filetypes::Kind promised = filetypes::kind_of_extension(extension_of(name));
     const bool as_named = promised == filetypes::Kind::kUnknown || promised == result.kind;
-    const bool covered = result.implied_length == source.Size();
+    const bool covered = result.implied_length == size;
     verdict.state = result.payload_verified && as_named && covered ? ContentState::kIntact
                                                                    : ContentState::kPlausible;
   }

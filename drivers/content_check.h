@@ -23,6 +23,9 @@ namespace pyralis {
 // promises (when it promises one); else Plausible.
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
                              const std::vector<FileByteRange>& unread);
+// The same verdict from a walk already made (at Depth::kDecode) over a file of `size` bytes.
+ContentVerdict judge_walked(const filetypes::Result& result, std::string_view name, uint64_t size,
+                            const std::vector<FileByteRange>& unread);
 
 // Checks a file as it was written to disk (`outcome` of its recovery: its path and which of
 // its ranges could not be read). Unchecked when nothing was written or the file cannot be
@@ -30,7 +33,7 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
 ContentVerdict check_written_file(std::string_view name, const RecoveryOutcome& outcome);
 
 // The bytes a content check holds in memory at most (a quarter of the machine's memory, at
-// most 1 GiB); larger files stay Unchecked.
+// most 1 GiB); larger files are read a window of this size at a time.
 uint64_t content_check_memory_limit();
 
 }  // namespace pyralis

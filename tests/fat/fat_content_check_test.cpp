@@ -85,6 +85,39 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
   EXPECT_TRUE(window.LinesWith("Undeleted").size() == samples.size()) << window.LogText();
 }
 
+// A file larger than the check's memory is read a window at a time: the verdict is the one
+// the whole file in memory gets, for walks that go forward, skip and jump back.
+TEST(FatContentCheck, WindowedCheckGivesTheVerdictOfTheWholeFile) {
+  TempDir dir;
+  RecordingWindow window;
+  FatTestVolume v(dir, 16, 8192, "-s 1");  // 512-byte clusters
+  const char* files[] = {"picture.png", "database.sqlite", "picture.tif", "clip.avi",
+                         "tone.wav",    "archive.zip",     "tone.flac",   "document.pdf"};
+  for (const char* name : files)
+    v.Put(std::string("::/Sample ") + name,
+          read_file(fixture_path(std::string("filetypes/") + name)));
+  for (const char* name : files) v.Delete(std::string("::/Sample ") + name);
+  scan_image(v.image());
+  // Two of them damaged: a middle cluster of the PNG and of the ZIP takes other bytes.
+  for (const char* name : {"Sample picture.png", "Sample archive.zip"}) {
+    const int32_t row = row_index(name);
+    ASSERT_GE(row, 0) << name;
+    v.WriteCluster(static_cast<uint32_t>(FoundFiles[row].Inode) + 4, noise(512, 5));
+  }
+  scan_image(v.image());
+  ASSERT_EQ(FoundFiles.Count(), 8);
+  int damaged = 0;
+  for (int32_t row = 0; row < FoundFiles.Count(); ++row) {
+    const ContentVerdict whole = check_found_file('c', row);
+    const ContentVerdict windowed = check_found_file_in_windows('c', row, 4096);
+    EXPECT_EQ(windowed.state, whole.state) << FoundFiles[row].Name;
+    EXPECT_EQ(windowed.damaged_at, whole.damaged_at) << FoundFiles[row].Name;
+    EXPECT_NE(whole.state, ContentState::kUnchecked) << FoundFiles[row].Name;
+    damaged += whole.state == ContentState::kDamaged;
+  }
+  EXPECT_EQ(damaged, 2);
+}
+
 // The verdict on bytes as read: Intact only for a payload the walk checked, covering the
 // whole file, of the type the name promises.
 TEST(ContentVerdictWords, IntactOnlyForACheckedPayloadOfTheNamedTypeToTheFilesEnd) {
