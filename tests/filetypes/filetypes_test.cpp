@@ -53,6 +53,8 @@ const Sample kSamples[] = {
     {"utf8.txt", Kind::kText, true, false},
     {"clip.mp4", Kind::kIsoBmff, false, false, "", 32, 24},
     {"clip.mov", Kind::kIsoBmff, true, false, "", 32, 24},
+    {"picture.heic", Kind::kIsoBmff, false, false, "", 96, 64},
+    {"picture.avif", Kind::kIsoBmff, false, false, "", 96, 64},
     {"clip.avi", Kind::kRiff, true, false},
     {"clip.mkv", Kind::kMatroska, true, false},
     {"tone.wav", Kind::kRiff, false, false},
