@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmarks pyralis-cli against The Sleuth Kit on large FAT32 and NTFS volumes.
-#   bench/run-benchmarks.sh [fat32] [ntfs]        (default: both)
+#   bench/run-benchmarks.sh [fat32] [ntfs] [verdict]   (default: all three)
 # For each volume it prints:
 #   - scan: median wall time of `pyralis-cli scan IMG --format tsv` and of `fls -r -d IMG`
 #     over PYRALIS_BENCH_RUNS runs (default 5), and their ratio (pyralis / fls);
@@ -13,6 +13,8 @@
 #     file system again for every file, which is what a script recovering many files pays);
 #   - peak memory (maximum resident set size, /usr/bin/time -v) of the scan, the recovery, fls
 #     and tsk_recover.
+# - verdict: bench/filetypes/verdict-bench.sh, the content check of 20,000 photos beside
+#   reading them once.
 # The volumes are built once into PYRALIS_BENCH_DIR (default build/bench/volumes) and reused:
 # FAT32 with bench/fat/make-bench-volume.sh, NTFS with bench/ntfs/make-bench-volume.sh (given
 # PYRALIS_BENCH_NTFS_OPTIONS, e.g. "--long-clusters 100" for about 2 GB of deleted data
@@ -26,7 +28,7 @@ runs=${PYRALIS_BENCH_RUNS:-5}
 icat_files=${PYRALIS_BENCH_ICAT_FILES:-200}
 jobs=${PYRALIS_JOBS:-2}
 which=("$@")
-((${#which[@]})) || which=(fat32 ntfs)
+((${#which[@]})) || which=(fat32 ntfs verdict)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPYRALIS_GUI=OFF >/dev/null
 cmake --build "$build" --target pyralis-cli -j "$jobs" >/dev/null
@@ -114,4 +116,9 @@ bench_volume() {  # kind
     "$tsk_mib"
 }
 
-for kind in "${which[@]}"; do bench_volume "$kind"; done
+for kind in "${which[@]}"; do
+  case $kind in
+    verdict) printf '\n== content verdict of 20,000 photos\n'; bench/filetypes/verdict-bench.sh ;;
+    *) bench_volume "$kind" ;;
+  esac
+done

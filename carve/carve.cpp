@@ -312,6 +312,7 @@ bool Carver::carve_at(uint64_t start, uint64_t area_end) {
   const uint64_t room = area_end - start;
   if (r.state == State::kIntact && r.implied_length > 0) {
     file.intact = true;
+    file.payload_verified = r.payload_verified;
     file.length = std::min(r.implied_length, room);
     file.extents.push_back({start, file.length});
   } else if (r.state == State::kDamaged &&
@@ -526,6 +527,7 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
       if (r.kind != kind || r.state != State::kIntact || r.implied_length <= first) continue;
       const uint64_t second = std::min(r.implied_length - first, area_end - resume);
       file.intact = true;
+      file.payload_verified = r.payload_verified;
       file.date_taken = r.date_taken;
       file.extents = {{start, first}, {resume, second}};
       file.length = first + second;

@@ -44,6 +44,7 @@ struct CarvedFile {
   std::vector<ByteExtent> extents;  // volume bytes of the file, in file order (one or two)
   uint64_t length = 0;              // sum of the extents
   bool intact = false;              // damaged: the structure breaks at `length`
+  bool payload_verified = false;    // intact, and the walk checked the bytes inside too
   std::string date_taken;           // "YYYY-MM-DD HH:MM:SS" or empty
   std::string reason;               // what broke (damaged files)
 };

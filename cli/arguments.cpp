@@ -263,7 +263,7 @@ Options:
   --drive X        drive letter C to Z (X, X: or X:\)
   --format F       table (default), tsv, json, csv or bodyfile (for mactime)
   --check          read every found file (nothing is written) and add its content:
-                   Intact, Damaged (at N %) or Unchecked
+                   Intact, Plausible, Damaged (at N %) or Unchecked
   --to DIR         destination folder, created when missing; never on the scanned volume
   --all            recover every file the scan found
   --inode N...     recover the files with these inode numbers (FAT, exFAT: first cluster,

@@ -52,6 +52,8 @@ std::string content_to_text(const ContentVerdict& verdict, int64_t size) {
   switch (verdict.state) {
     case ContentState::kIntact:
       return "Intact";
+    case ContentState::kPlausible:
+      return "Plausible";
     case ContentState::kDamaged: {
       const uint64_t whole = size > 0 ? static_cast<uint64_t>(size) : 0;
       const uint64_t at = std::min(verdict.damaged_at, whole);

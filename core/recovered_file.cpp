@@ -150,10 +150,27 @@ bool& capture_claimed() {
   return claimed;
 }
 
-// Appends up to `size` bytes of `data` (zeros when null) to the capture buffer.
+// Bytes of the capturing file offered so far (kept or passed over).
+uint64_t& capture_offered() {
+  static uint64_t offered = 0;
+  return offered;
+}
+
+// Appends up to `size` bytes of `data` (zeros when null) to the capture buffer, past the
+// first capture_from bytes of the file.
 bool capture_bytes(std::vector<uint8_t>* buffer, const uint8_t* data, uint64_t size,
                    std::string* error) {
   if (buffer == nullptr) return true;
+  uint64_t& offered = capture_offered();
+  const uint64_t from = target().capture_from;
+  if (offered < from) {
+    const uint64_t passed = std::min(size, from - offered);
+    offered += passed;
+    size -= passed;
+    if (data) data += passed;
+    if (size == 0) return true;
+  }
+  offered += size;
   const uint64_t limit = target().capture_limit;
   const uint64_t room = limit > buffer->size() ? limit - buffer->size() : 0;
   const uint64_t taken = std::min(room, size);
@@ -220,6 +237,7 @@ bool RecoveredFile::Open(const std::string& folder, std::string_view name, std::
     // The first file of a capture gets the buffer; the others (named streams) are dropped.
     capturing_ = true;
     capture_ = capture_claimed() ? nullptr : target().capture;
+    if (!capture_claimed()) capture_offered() = 0;
     capture_claimed() = true;
     return true;
   }

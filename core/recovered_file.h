@@ -38,6 +38,9 @@ struct RecoveryTarget {
   // most capture_limit of them; a write beyond that fails), later files are dropped.
   std::vector<uint8_t>* capture = nullptr;
   uint64_t capture_limit = 0;
+  // With capture: the file's bytes before this offset are passed over, not kept (the buffer
+  // starts at it), so that a file larger than the buffer can be read a window at a time.
+  uint64_t capture_from = 0;
 };
 const RecoveryTarget& CurrentRecoveryTarget();
 

@@ -30,8 +30,12 @@ enum class RowOrigin : uint8_t {
 // What a file's bytes say of it, measured by reading them.
 enum class ContentState : uint8_t {
   kUnchecked,  // not read yet, or a type whose structure cannot be checked
-  kIntact,     // the structure is complete and agrees with the file's length
+  kIntact,     // the structure is complete and its payload checked (CRCs, decoding)
   kDamaged,    // the structure breaks at `damaged_at`
+  // The structure is complete and agrees with the file's length, but the bytes inside it
+  // cannot be checked (raw pixels, samples, pages, text): other bytes of the same shape would
+  // pass as well. Never counted as intact.
+  kPlausible,
 };
 
 struct ContentVerdict {

@@ -173,7 +173,7 @@ bool decode_saved_scan(const std::string& bytes, TFoundFiles& rows, VolumeIdenti
       f.extents.push_back({offset, r.U64()});
     }
     const uint8_t state = r.U8();
-    if (state > static_cast<uint8_t>(ContentState::kDamaged))
+    if (state > static_cast<uint8_t>(ContentState::kPlausible))
       return fail("the saved scan is damaged");
     f.content.state = static_cast<ContentState>(state);
     f.content.damaged_at = r.U64();

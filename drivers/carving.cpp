@@ -313,7 +313,9 @@ class RowWriter {
     facts.origin = RowOrigin::kCarved;
     facts.extents = file.extents;
     facts.content.type = std::string(filetypes::kind_name(file.kind));
-    facts.content.state = file.intact ? ContentState::kIntact : ContentState::kDamaged;
+    facts.content.state = !file.intact            ? ContentState::kDamaged
+                          : file.payload_verified ? ContentState::kIntact
+                                                  : ContentState::kPlausible;
     // A damaged file is kept up to its last good byte: the break is where it now ends.
     facts.content.damaged_at = file.intact ? 0 : file.length;
     FoundFiles.append(std::move(record), std::move(facts));

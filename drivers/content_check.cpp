@@ -59,6 +59,11 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
   // JPEG scans are decoded too: foreign bytes that hold no marker break the decoding only.
   const filetypes::Result result =
       filetypes::check(source, extension_of(name), filetypes::Depth::kDecode);
+  return judge_walked(result, name, source.Size(), unread);
+}
+
+ContentVerdict judge_walked(const filetypes::Result& result, std::string_view name, uint64_t size,
+                            const std::vector<FileByteRange>& unread) {
   ContentVerdict verdict;
   verdict.type = std::string(filetypes::kind_name(result.kind));
   if (result.state == filetypes::State::kDamaged) {
@@ -66,7 +71,14 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
     verdict.damaged_at = result.damaged_at;
     if (!unread.empty()) verdict.damaged_at = std::min(verdict.damaged_at, unread.front().offset);
   } else if (result.state == filetypes::State::kIntact && unread.empty()) {
-    verdict.state = ContentState::kIntact;
+    // Intact needs the payload checked, over the whole file (bytes after the structure's end
+    // are not checked), and the type the name promises: another type's whole file in its
+    // place is what an overwrite leaves.
+    const filetypes::Kind promised = filetypes::kind_of_extension(extension_of(name));
+    const bool as_named = promised == filetypes::Kind::kUnknown || promised == result.kind;
+    const bool covered = result.implied_length == size;
+    verdict.state = result.payload_verified && as_named && covered ? ContentState::kIntact
+                                                                   : ContentState::kPlausible;
   }
   return verdict;
 }

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <set>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -300,21 +301,108 @@ class QuietRecovery : public EngineWindow {
   bool was_active_;
 };
 
+// A found file, read as recovery reads it, through one window of its bytes at a time: a
+// read outside the window reads the file again from its start (recovery reads only
+// forward) and keeps the window around the read. The ranges that could not be read are
+// gathered from every pass.
+class WindowedFoundFile final : public filetypes::ByteSource {
+ public:
+  WindowedFoundFile(char letter, int32_t index, uint64_t size, uint64_t window)
+      : letter_(letter), index_(index), size_(size), window_(std::max<uint64_t>(window, 4096)) {}
+
+  uint64_t Size() const override { return size_; }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    size_t done = 0;
+    while (done < count && offset + done < size_) {
+      const uint64_t at = offset + done;
+      if ((at < start_ || at >= start_ + bytes_.size()) && !load(at)) break;
+      const size_t n =
+          static_cast<size_t>(std::min<uint64_t>(count - done, start_ + bytes_.size() - at));
+      std::memcpy(static_cast<uint8_t*>(dest) + done, bytes_.data() + (at - start_), n);
+      done += n;
+    }
+    return done;
+  }
+
+  // Whether every pass read as far as it should (the bound on passes was not reached and
+  // the recovery read the file at all).
+  bool ok() const { return !failed_; }
+  // The ranges of the file that could not be read, complete once a pass went to its end.
+  std::vector<FileByteRange> unread() {
+    if (!reached_end_ && !failed_) load(size_ - 1);
+    std::vector<FileByteRange> out;
+    for (const auto& [offset, length] : unread_) out.push_back({offset, length});
+    return out;
+  }
+
+ private:
+  static constexpr int kMaxPasses = 64;
+
+  bool load(uint64_t at) {
+    if (failed_ || passes_ >= kMaxPasses) {
+      failed_ = true;
+      return false;
+    }
+    ++passes_;
+    // The window starts a quarter window before its read at most: a walk that steps back a
+    // little stays inside it.
+    start_ = at - at % (window_ / 4);
+    bytes_.clear();
+    RecoveryOutcome outcome;
+    {
+      QuietRecovery quiet;
+      RecoveryTargetScope capture({0.0, &bytes_, window_, start_});
+      outcome = undelete_found_file(letter_, index_, std::string());
+    }
+    for (const FileByteRange& r : outcome.unreadable)
+      if (r.offset < start_ + bytes_.size()) unread_.insert({r.offset, r.length});
+    reached_end_ = reached_end_ || start_ + bytes_.size() >= size_;
+    if (at >= start_ + bytes_.size()) {
+      failed_ = true;  // the recovery read no bytes there
+      return false;
+    }
+    return true;
+  }
+
+  char letter_;
+  int32_t index_;
+  uint64_t size_;
+  uint64_t window_;
+  uint64_t start_ = 0;
+  std::vector<uint8_t> bytes_;
+  std::set<std::pair<uint64_t, uint64_t>> unread_;
+  int passes_ = 0;
+  bool reached_end_ = false;
+  bool failed_ = false;
+};
+
 }  // namespace
+
+ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window) {
+  if (index < 0 || index >= FoundFiles.Count() || FoundFiles[index].Size <= 0) return {};
+  WindowedFoundFile source(letter, index, static_cast<uint64_t>(FoundFiles[index].Size), window);
+  const std::string& name = FoundFiles[index].Name;
+  const size_t dot = name.rfind('.');
+  const filetypes::Result walked = filetypes::check(
+      source,
+      dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot + 1),
+      filetypes::Depth::kDecode);
+  const std::vector<FileByteRange> unread = source.unread();
+  if (!source.ok()) return {};  // too many passes, or the file could not be read
+  return judge_walked(walked, name, source.Size(), unread);
+}
 
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // A carved row was walked when it was found, over exactly the bytes its extents hold. A
-  // JPEG whose markers add up is decoded too: a cluster of other entropy-coded data in its
-  // place (or a missing one) shows only then.
-  const RowFacts& facts = FoundFiles.Facts(index);
-  if (facts.origin == RowOrigin::kCarved &&
-      !(facts.content.state == ContentState::kIntact && facts.content.type == "JPEG"))
-    return facts.content;
+  // A carved row was walked when it was found, over exactly the bytes its extents hold; one
+  // whose payload that walk could not check (a JPEG's image data) is read and checked again.
+  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
+      FoundFiles.Facts(index).content.state != ContentState::kPlausible)
+    return FoundFiles.Facts(index).content;
   const FoundFileRecord& record = FoundFiles[index];
   // A file is read whole into memory (walks look anywhere in it); one larger than the
-  // bound stays unchecked.
+  // bound is read a window of that size at a time.
   const uint64_t limit = content_check_memory_limit();
   if (record.Size > 0 && static_cast<uint64_t>(record.Size) <= limit) {
     std::vector<uint8_t> bytes;
@@ -328,6 +416,8 @@ ContentVerdict check_found_file(char letter, int32_t index) {
       filetypes::MemorySource source(bytes);
       verdict = judge_content(source, record.Name, outcome.unreadable);
     }
+  } else if (record.Size > 0) {
+    verdict = check_found_file_in_windows(letter, index, limit);
   }
   FoundFiles.Facts(index).content = verdict;
   return verdict;

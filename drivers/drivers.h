@@ -44,6 +44,11 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
 // or unchecked (an unknown type, or a file that could not be read). Also kept in the row's
 // facts.
 ContentVerdict check_found_file(char letter, int32_t index);
+// The same for a file larger than the check holds in memory: the walk reads it through
+// windows of `window` bytes, each read again from the file's start as recovery reads it (a
+// walk that goes forward costs about size / (¾ window) reads of the file up to its window).
+// Unchecked when the walk needs more windows than a bound.
+ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window);
 
 // Saved scans: the catalogue with its row facts, and the identity of the volume of drive
 // `letter` (serial, size, a digest of its first sectors), written to `path`; and read back,

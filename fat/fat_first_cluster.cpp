@@ -47,12 +47,6 @@ bool free_run(const FatVolume& volume, uint32_t x, uint64_t clusters) {
   return true;
 }
 
-// Text has no signature, and an MP3 stream may start on padding.
-bool kind_has_signature(filetypes::Kind kind) {
-  return kind != filetypes::Kind::kUnknown && kind != filetypes::Kind::kText &&
-         kind != filetypes::Kind::kMp3;
-}
-
 }  // namespace
 
 std::vector<uint32_t> first_cluster_candidates(const FatLayout& layout, uint32_t recorded) {
@@ -70,7 +64,7 @@ FirstClusterChoice choose_file_cluster(FatVolume& volume, std::span<const uint32
                                        std::span<const uint32_t> near) {
   const filetypes::Kind expected = filetypes::kind_of_extension(extension);
   FirstClusterChoice choice;
-  choice.type_has_signature = kind_has_signature(expected);
+  choice.type_has_signature = filetypes::has_signature(expected);
   const uint64_t cluster_size = volume.layout().cluster_size;
   const uint64_t clusters = size / cluster_size + (size % cluster_size != 0);
   int best_score = std::numeric_limits<int>::min();
@@ -83,7 +77,7 @@ FirstClusterChoice choose_file_cluster(FatVolume& volume, std::span<const uint32
     int score = 0;
     if (type_seen)
       score += 8;
-    else if (kind_has_signature(found))
+    else if (filetypes::has_signature(found))
       score -= 8;  // the start of a file of another type
     if (volume.table().get_fat_entry(x) == 0) score += 4;
     // A deleted file's bytes were written where it lay: a cluster never written since the

@@ -110,35 +110,42 @@ struct KindInfo {
   Category category;
   // Further extensions a file of this kind is given (space-separated).
   std::string_view aliases;
+  // Every file of the kind starts with its signature.
+  bool signature = true;
+  // The walk checks every byte of the payload (a CRC over it, or inflating it) at kStructure;
+  // JPEG's entropy data is checked only at kDecode.
+  bool verifies = false;
 };
 
 constexpr KindInfo kKinds[] = {
-    {Kind::kJpeg, "JPEG", "jpg", Category::kPictures, "jpeg jpe jfif"},
-    {Kind::kPng, "PNG", "png", Category::kPictures, ""},
-    {Kind::kGif, "GIF", "gif", Category::kPictures, ""},
-    {Kind::kBmp, "BMP", "bmp", Category::kPictures, "dib"},
-    {Kind::kWebp, "WebP", "webp", Category::kPictures, ""},
+    {Kind::kJpeg, "JPEG", "jpg", Category::kPictures, "jpeg jpe jfif", true, false},
+    {Kind::kPng, "PNG", "png", Category::kPictures, "", true, true},
+    {Kind::kGif, "GIF", "gif", Category::kPictures, "", true, false},
+    {Kind::kBmp, "BMP", "bmp", Category::kPictures, "dib", true, false},
+    {Kind::kWebp, "WebP", "webp", Category::kPictures, "", true, false},
     {Kind::kTiff, "TIFF", "tif", Category::kPictures,
-     "tiff cr2 nef nrw arw srf sr2 dng orf rw2 pef raf 3fr erf kdc mos"},
+     "tiff cr2 nef nrw arw srf sr2 dng orf rw2 pef raf 3fr erf kdc mos", true, false},
     {Kind::kIsoBmff, "MP4", "mp4", Category::kVideos,
-     "mov m4a m4v m4b 3gp 3g2 heic heif avif cr3 qt f4v"},
-    {Kind::kRiff, "RIFF", "avi", Category::kVideos, "wav"},
-    {Kind::kMatroska, "Matroska", "mkv", Category::kVideos, "webm mka mk3d"},
-    {Kind::kMp3, "MP3", "mp3", Category::kAudio, ""},
-    {Kind::kFlac, "FLAC", "flac", Category::kAudio, ""},
-    {Kind::kOgg, "Ogg", "ogg", Category::kAudio, "oga ogv opus spx"},
-    {Kind::kPdf, "PDF", "pdf", Category::kDocuments, ""},
+     "mov m4a m4v m4b 3gp 3g2 heic heif avif cr3 qt f4v", true, false},
+    {Kind::kRiff, "RIFF", "avi", Category::kVideos, "wav", true, false},
+    {Kind::kMatroska, "Matroska", "mkv", Category::kVideos, "webm mka mk3d", true, false},
+    {Kind::kMp3, "MP3", "mp3", Category::kAudio, "", false, false},
+    {Kind::kFlac, "FLAC", "flac", Category::kAudio, "", true, true},
+    {Kind::kOgg, "Ogg", "ogg", Category::kAudio, "oga ogv opus spx", true, true},
+    {Kind::kPdf, "PDF", "pdf", Category::kDocuments, "", true, false},
     {Kind::kZip, "ZIP", "zip", Category::kArchives,
-     "docx xlsx pptx docm xlsm pptm odt ods odp odg epub jar apk xpi kmz cbz"},
-    {Kind::kOle2, "OLE2", "doc", Category::kDocuments, "xls ppt msg pps pot xlt dot msi"},
-    {Kind::kRtf, "RTF", "rtf", Category::kDocuments, ""},
-    {Kind::kSevenZip, "7z", "7z", Category::kArchives, ""},
-    {Kind::kRar, "RAR", "rar", Category::kArchives, ""},
-    {Kind::kGzip, "gzip", "gz", Category::kArchives, "tgz"},
-    {Kind::kSqlite, "SQLite", "sqlite", Category::kOther, "db sqlite3 db3"},
+     "docx xlsx pptx docm xlsm pptm odt ods odp odg epub jar apk xpi kmz cbz", true, true},
+    {Kind::kOle2, "OLE2", "doc", Category::kDocuments, "xls ppt msg pps pot xlt dot msi", true,
+     false},
+    {Kind::kRtf, "RTF", "rtf", Category::kDocuments, "", true, false},
+    {Kind::kSevenZip, "7z", "7z", Category::kArchives, "", true, false},
+    {Kind::kRar, "RAR", "rar", Category::kArchives, "", true, false},
+    {Kind::kGzip, "gzip", "gz", Category::kArchives, "tgz", true, true},
+    {Kind::kSqlite, "SQLite", "sqlite", Category::kOther, "db sqlite3 db3", true, false},
     {Kind::kText, "Text", "txt", Category::kDocuments,
      "csv tsv html htm xml json md log ini cfg conf yaml yml c h cc cpp hpp py js ts css "
-     "sh java rs go svg srt tex"},
+     "sh java rs go svg srt tex",
+     false, false},
 };
 
 const KindInfo* info(Kind kind) {
@@ -274,7 +281,9 @@ Result check(ByteSource& source, std::string_view extension) {
   return check(source, extension, Depth::kStructure);
 }
 
-Result check(ByteSource& source, std::string_view extension, Depth depth) {
+namespace {
+
+Result walk_any(ByteSource& source, std::string_view extension, Depth depth) {
   detail::Reader reader(source);
   const auto head = reader.view(0, 64);
   const Kind found = identify(head);
@@ -304,6 +313,18 @@ Result check(ByteSource& source, std::string_view extension, Depth depth) {
   return detail::damaged(promised, 0, std::move(reason));
 }
 
+}  // namespace
+
+Result check(ByteSource& source, std::string_view extension, Depth depth) {
+  Result r = walk_any(source, extension, depth);
+  // The JPEG decoding says itself how far it went.
+  if (r.kind != Kind::kJpeg) {
+    const KindInfo* k = info(r.kind);
+    r.payload_verified = r.state == State::kIntact && k != nullptr && k->verifies;
+  }
+  return r;
+}
+
 std::string_view kind_name(Kind kind) {
   const KindInfo* k = info(kind);
   return k ? k->name : "";
@@ -315,6 +336,10 @@ std::string_view kind_extension(Kind kind) {
 Category kind_category(Kind kind) {
   const KindInfo* k = info(kind);
   return k ? k->category : Category::kOther;
+}
+bool has_signature(Kind kind) {
+  const KindInfo* k = info(kind);
+  return k != nullptr && k->signature;
 }
 Kind kind_of_extension(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);

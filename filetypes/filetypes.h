@@ -91,6 +91,11 @@ struct Result {
   uint32_t width = 0;
   uint32_t height = 0;
   std::string reason;  // what broke, for a person ("entropy data runs into foreign bytes")
+  // Intact only: the walk checked the bytes inside the structure as well (CRCs over the
+  // data, compressed streams inflated, entropy-coded data decoded), so that a replaced byte
+  // would have shown. False where only the framing could be checked and the payload is raw
+  // pixels, samples, pages or text that any bytes of the same shape would pass.
+  bool payload_verified = false;
 };
 
 // The kind whose signature the first bytes of a file carry (kUnknown when none does).
@@ -114,6 +119,9 @@ Result check(ByteSource& source, std::string_view extension, Depth depth);
 std::string_view kind_name(Kind kind);       // "JPEG"
 std::string_view kind_extension(Kind kind);  // "jpg"
 Category kind_category(Kind kind);
+// Whether every file of the kind starts with a signature identify() knows: false for text,
+// for MP3 (a stream may start on padding or a bare frame) and for kUnknown.
+bool has_signature(Kind kind);
 // The kind a file name's extension promises ("photo.JPG" → kJpeg); kUnknown when none.
 Kind kind_of_extension(std::string_view extension);
 

@@ -170,7 +170,14 @@ Result decode_jpeg(Reader& reader, const Result& walked) {
     ok = decode(d.get());
   }
   jpeg_destroy_decompress(&d->info);
-  if ((ok && !d->warned) || d->gave_up) return walked;
+  if (d->gave_up) return walked;
+  if (ok && !d->warned) {
+    // Every byte up to the end is checked when the decoder read it all; a Multi-Picture
+    // file's further pictures were only walked.
+    Result r = walked;
+    r.payload_verified = d->consumed() >= walked.implied_length;
+    return r;
+  }
   Result r =
       damaged(Kind::kJpeg, std::min(d->trouble_at, walked.implied_length),
               std::string("the image data does not decode: ") + d->message, walked.implied_length);

@@ -100,7 +100,9 @@ bool BoxWalk::box(uint64_t at, uint64_t limit, Box* out) {
 
 bool is_container(const uint8_t* t) {
   static constexpr const char* kContainers[] = {"moov", "trak", "mdia", "minf", "stbl", "edts",
-                                                "dinf", "mvex", "moof", "traf", "mfra", "udta"};
+                                                "dinf", "mvex", "moof", "traf", "mfra", "udta",
+                                                // HEIF's item properties (ispe: dimensions)
+                                                "iprp", "ipco"};
   for (const char* c : kContainers) {
     if (type_is(t, c)) return true;
   }

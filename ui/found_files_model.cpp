@@ -85,6 +85,8 @@ QString content_text(const ContentVerdict& content, int64_t size) {
   switch (content.state) {
     case ContentState::kIntact:
       return QStringLiteral("Intact");
+    case ContentState::kPlausible:
+      return QStringLiteral("Plausible");
     case ContentState::kDamaged: {
       const uint64_t at =
           size > 0 ? std::min<uint64_t>(content.damaged_at, static_cast<uint64_t>(size)) * 100 /

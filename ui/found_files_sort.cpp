@@ -96,13 +96,15 @@ uint64_t content_rank(const RowFacts& facts, int64_t size) {
   switch (facts.content.state) {
     case ContentState::kIntact:
       return 0;
+    case ContentState::kPlausible:
+      return 1;
     case ContentState::kDamaged: {
       // Damaged later in the file is better; the share of whole bytes decides.
       const uint64_t whole =
           size > 0 ? std::min<uint64_t>(facts.content.damaged_at, static_cast<uint64_t>(size)) *
                          1000 / static_cast<uint64_t>(size)
                    : 0;
-      return 1 + (1000 - whole);
+      return 2 + (1000 - whole);
     }
     case ContentState::kUnchecked:
       break;

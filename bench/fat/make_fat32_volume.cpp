@@ -6,6 +6,10 @@
 //
 //   make_fat32_volume IMAGE [FOLDERS=2000] [FILES_PER_FOLDER=50] [BIG_FILES=8] [BIG_MIB=16]
 //                           [VOLUME_MIB=1024]
+//   make_fat32_volume IMAGE --photos COUNT JPEG... [--volume-mib MIB]
+// The second form writes COUNT deleted photos in the root and nothing else, each a copy of
+// one of the JPEG files given in turn with a comment of its number after its start (so that
+// no two are alike), in contiguous clusters: the content check benchmark's volume.
 // The image is sparse: only what is written takes space.
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -129,19 +135,66 @@ std::string number(const char* format, unsigned value) {
   return text;
 }
 
+// Photos for --photos: each given JPEG with a COM segment holding `id` after its SOI.
+std::vector<uint8_t> numbered_photo(const std::vector<uint8_t>& jpeg, unsigned id) {
+  const std::string text = number("Photo %08u", id);
+  std::vector<uint8_t> out;
+  out.reserve(jpeg.size() + 4 + text.size());
+  for (const uint8_t b : {uint8_t{0xFF}, uint8_t{0xD8}, uint8_t{0xFF}, uint8_t{0xFE}, uint8_t{0}})
+    out.push_back(b);
+  out.push_back(static_cast<uint8_t>(text.size() + 2));
+  out.insert(out.end(), text.begin(), text.end());
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::vector<uint8_t>> photos;
+  unsigned photo_count = 0;
+  uint64_t photo_volume_mib = 0;
+  if (argc > 3 && std::strcmp(argv[2], "--photos") == 0) {
+    photo_count = static_cast<unsigned>(std::atoi(argv[3]));
+    for (int i = 4; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--volume-mib") == 0 && i + 1 < argc) {
+        photo_volume_mib = std::strtoull(argv[++i], nullptr, 10);
+        continue;
+      }
+      std::ifstream in(argv[i], std::ios::binary);
+      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+      if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
+        std::fprintf(stderr, "%s: not a JPEG file\n", argv[i]);
+        return 2;
+      }
+      photos.push_back(std::move(bytes));
+    }
+    if (photos.empty() || photo_count == 0) {
+      std::fprintf(stderr, "usage: %s IMAGE --photos COUNT JPEG... [--volume-mib MIB]\n", argv[0]);
+      return 2;
+    }
+    if (photo_volume_mib == 0) {
+      uint64_t bytes = 0;
+      for (unsigned id = 0; id < photo_count; ++id)
+        bytes += (photos[id % photos.size()].size() + 16 + kClusterBytes) / kClusterBytes *
+                 kClusterBytes;
+      photo_volume_mib = bytes / (1 << 20) + bytes / (1 << 20) / 16 + 64;
+    }
+  }
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s IMAGE [FOLDERS] [FILES_PER_FOLDER] [BIG_FILES] [BIG_MIB] [VOLUME_MIB]\n",
                  argv[0]);
     return 2;
   }
-  const unsigned folders = argc > 2 ? std::atoi(argv[2]) : 2000;
+  const bool photo_volume = photo_count > 0;
+  const unsigned folders = photo_volume ? 0 : argc > 2 ? std::atoi(argv[2]) : 2000;
   const unsigned per_folder = argc > 3 ? std::atoi(argv[3]) : 50;
-  const unsigned big_files = argc > 4 ? std::atoi(argv[4]) : 8;
+  const unsigned big_files = photo_volume ? 0 : argc > 4 ? std::atoi(argv[4]) : 8;
   const unsigned big_mib = argc > 5 ? std::atoi(argv[5]) : 16;
-  const uint64_t volume_bytes = (argc > 6 ? std::strtoull(argv[6], nullptr, 10) : 1024) << 20;
+  const uint64_t volume_bytes = (photo_volume ? photo_volume_mib
+                                 : argc > 6   ? std::strtoull(argv[6], nullptr, 10)
+                                              : 1024)
+                                << 20;
 
   Volume v;
   v.fd = ::open(argv[1], O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -207,6 +260,18 @@ int main(int argc, char** argv) {
     v.free_chain(first, n);
     add_entry(root, number("Big recovery file %02u.bin", b), number("BIG%05u BIN", b), 0x20, first,
               static_cast<uint32_t>(size), true);
+    ++deleted;
+    ++files;
+  }
+  // Deleted photos in the root, each in contiguous clusters.
+  for (unsigned id = 0; id < photo_count; ++id) {
+    const std::vector<uint8_t> photo = numbered_photo(photos[id % photos.size()], id);
+    const uint32_t n = static_cast<uint32_t>((photo.size() + kClusterBytes - 1) / kClusterBytes);
+    const uint32_t first = v.allocate(n);
+    v.write(v.offset(first), photo.data(), photo.size());
+    v.free_chain(first, n);
+    add_entry(root, number("Photo %07u.jpg", id), number("P%07uJPG", id), 0x20, first,
+              static_cast<uint32_t>(photo.size()), true);
     ++deleted;
     ++files;
   }

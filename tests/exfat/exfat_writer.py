@@ -8,10 +8,12 @@ Usage: exfat_writer.py IMAGE < SCRIPT, one command a line, fields separated by t
   sectors4k                      turn a 512-byte-sector volume into a 4096-byte-sector one
   mkdir   PATH
   put     PATH  SIZE  SEED  [frag] [valid=N] [sparse] [quick] [save=HOSTFILE] [tz=STEPS]
+                                 [from=HOSTFILE]
   delete  PATH  [clearfat]       (a folder: its contents first, deepest first)
 PATH is /-separated from the root, UTF-8. Content is a pattern from SEED; `sparse` writes
 only the first and last 64 KiB of each 1 GiB (the rest reads as zeros in a sparse image).
 `quick` fills each cluster with one repeated word (for large benchmark volumes).
+`from` takes the content from HOSTFILE instead (zeros past its end).
 `frag` leaves one free cluster between the file's clusters and chains them in the table.
 """
 import struct
@@ -337,10 +339,17 @@ class Volume:
             if node.clusters:
                 self.fat_set(node.clusters[-1], 0xFFFFFFFF)
         save = open(opts['save'], 'wb') if 'save' in opts else None
+        source = None
+        if 'from' in opts:
+            with open(opts['from'], 'rb') as f:
+                source = f.read()
         gib = 1 << 30
         for i, x in enumerate(node.clusters):
             pos = i * self.cs
-            if 'quick' in opts:
+            if source is not None:
+                chunk = source[pos:pos + self.cs].ljust(self.cs, b'\0')
+                self.write(self.offset(x), chunk)
+            elif 'quick' in opts:
                 chunk = struct.pack('<Q', seed * 0x9E3779B97F4A7C15 + i & 0xFFFFFFFFFFFFFFFF) * (self.cs // 8)
                 self.write(self.offset(x), chunk)
             elif 'sparse' in opts and (64 << 10) <= pos % gib < gib - (64 << 10) and pos + self.cs < valid:

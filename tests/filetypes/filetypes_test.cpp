@@ -21,6 +21,9 @@ struct Sample {
   // Whether foreign bytes in the middle of the file break its structure (they do not where
   // the middle is raw pixels or samples that nothing checks).
   bool middle_checked;
+  // Whether the walk checks the payload (decoding JPEG): only then is a whole file more than
+  // a plausible one.
+  bool payload_verified;
   const char* date_taken = "";
   uint32_t width = 0;
   uint32_t height = 0;
@@ -31,33 +34,35 @@ void PrintTo(const Sample& s, std::ostream* os) {
 }
 
 const Sample kSamples[] = {
-    {"photo.jpg", Kind::kJpeg, true, "2024-07-14 15:32:10", 96, 64},
-    {"progressive.jpg", Kind::kJpeg, true, "", 96, 64},
-    {"restart.jpg", Kind::kJpeg, true, "", 96, 64},
-    {"multi.jpg", Kind::kJpeg, true, "", 96, 64},
-    {"picture.png", Kind::kPng, true, "", 96, 64},
-    {"archive.zip", Kind::kZip, true},
-    {"streamed.zip", Kind::kZip, true},
-    {"picture.gif", Kind::kGif, true, "", 96, 64},
-    {"picture.bmp", Kind::kBmp, false, "", 48, 32},
-    {"picture.tif", Kind::kTiff, false, "", 48, 32},
-    {"picture.webp", Kind::kWebp, false, "", 96, 64},
-    {"numbers.txt.gz", Kind::kGzip, true},
-    {"archive.7z", Kind::kSevenZip, false},
-    {"database.sqlite", Kind::kSqlite, false},
-    {"package.msi", Kind::kOle2, false},
-    {"document.pdf", Kind::kPdf, true},
-    {"document.rtf", Kind::kRtf, true},
-    {"text.txt", Kind::kText, true},
-    {"utf8.txt", Kind::kText, true},
-    {"clip.mp4", Kind::kIsoBmff, false, "", 32, 24},
-    {"clip.mov", Kind::kIsoBmff, true, "", 32, 24},
-    {"clip.avi", Kind::kRiff, true},
-    {"clip.mkv", Kind::kMatroska, true},
-    {"tone.wav", Kind::kRiff, false},
-    {"tone.mp3", Kind::kMp3, true},
-    {"tone.flac", Kind::kFlac, true},
-    {"tone.ogg", Kind::kOgg, true},
+    {"photo.jpg", Kind::kJpeg, true, true, "2024-07-14 15:32:10", 96, 64},
+    {"progressive.jpg", Kind::kJpeg, true, true, "", 96, 64},
+    {"restart.jpg", Kind::kJpeg, true, true, "", 96, 64},
+    {"multi.jpg", Kind::kJpeg, true, false, "", 96, 64},
+    {"picture.png", Kind::kPng, true, true, "", 96, 64},
+    {"archive.zip", Kind::kZip, true, true},
+    {"streamed.zip", Kind::kZip, true, true},
+    {"picture.gif", Kind::kGif, true, false, "", 96, 64},
+    {"picture.bmp", Kind::kBmp, false, false, "", 48, 32},
+    {"picture.tif", Kind::kTiff, false, false, "", 48, 32},
+    {"picture.webp", Kind::kWebp, false, false, "", 96, 64},
+    {"numbers.txt.gz", Kind::kGzip, true, true},
+    {"archive.7z", Kind::kSevenZip, false, false},
+    {"database.sqlite", Kind::kSqlite, false, false},
+    {"package.msi", Kind::kOle2, false, false},
+    {"document.pdf", Kind::kPdf, true, false},
+    {"document.rtf", Kind::kRtf, true, false},
+    {"text.txt", Kind::kText, true, false},
+    {"utf8.txt", Kind::kText, true, false},
+    {"clip.mp4", Kind::kIsoBmff, false, false, "", 32, 24},
+    {"clip.mov", Kind::kIsoBmff, true, false, "", 32, 24},
+    {"picture.heic", Kind::kIsoBmff, false, false, "", 96, 64},
+    {"picture.avif", Kind::kIsoBmff, false, false, "", 96, 64},
+    {"clip.avi", Kind::kRiff, true, false},
+    {"clip.mkv", Kind::kMatroska, true, false},
+    {"tone.wav", Kind::kRiff, false, false},
+    {"tone.mp3", Kind::kMp3, true, false},
+    {"tone.flac", Kind::kFlac, true, true},
+    {"tone.ogg", Kind::kOgg, true, true},
 };
 
 std::vector<uint8_t> bytes_of(const Sample& s) {
@@ -101,6 +106,36 @@ TEST_P(SampleFiles, WholeFileIsIntactAndEndsWhereTheFileDoes) {
     EXPECT_EQ(r.height, s.height);
   }
   EXPECT_EQ(kind_of_extension(extension_of(s)), s.kind);
+  MemorySource source(bytes);
+  EXPECT_EQ(check(source, extension_of(s), Depth::kDecode).payload_verified, s.payload_verified);
+  EXPECT_EQ(has_signature(s.kind), s.kind != Kind::kText && s.kind != Kind::kMp3);
+}
+
+// Bytes of the same shape in place of a block of the payload (other pixels, other samples,
+// other text): a walk that checks only the framing still finds the file whole, but must not
+// say it checked the payload; one that does check it finds the damage.
+TEST_P(SampleFiles, SameShapedBlockIsDamageOrLeavesThePayloadUnverified) {
+  const Sample& s = GetParam();
+  auto bytes = bytes_of(s);
+  const size_t block = std::min<size_t>(256, bytes.size() / 8);
+  const size_t at = bytes.size() / 2 - block / 2;
+  // Letters for text, else each byte with its lowest bit flipped, where no 0xFF appears or
+  // goes and no byte after one changes (JPEG's markers and stuffing stay as they were).
+  for (size_t i = at; i < at + block; ++i) {
+    uint8_t& b = bytes[i];
+    if (s.kind == Kind::kText)
+      b = static_cast<uint8_t>('a' + (b + i) % 26);
+    else if (b < 0xFE && bytes[i - 1] != 0xFF)
+      b = static_cast<uint8_t>(b ^ 1);
+  }
+  MemorySource source(bytes);
+  const Result r = check(source, extension_of(s), Depth::kDecode);
+  if (r.state == State::kIntact) {
+    EXPECT_FALSE(r.payload_verified);
+  }
+  if (s.payload_verified) {
+    EXPECT_EQ(r.state, State::kDamaged);
+  }
 }
 
 TEST_P(SampleFiles, InALargerSourceTheStructureGivesTheFilesEnd) {
@@ -159,7 +194,7 @@ TEST_P(SampleFiles, RandomBytesUnderItsNameAreNotIntact) {
 // data finds them.
 TEST(JpegDecoding, FindsForeignBytesThatHoldNoMarker) {
   for (const char* file : {"photo.jpg", "progressive.jpg"}) {
-    const Sample s{file, Kind::kJpeg, true};
+    const Sample s{file, Kind::kJpeg, true, true};
     auto bytes = bytes_of(s);
     MemorySource whole(bytes);
     EXPECT_EQ(check(whole, "jpg", Depth::kDecode).state, State::kIntact) << file;

@@ -226,8 +226,8 @@ class FoundFilesListTest : public QObject {
     QCOMPARE(FoundFiles[0].Name, first);
   }
 
-  // The Content column's texts, its sort (intact, damaged late to early, unchecked) and the
-  // dot each verdict and estimate gets.
+  // The Content column's texts, its sort (intact, plausible, damaged late to early, unchecked)
+  // and the dot each verdict and estimate gets.
   void contentColumnTextsSortAndMarks() {
     using pyralis::ContentState;
     using pyralis::ContentVerdict;
@@ -244,6 +244,7 @@ class FoundFilesListTest : public QObject {
         {"unchecked", 100, ContentState::kUnchecked, 0, "Unchecked", RowMark::kGood},
         {"early", 80, ContentState::kDamaged, 100, "Damaged (at 10 %)", RowMark::kDamaged},
         {"intact", 50, ContentState::kIntact, 0, "Intact", RowMark::kMiddle},
+        {"plausible", 80, ContentState::kPlausible, 0, "Plausible", RowMark::kGood},
         {"late", 0, ContentState::kDamaged, 900, "Damaged (at 90 %)", RowMark::kDamaged},
         {"bad", 10, ContentState::kUnchecked, 0, "Unchecked", RowMark::kBad},
         {"error", -1, ContentState::kUnchecked, 0, "Unchecked", RowMark::kNone},
@@ -270,7 +271,8 @@ class FoundFilesListTest : public QObject {
       return out;
     };
     QVERIFY(model.SortByColumn(pyralis::ui::kContentColumn));
-    QCOMPARE(names(), (QStringList{"intact", "late", "early", "unchecked", "bad", "error"}));
+    QCOMPARE(names(),
+             (QStringList{"intact", "plausible", "late", "early", "unchecked", "bad", "error"}));
     QCOMPARE(model.Marks()[pyralis::ui::kContentColumn], kMarkFirst);
     // Facts moved with their records.
     QCOMPARE(text(model, 0, pyralis::ui::kContentColumn), QStringLiteral("Intact"));
