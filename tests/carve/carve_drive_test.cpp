@@ -99,7 +99,7 @@ TEST_F(CarveDriveTest, AFileOverAnUnreadableSectorIsWrittenInPart) {
 }
 
 // A JPEG with a cluster of another picture's entropy-coded data in place of its own: its
-// markers add up, so it is listed intact; the content check decodes it and finds it damaged.
+// markers add up, so it is listed as plausible; the content check decodes it and finds it damaged.
 TEST(CarveDriveCheck, AJpegWithAForeignClusterIsDamagedOnceDecoded) {
   TempDir dir;
   RecordingWindow window;
@@ -116,7 +116,7 @@ TEST(CarveDriveCheck, AJpegWithAForeignClusterIsDamagedOnceDecoded) {
   FoundFiles.clear();
   ASSERT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned);
   ASSERT_EQ(FoundFiles.Count(), 1) << window.LogText();
-  EXPECT_EQ(FoundFiles.Facts(0).content.state, ContentState::kIntact);
+  EXPECT_EQ(FoundFiles.Facts(0).content.state, ContentState::kPlausible);
   RecoveryActive = true;
   EXPECT_EQ(check_found_file('c', 0).state, ContentState::kDamaged);
 }
