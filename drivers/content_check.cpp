@@ -61,6 +61,7 @@ ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view nam
       filetypes::check(source, extension_of(name), filetypes::Depth::kDecode);
   ContentVerdict verdict;
   verdict.type = std::string(filetypes::kind_name(result.kind));
+  verdict.date_taken = result.date_taken;
   if (result.state == filetypes::State::kDamaged) {
     verdict.state = ContentState::kDamaged;
     verdict.damaged_at = result.damaged_at;
