@@ -28,6 +28,7 @@
 #include "ui/desktop_integration.h"
 #include "ui/drive_sources.h"
 #include "ui/flow_layout.h"
+#include "ui/gallery_view.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -289,6 +290,7 @@ void TMainForm::StartContentCheck(char letter) {
 }
 
 std::vector<int> TMainForm::VisibleRecords() const {
+  if (Thumbnails1->isChecked()) return Gallery->VisibleRecords();
   std::vector<int> rows;
   const QModelIndex top = ListView->indexAt(QPoint(1, 1));
   if (!top.isValid()) return rows;
