@@ -35,8 +35,15 @@ QWidget* TMainForm::BuildListArea() {
   delete own;
   ListPages->addWidget(Gallery);
   ListSplitter->addWidget(ListPages);
-  connect(Gallery, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { PopupMenu1->popup(Gallery->viewport()->mapToGlobal(at)); });
+  // The list's menu, and what a gallery is looked through with.
+  connect(Gallery, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu menu;
+    menu.addActions(PopupMenu1->actions());
+    menu.addSeparator();
+    menu.addAction(Preview2);
+    menu.addAction(SortByDateTaken1);
+    menu.exec(Gallery->viewport()->mapToGlobal(at));
+  });
   Preview1 = new PreviewPane(ListSplitter);
   Preview1->hide();
   ListSplitter->addWidget(Preview1);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Thumbnails of found files for the gallery. A file is read the way Unerase reads it, into
-// memory only, and only as far as its picture needs: the first 64 KiB of a JPEG or a raw
+// memory only, and only as far as its picture needs: the first 66 KiB of a JPEG or a raw
 // when its EXIF thumbnail or preview lies there, the whole file (within a bound) otherwise.
 // The engines and the catalogue belong to the interface thread, so the reads run there, in
 // short slices between the window's events; the decoding runs in a thread pool and comes
@@ -78,8 +78,10 @@ class ThumbnailLoader : public QObject {
   int Edge = 128;
 
   static constexpr int kSliceMilliseconds = 12;
-  // The most one file may cost in memory to be decoded (a picture without an embedded one).
-  static constexpr uint64_t kMaxDecodedFile = 40u << 20;
+  // The most of one file read to decode it (a picture without an embedded one, or how far
+  // into a raw its preview may lie): the read runs on the interface thread in one piece,
+  // which takes a while from a slow stick; past it the type icon stands for the picture.
+  static constexpr uint64_t kMaxDecodedFile = 16u << 20;
 
  signals:
   // Row `id` has its thumbnail, or is known to have none.
