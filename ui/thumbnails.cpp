@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "core/engine_window.h"
 #include "core/found_files.h"
+#include "core/process_state.h"
 #include "core/recovery_command.h"
 #include "drivers/drivers.h"
 
@@ -103,8 +105,19 @@ ThumbnailLoader::ThumbnailLoader(QObject* parent) : QObject(parent), images_(kCa
   connect(&timer_, &QTimer::timeout, this, &ThumbnailLoader::Slice);
   pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
   Read = [](char letter, int row, uint64_t limit) {
+    // No events are handled inside the read: the engines and the catalogue are not
+    // re-entrant, and a scan or another read started from in here would run under it.
+    EngineWindow& outer = Window();
+    EngineWindow still;
+    SetEngineWindow(&still);
     std::vector<uint8_t> bytes;
-    read_found_file(letter, row, limit, bytes);
+    try {
+      read_found_file(letter, row, limit, bytes);
+    } catch (...) {
+      SetEngineWindow(&outer);
+      throw;
+    }
+    SetEngineWindow(&outer);
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));
   };
@@ -139,6 +152,10 @@ bool ThumbnailLoader::Busy() const {
 }
 
 void ThumbnailLoader::Slice() {
+  // Another read (the content check's, the preview's) handles events while it runs: none
+  // is started under it. The timer is left as it is (changing it would restart it, and
+  // then it would only ever come due inside such reads).
+  if (RecoveryActive) return;
   if (Paused && Paused()) {
     timer_.setInterval(50);
     return;
