@@ -144,11 +144,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // Keyboard: Tab goes from the drive tree through the filter bar to the list and the
   // destination row; every list and field shows where the focus is.
   setStyleSheet(
-      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QPlainTextEdit:focus { border: 2px solid "
-                     "palette(highlight); }"));
+      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QListView:focus, QPlainTextEdit:focus { "
+                     "border: 2px solid palette(highlight); }"));
   QWidget::setTabOrder(DriveTreeView, FindBar->FindEdit);
   QWidget::setTabOrder(FindBar->SizeButton, ListView);
-  QWidget::setTabOrder(ListView, SaveEdit);
+  QWidget::setTabOrder(ListView, Gallery);  // whichever of the two is shown
+  QWidget::setTabOrder(Gallery, SaveEdit);
   QWidget::setTabOrder(SaveEdit, BrowseBitBtn);
   DriveTreeView->setFocus();
   connect(Splitter, &QSplitter::splitterMoved, this, [this] { divider_dragged_ = true; });
