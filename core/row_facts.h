@@ -42,6 +42,9 @@ struct ContentVerdict {
   ContentState state = ContentState::kUnchecked;
   uint64_t damaged_at = 0;  // byte of the file where the structure breaks (kDamaged)
   std::string type;         // what the bytes were found to be ("JPEG"), empty when unknown
+  // When a picture or video was taken, as the file says ("YYYY-MM-DD HH:MM:SS"); empty when
+  // it does not say or was not read.
+  std::string date_taken;
 };
 
 // A run of the volume's bytes that belongs to a file, in file order.

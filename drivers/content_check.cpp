@@ -66,6 +66,7 @@ ContentVerdict judge_walked(const filetypes::Result& result, std::string_view na
                             const std::vector<FileByteRange>& unread) {
   ContentVerdict verdict;
   verdict.type = std::string(filetypes::kind_name(result.kind));
+  verdict.date_taken = result.date_taken;
   if (result.state == filetypes::State::kDamaged) {
     verdict.state = ContentState::kDamaged;
     verdict.damaged_at = result.damaged_at;

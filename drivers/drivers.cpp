@@ -392,6 +392,13 @@ ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t 
   return judge_walked(walked, name, source.Size(), unread);
 }
 
+RecoveryOutcome read_found_file(char letter, int32_t index, uint64_t limit,
+                                std::vector<uint8_t>& bytes) {
+  QuietRecovery quiet;
+  RecoveryTargetScope capture({0.0, &bytes, limit});
+  return undelete_found_file(letter, index, std::string());
+}
+
 ContentVerdict check_found_file(char letter, int32_t index) {
   ContentVerdict verdict;
   if (index < 0 || index >= FoundFiles.Count()) return verdict;
@@ -406,12 +413,7 @@ ContentVerdict check_found_file(char letter, int32_t index) {
   const uint64_t limit = content_check_memory_limit();
   if (record.Size > 0 && static_cast<uint64_t>(record.Size) <= limit) {
     std::vector<uint8_t> bytes;
-    RecoveryOutcome outcome;
-    {
-      QuietRecovery quiet;
-      RecoveryTargetScope capture({0.0, &bytes, limit});
-      outcome = undelete_found_file(letter, index, std::string());
-    }
+    const RecoveryOutcome outcome = read_found_file(letter, index, limit, bytes);
     if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
       filetypes::MemorySource source(bytes);
       verdict = judge_content(source, record.Name, outcome.unreadable);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/recovery_outcome.h"
 #include "core/row_facts.h"
@@ -39,6 +40,12 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
 // How many of row `index`'s clusters drive `letter` still marks free, as its engine counts
 // them; none when the drive, its volume or the row cannot be read.
 std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index);
+// Reads the first `limit` bytes (at most) of row `index` of FoundFiles from drive `letter`
+// the way its recovery reads them, into `bytes`; nothing is written and nothing is logged.
+// The outcome says whether the file was read whole (a file longer than `limit` ends as
+// failed, with its first `limit` bytes read).
+RecoveryOutcome read_found_file(char letter, int32_t index, uint64_t limit,
+                                std::vector<uint8_t>& bytes);
 // Reads row `index` of FoundFiles from drive `letter` the way its recovery reads it, into
 // memory only (nothing is written), and says what its bytes are: intact, damaged at byte N,
 // or unchecked (an unknown type, or a file that could not be read). Also kept in the row's

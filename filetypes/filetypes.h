@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pyralis::filetypes {
 
@@ -114,6 +115,18 @@ Result check(ByteSource& source, std::string_view extension = {});
 // Huffman-coded scans by libjpeg-turbo, which finds foreign bytes that contain no marker.
 enum class Depth : uint8_t { kStructure, kDecode };
 Result check(ByteSource& source, std::string_view extension, Depth depth);
+
+// A JPEG picture a file carries besides its main image: the EXIF thumbnail of a JPEG or a
+// TIFF, the previews of a raw.
+struct EmbeddedPicture {
+  uint64_t offset = 0;  // file byte where the picture's SOI is said to be
+  uint64_t length = 0;
+};
+// The embedded pictures that the first bytes of a file (`head`, from its first byte) point
+// to, for a JPEG (its EXIF block) or a TIFF-based file (its directories) of `file_size`
+// bytes; pictures may lie past the head. At most 16, in the order the file lists them; none
+// for other kinds. Reads no more than the head holds.
+std::vector<EmbeddedPicture> embedded_pictures(ByteSource& head, uint64_t file_size);
 
 // Names and places of a kind.
 std::string_view kind_name(Kind kind);       // "JPEG"

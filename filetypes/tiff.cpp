@@ -20,6 +20,7 @@ namespace {
 constexpr int kMaxDirectories = 64;
 constexpr uint32_t kMaxEntries = 1024;
 constexpr uint32_t kMaxExtents = 1u << 16;  // strips or tiles followed in one directory
+constexpr size_t kMaxPictures = 16;         // embedded JPEG pictures noted
 
 class TiffWalk {
  public:
@@ -37,6 +38,10 @@ class TiffWalk {
   }
   void extent(uint64_t offset, uint64_t size, const char* what);
   void directory(uint32_t offset, bool exif);
+  void picture(uint64_t offset, uint64_t size) {
+    if (facts_.pictures.size() < kMaxPictures && offset <= length_ && size <= length_ - offset)
+      facts_.pictures.push_back({base_ + offset, size});
+  }
   // The `index`-th value of an array of SHORT or LONG (types 3 and 4).
   bool array_value(uint16_t type, uint64_t at, uint32_t index, uint32_t* value);
   void extents(uint16_t off_type, uint32_t off_count, uint64_t off_at, uint16_t len_type,
@@ -146,6 +151,7 @@ void TiffWalk::directory(uint32_t offset, bool exif) {
   extent(offset, 2 + uint64_t{count} * 12 + 4, "an image directory");
   if (facts_.broken) return;
   uint32_t width = 0, height = 0;
+  uint32_t compression = 0, subfile_type = 0;
   struct Array {
     uint16_t type = 0;
     uint32_t count = 0;
@@ -177,6 +183,12 @@ void TiffWalk::directory(uint32_t offset, bool exif) {
         break;
       case 0x0101:
         height = first_value();
+        break;
+      case 0x0103:
+        compression = first_value();
+        break;
+      case 0x00FE:
+        subfile_type = first_value();
         break;
       case 0xA002:
         if (exif) width = first_value();
@@ -242,6 +254,18 @@ void TiffWalk::directory(uint32_t offset, bool exif) {
     if (array_value(thumb_offset.type == 3 ? 3 : 4, thumb_offset.at, 0, &o) &&
         array_value(thumb_length.type == 3 ? 3 : 4, thumb_length.at, 0, &l) && l != 0) {
       extent(o, l, "the preview image");
+      picture(o, l);
+    }
+  }
+  // A picture kept as one strip of JPEG data: old-style JPEG (6, the full-size preview of
+  // CR2) or baseline JPEG (7) in a reduced-resolution directory (the previews of DNG). A
+  // full-resolution directory with 7 is lossless JPEG raw data, which no viewer decodes.
+  if (strip_offsets.count == 1 && strip_counts.count == 1 && !facts_.broken &&
+      (compression == 6 || (compression == 7 && (subfile_type & 1) != 0))) {
+    uint32_t o = 0, l = 0;
+    if (array_value(strip_offsets.type, strip_offsets.at, 0, &o) &&
+        array_value(strip_counts.type, strip_counts.at, 0, &l) && l != 0) {
+      picture(o, l);
     }
   }
   if (uint64_t{width} * height > uint64_t{facts_.width} * facts_.height) {

@@ -138,6 +138,8 @@ struct TiffFacts {
   bool broken = false;  // a directory or an extent lies outside the data
   uint64_t broken_at = 0;
   std::string reason;
+  // JPEG pictures beside the main image (thumbnails, raw previews), as source offsets.
+  std::vector<EmbeddedPicture> pictures;
 };
 // Walks the TIFF structure that starts at `base` (the "II*\0" / "MM\0*" header) and is
 // `length` bytes long at most. Directories are followed to a bound; sub-IFDs and EXIF too.

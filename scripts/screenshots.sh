@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures of the desktop program under Xvfb, to check its windows by eye: the main window
 # at start and after a scan of a generated FAT image, the scan and recovery dialogs, the
-# about box, and the whole screen at each step (with ImageMagick's `import`).
+# about box, the gallery over a second image of deleted photos, and the whole screen at each
+# step (with ImageMagick's `import`).
 # Usage: scripts/screenshots.sh [OUT_DIR]   (default build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +34,32 @@ mcopy -i "$image" "$work/f5" ::/Letters/NOTES.TXT
 mcopy -i "$image" "$work/f6" ::/ARCHIVE.ZIP
 mdel -i "$image" "::/Holiday photo.jpg" ::/ARCHIVE.ZIP "::/Letters/Letter to Anna.txt" ::/REPORT.DOC
 
+# A card of photos for the gallery: pictures of several shapes, a PNG, a photo whose second
+# half was overwritten (damaged), a bare name over foreign bytes, a video and a document.
+photos=$work/photos.img
+mkfs.fat -C -n PHOTOS "$photos" 16384 >/dev/null
+mmd -i "$photos" ::/DCIM
+n=0
+for picture in "rose:" "wizard:" "logo:" "granite:" "netscape:" \
+  "-seed 3 plasma:fractal" "-seed 9 plasma:green-yellow" "-seed 5 plasma:navy-skyblue" \
+  "gradient:orange-purple" "radial-gradient:yellow-firebrick" "-seed 7 plasma:wheat-sienna"; do
+  n=$((n + 1))
+  # shellcheck disable=SC2086  # the ImageMagick picture may carry options
+  convert -size 480x360 $picture -resize 480x360 -quality 85 "$work/IMG_$((1000 + n)).JPG"
+done
+convert -size 300x400 -seed 11 plasma:fractal "$work/Scan of the old photo.png"
+cp "$work/IMG_1006.JPG" "$work/IMG_1012.JPG"
+size=$(stat -c %s "$work/IMG_1012.JPG")
+head -c $((size / 2)) /dev/urandom | dd of="$work/IMG_1012.JPG" bs=1 seek=$((size / 2)) conv=notrunc \
+  status=none
+head -c 30000 /dev/urandom >"$work/IMG_1013.JPG"
+{ printf '\0\0\0\x18ftypmp42\0\0\0\0mp42isom'; head -c 60000 /dev/urandom; } >"$work/MOV_1014.MP4"
+cp "$work/f1" "$work/Holiday plan.pdf"
+for f in "$work"/IMG_*.JPG "$work/Scan of the old photo.png" "$work/MOV_1014.MP4" "$work/Holiday plan.pdf"; do
+  mcopy -i "$photos" "$f" "::/DCIM/$(basename "$f")"
+done
+mdeltree -i "$photos" ::/DCIM
+
 # The tour drives the program's windows itself and saves them with Qt's grabs: light and
 # dark, at 100 % and 200 % (a 2560x1800 screen for the latter).
 for theme in light dark; do
@@ -41,7 +68,7 @@ for theme in light dark; do
     mkdir -p "$dir"
     PYRALIS_TOUR_THEME=$theme QT_SCALE_FACTOR=$scale xvfb-run -a \
       -s "-screen 0 $((1280 * scale))x$((900 * scale))x24" \
-      "$build/tests/ui/pyralis_screenshot_tour" "$dir" "$image"
+      "$build/tests/ui/pyralis_screenshot_tour" "$dir" "$image" "$photos"
   done
 done
 

@@ -2,6 +2,7 @@
 #include "ui/content_checker.h"
 
 #include <QElapsedTimer>
+#include <QScopedValueRollback>
 #include <exception>
 
 #include "core/found_files.h"
@@ -50,6 +51,10 @@ int ContentChecker::NextRow() {
 }
 
 void ContentChecker::Slice() {
+  // The check's reads let the window handle events, this timer's among them: a slice never
+  // starts inside another (each would nest one deeper until the stack ran out).
+  if (in_slice_) return;
+  const QScopedValueRollback<bool> inside(in_slice_, true);
   // While a command runs, look again only now and then instead of spinning.
   if (Paused && Paused()) {
     timer_.setInterval(50);

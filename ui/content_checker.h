@@ -52,6 +52,7 @@ class ContentChecker : public QObject {
   std::vector<bool> done_;  // by row id
   int done_count_ = 0;
   int next_ = 0;  // catalogue position where the plain walk goes on
+  bool in_slice_ = false;
 };
 
 }  // namespace pyralis::ui

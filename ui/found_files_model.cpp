@@ -212,7 +212,8 @@ RecordKey key_of(const FoundFileRecord& r) {
 }  // namespace
 
 bool FoundFilesModel::SortByColumn(int column) {
-  if (rows_ == 0 || column < 0 || (column >= kSortableColumns && column != kContentColumn))
+  if (rows_ == 0 || column < 0 ||
+      (column >= kSortableColumns && column != kContentColumn && column != kDateTakenSort))
     return false;
   // The selection and the current row belong to files, not to positions: the persistent
   // indexes the view keeps for them move with their records.
@@ -220,7 +221,7 @@ bool FoundFilesModel::SortByColumn(int column) {
   std::multimap<RecordKey, int> old_rows;
   const int shown = std::min(rows_, FoundFiles.Count());
   for (int row = 0; row < shown; ++row) old_rows.emplace(key_of(FoundFiles[row]), row);
-  sort_found_files(column, marks_, content_toggle_);
+  sort_found_files(column, marks_, column == kDateTakenSort ? date_toggle_ : content_toggle_);
   std::vector<int> new_row(static_cast<size_t>(shown), 0);
   for (int row = 0; row < shown; ++row) {
     const auto found = old_rows.find(key_of(FoundFiles[row]));
@@ -247,6 +248,7 @@ void FoundFilesModel::ContentChanged(int first, int last) {
 void FoundFilesModel::ClearMarks() {
   marks_.fill(kNoMark);
   content_toggle_ = false;
+  date_toggle_ = false;
   emit headerDataChanged(Qt::Horizontal, 0, kListColumns - 1);
 }
 

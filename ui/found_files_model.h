@@ -42,7 +42,7 @@ class FoundFilesModel : public QAbstractTableModel {
   // Sorts FoundFiles by `column` and repaints; nothing when the list has no rows or the
   // column does not sort. The selection and the current row follow their files.
   bool SortByColumn(int column);
-  // Removes every header mark and resets the Content column's sort direction.
+  // Removes every header mark and resets the sort directions of Content and date taken.
   void ClearMarks();
   // The content check has a verdict for records `first` to `last`: repaints their rows.
   void ContentChanged(int first, int last);
@@ -59,6 +59,7 @@ class FoundFilesModel : public QAbstractTableModel {
   int rows_ = 0;
   HeaderMarks marks_;
   bool content_toggle_ = false;
+  bool date_toggle_ = false;  // the gallery's Sort by date taken
   QIcon mark_icons_[2];
   QIcon dots_[5];
 };

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <numeric>
 #include <utility>
 #include <vector>
 
+#include "core/date_time.h"
 #include "core/found_files.h"
 #include "core/process_state.h"
 
@@ -132,23 +134,49 @@ void apply_order(const std::vector<int>& order) {
   }
 }
 
-void sort_by_content(bool best_first) {
+// Puts the rows in the order of a key worked out once per row, stably, smallest first when
+// `ascending`.
+template <typename Key>
+void sort_by_row_key(bool ascending, Key key_of_row) {
   const int n = FoundFiles.Count();
-  std::vector<uint64_t> rank(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i)
-    rank[static_cast<size_t>(i)] = content_rank(FoundFiles.Facts(i), FoundFiles[i].Size);
+  std::vector<decltype(key_of_row(0))> key(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) key[static_cast<size_t>(i)] = key_of_row(i);
   std::vector<int> order(static_cast<size_t>(n));
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    const uint64_t ra = rank[static_cast<size_t>(a)], rb = rank[static_cast<size_t>(b)];
-    return best_first ? ra < rb : rb < ra;
+    const auto& ka = key[static_cast<size_t>(a)];
+    const auto& kb = key[static_cast<size_t>(b)];
+    return ascending ? ka < kb : kb < ka;
   });
   apply_order(order);
+}
+
+void sort_by_content(bool best_first) {
+  sort_by_row_key(best_first,
+                  [](int i) { return content_rank(FoundFiles.Facts(i), FoundFiles[i].Size); });
+}
+
+// A row's date taken as a date-time, else its modification date.
+TDateTime date_taken_or_modified(int row) {
+  const std::string& taken = FoundFiles.Facts(row).content.date_taken;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  if (taken.size() == 19 &&
+      std::sscanf(taken.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &y, &mo, &d, &h, &mi, &sec) == 6) {
+    if (const auto value = try_encode_date_time(y, mo, d, h, mi, sec)) return *value;
+  }
+  return FoundFiles[row].Modified;
 }
 
 }  // namespace
 
 bool sort_found_files(int column, HeaderMarks& marks, bool& content_toggle) {
+  if (column == kDateTakenSort) {
+    // Newest first, then oldest first.
+    sort_by_row_key(content_toggle, date_taken_or_modified);
+    content_toggle = !content_toggle;
+    marks.fill(kNoMark);
+    return true;
+  }
   if (column != kContentColumn) return sort_found_files(column, marks);
   sort_by_content(!content_toggle);
   for (int c = 0; c < kSortableColumns; ++c) marks[static_cast<size_t>(c)] = kNoMark;

@@ -12,6 +12,9 @@ inline constexpr int kListColumns = 9;
 inline constexpr int kSortableColumns = 6;
 // The content check's verdict, after the catalogue's own columns; it sorts too.
 inline constexpr int kContentColumn = 8;
+// Not a column: the gallery's order by the date a picture was taken (the content check's
+// date, else Date modified), newest first, then reversed on every second call.
+inline constexpr int kDateTakenSort = 9;
 // Header mark images: none, the reverse direction, the column's first direction.
 inline constexpr int kNoMark = -1;
 inline constexpr int kMarkReverse = 0;
@@ -24,7 +27,7 @@ using HeaderMarks = std::array<int, kListColumns>;
 // gets its mark, the other sortable columns lose theirs, and its toggle flips. Any other
 // column does nothing and returns false. "Content" (kContentColumn) sorts intact files first,
 // then damaged ones (most bytes whole first), then unchecked ones, with its own toggle
-// (`content_toggle`, false = that first direction).
+// (`content_toggle`, false = that first direction). kDateTakenSort takes its own toggle there.
 bool sort_found_files(int column, HeaderMarks& marks);
 bool natural_less(const std::string& a, const std::string& b);
 bool sort_found_files(int column, HeaderMarks& marks, bool& content_toggle);

@@ -28,6 +28,7 @@
 #include "ui/desktop_integration.h"
 #include "ui/drive_sources.h"
 #include "ui/flow_layout.h"
+#include "ui/gallery_view.h"
 #include "ui/icons.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
@@ -143,11 +144,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // Keyboard: Tab goes from the drive tree through the filter bar to the list and the
   // destination row; every list and field shows where the focus is.
   setStyleSheet(
-      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QPlainTextEdit:focus { border: 2px solid "
-                     "palette(highlight); }"));
+      QStringLiteral("QTreeView:focus, QTreeWidget:focus, QListView:focus, QPlainTextEdit:focus { "
+                     "border: 2px solid palette(highlight); }"));
   QWidget::setTabOrder(DriveTreeView, FindBar->FindEdit);
   QWidget::setTabOrder(FindBar->SizeButton, ListView);
-  QWidget::setTabOrder(ListView, SaveEdit);
+  QWidget::setTabOrder(ListView, Gallery);  // whichever of the two is shown
+  QWidget::setTabOrder(Gallery, SaveEdit);
   QWidget::setTabOrder(SaveEdit, BrowseBitBtn);
   DriveTreeView->setFocus();
   connect(Splitter, &QSplitter::splitterMoved, this, [this] { divider_dragged_ = true; });
@@ -289,6 +291,7 @@ void TMainForm::StartContentCheck(char letter) {
 }
 
 std::vector<int> TMainForm::VisibleRecords() const {
+  if (Thumbnails1->isChecked()) return Gallery->VisibleRecords();
   std::vector<int> rows;
   const QModelIndex top = ListView->indexAt(QPoint(1, 1));
   if (!top.isValid()) return rows;

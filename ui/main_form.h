@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -33,6 +34,8 @@ namespace pyralis::ui {
 
 class ContentChecker;
 class FolderTree;
+class GalleryView;
+class ThumbnailLoader;
 class PreviewPane;
 class TAboutBox;
 class TSearchForm;
@@ -102,6 +105,13 @@ class TMainForm : public QMainWindow {
   PreviewPane* Preview1;
   QAction* Preview2;
   QAction* GroupByFolder1;
+  // The gallery: the list's rows as thumbnails, in place of the list (View > Thumbnails),
+  // with the list's selection.
+  QStackedWidget* ListPages;
+  GalleryView* Gallery;
+  ThumbnailLoader* Thumbnails;
+  QAction* Thumbnails1;
+  QAction* SortByDateTaken1;
   QCheckBox* KeepFoldersCheck;
   QCheckBox* RestoreDatesCheck;
   QPushButton* OpenFolderBtn;
@@ -188,6 +198,8 @@ class TMainForm : public QMainWindow {
  public:
   // Reads the current row into the preview pane (shown by then).
   void PreviewCurrent();
+  // The list or the gallery, whichever is shown.
+  QAbstractItemView* FilesView() const;
   // Shows only the files of `path` (all for an empty path) and selects them.
   void ChooseFolder(const QString& path);
   // Where the window, its splitters, columns and the destination were left (QSettings).

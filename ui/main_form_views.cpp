@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's View menu: the preview pane (also Space on a row) and the folder tree
-// ("Group by folder") around the found-files list.
+// ("Group by folder") around the found-files list, and the gallery in its place.
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QShortcut>
@@ -10,7 +10,9 @@
 #include "core/process_state.h"
 #include "ui/file_preview.h"
 #include "ui/folder_tree.h"
+#include "ui/gallery_view.h"
 #include "ui/main_form.h"
+#include "ui/thumbnails.h"
 
 namespace pyralis::ui {
 
@@ -21,7 +23,27 @@ QWidget* TMainForm::BuildListArea() {
   FolderTree1 = new FolderTree(ListSplitter);
   FolderTree1->hide();
   ListSplitter->addWidget(FolderTree1);
-  ListSplitter->addWidget(BuildListView());
+  ListPages = new QStackedWidget(ListSplitter);
+  ListPages->addWidget(BuildListView());
+  Thumbnails = new ThumbnailLoader(this);
+  Thumbnails->Paused = [this] { return busy_; };
+  Gallery = new GalleryView(*filter_, *Thumbnails, ListPages);
+  Gallery->setModel(filter_);
+  // One selection for both views: the gallery drops its own and takes the list's.
+  QItemSelectionModel* own = Gallery->selectionModel();
+  Gallery->setSelectionModel(ListView->selectionModel());
+  delete own;
+  ListPages->addWidget(Gallery);
+  ListSplitter->addWidget(ListPages);
+  // The list's menu, and what a gallery is looked through with.
+  connect(Gallery, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu menu;
+    menu.addActions(PopupMenu1->actions());
+    menu.addSeparator();
+    menu.addAction(Preview2);
+    menu.addAction(SortByDateTaken1);
+    menu.exec(Gallery->viewport()->mapToGlobal(at));
+  });
   Preview1 = new PreviewPane(ListSplitter);
   Preview1->hide();
   ListSplitter->addWidget(Preview1);
@@ -34,6 +56,7 @@ QWidget* TMainForm::BuildListArea() {
     if (!FindBar->Current().folder.isEmpty()) FindBar->SetFolder(QString());
     if (FolderTree1->isVisible()) FolderTree1->Fill();
     Preview1->Clear();
+    Thumbnails->Reset(scanned_drive_);
   });
   // The preview follows the current row, once the user stops moving through the list.
   auto* settle = new QTimer(this);
@@ -44,16 +67,18 @@ QWidget* TMainForm::BuildListArea() {
           [this, settle] {
             if (Preview1->isVisible()) settle->start();
           });
-  // Space or Enter on a row shows it in the preview.
+  // Space or Enter on a row or a tile shows it in the preview.
   for (const QKeySequence key :
        {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-    auto* shortcut = new QShortcut(key, ListView, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this] {
-      if (!Preview2->isChecked())
-        Preview2->setChecked(true);
-      else
-        PreviewCurrent();
-    });
+    for (QWidget* view : {static_cast<QWidget*>(ListView), static_cast<QWidget*>(Gallery)}) {
+      auto* shortcut = new QShortcut(key, view, nullptr, nullptr, Qt::WidgetShortcut);
+      connect(shortcut, &QShortcut::activated, this, [this] {
+        if (!Preview2->isChecked())
+          Preview2->setChecked(true);
+        else
+          PreviewCurrent();
+      });
+    }
   }
   return ListSplitter;
 }
@@ -66,6 +91,13 @@ void TMainForm::BuildViewMenu() {
   GroupByFolder1 = view->addAction(QStringLiteral("&Group by folder"));
   GroupByFolder1->setCheckable(true);
   GroupByFolder1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+  Thumbnails1 = view->addAction(QStringLiteral("&Thumbnails"));
+  Thumbnails1->setCheckable(true);
+  Thumbnails1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  SortByDateTaken1 = view->addAction(QStringLiteral("Sort by &date taken"));
+  SortByDateTaken1->setToolTip(
+      QStringLiteral("Newest first, again for oldest first; Date modified where a picture "
+                     "does not say when it was taken"));
   view->addSeparator();
   QAction* find = view->addAction(QStringLiteral("&Find"));
   find->setShortcut(QKeySequence::Find);
@@ -77,6 +109,21 @@ void TMainForm::BuildViewMenu() {
     Preview1->setVisible(on);
     if (on) PreviewCurrent();
   });
+  connect(Thumbnails1, &QAction::toggled, this, [this](bool on) {
+    QAbstractItemView* from = FilesView();
+    const bool focused = from->hasFocus();
+    QAbstractItemView* to = on ? static_cast<QAbstractItemView*>(Gallery) : ListView;
+    ListPages->setCurrentWidget(to);
+    if (to->currentIndex().isValid()) to->scrollTo(to->currentIndex());
+    if (focused) to->setFocus();
+  });
+  connect(SortByDateTaken1, &QAction::triggered, this, [this] {
+    if (busy_) return;
+    if (model_->SortByColumn(kDateTakenSort)) {
+      if (filter_->Filter().Active()) filter_->invalidate();
+      if (FilesView()->currentIndex().isValid()) FilesView()->scrollTo(FilesView()->currentIndex());
+    }
+  });
   connect(GroupByFolder1, &QAction::toggled, this, [this](bool on) {
     FolderTree1->setVisible(on);
     if (on) {
@@ -87,10 +134,15 @@ void TMainForm::BuildViewMenu() {
   });
 }
 
+QAbstractItemView* TMainForm::FilesView() const {
+  if (Thumbnails1->isChecked()) return Gallery;
+  return ListView;
+}
+
 void TMainForm::PreviewCurrent() {
   if (!Preview1->isVisible()) return;
   if (busy_) return;  // the engines are busy with the scan or Unerase
-  const int record = filter_->RecordRow(ListView->currentIndex());
+  const int record = filter_->RecordRow(FilesView()->currentIndex());
   const char letter = scanned_drive_;
   if (record < 0 || letter == 0) {
     Preview1->Clear();
@@ -110,7 +162,7 @@ void TMainForm::ChooseFolder(const QString& path) {
   if (busy_) return;
   FindBar->SetFolder(path);
   if (path.isEmpty()) return;
-  ListView->selectAll();
+  FilesView()->selectAll();
   if (filter_->rowCount() > 0)
     ListView->selectionModel()->setCurrentIndex(filter_->index(0, 0),
                                                 QItemSelectionModel::NoUpdate);

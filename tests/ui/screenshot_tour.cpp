@@ -3,24 +3,29 @@
 // scans drive C, and saves pictures of what a user would see: the main window at start, the
 // scan dialog while it runs, the main window after the scan (sorted by size, two rows
 // selected), the filter bar narrowing the list, the preview of a picture and of a text, the
-// folder tree, the recovery dialog, the about box, and the whole screen at each step. With
+// folder tree, the recovery dialog, the about box, and the whole screen at each step; with a
+// second image (drive D), the gallery of its deleted photos, alone and with the preview. With
 // PYRALIS_TOUR_THEME=dark the windows use a dark Fusion palette. Run by
 // scripts/screenshots.sh under Xvfb.
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QScreen>
 #include <QSettings>
 #include <QStyleFactory>
-#include <QScreen>
 #include <QTimer>
 #include <filesystem>
 
-#include "platform/drive_table.h"
 #include "core/found_files.h"
+#include "platform/drive_table.h"
 #include "ui/about_box.h"
+#include "ui/content_checker.h"
 #include "ui/file_preview.h"
+#include "ui/gallery_view.h"
 #include "ui/main_form.h"
 #include "ui/search_form.h"
+#include "ui/thumbnails.h"
 #include "ui/wait_form.h"
 
 namespace {
@@ -66,6 +71,36 @@ void choose_row(pyralis::ui::TMainForm& form, const char* part) {
       return;
     }
   }
+}
+
+// The gallery over the second image (D:), once its thumbnails and content check are done.
+void gallery_tour(pyralis::ui::TMainForm& form) {
+  form.SelectDriveNode('d');
+  form.Scan1Click();
+  form.Thumbnails1->setChecked(true);
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 3000 && (form.Thumbnails->Busy() || form.Checker->Running()))
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  QApplication::processEvents();
+  const QAbstractItemModel* rows = form.Gallery->model();
+  form.Gallery->setCurrentIndex(rows->index(2, 0));
+  form.Gallery->selectionModel()->select(
+      QItemSelection(rows->index(1, 0), rows->index(2, 0)),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  form.Gallery->setFocus();
+  save(&form, QStringLiteral("main-gallery"));
+  form.Preview2->setChecked(true);
+  QApplication::processEvents();
+  save(&form, QStringLiteral("main-gallery-preview"));
+  form.Preview2->setChecked(false);
+  // The last tiles: a damaged photo, foreign bytes under a photo's name, a video, a PDF.
+  form.Gallery->scrollToBottom();
+  clock.restart();
+  while (clock.elapsed() < 2000 && form.Thumbnails->Busy())
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  QApplication::processEvents();
+  save(&form, QStringLiteral("main-gallery-end"));
 }
 
 }  // namespace
@@ -132,6 +167,7 @@ int main(int argc, char** argv) {
       windows.AboutBox->accept();
     });
     form.About1Click();
+    if (sources.size() > 1) gallery_tour(form);
     QApplication::quit();
   });
   return application.exec();
