@@ -163,6 +163,31 @@ void deep_scan(TRawDiskAccessComponent& component, Volume kind,
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
 }
 
+// Recovers one row, given as a copy of its record and facts (a file found by its tree or a
+// deep scan; carved rows are written by their extents), through its volume's engine.
+RecoveryOutcome recover_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                            const std::string& folder) {
+  RecoveryOutcome outcome;
+  if (record.Size > 0) outcome.size = static_cast<uint64_t>(record.Size);
+  run_guarded("Recovery", letter, [&] {
+    TRawDiskAccessComponent component;
+    component.SetLogicalDrive(letter);
+    const Volume kind = volume_kind(component);
+    if (kind == Volume::kOther) {
+      if (drive_unusable(component)) log_drive_problem(letter, unusable_reason(component));
+      return;
+    }
+    if (!prepare_engine(component, letter, kind)) return;
+    if (kind == Volume::kFat)
+      outcome = fat_undelete(component, record, folder);
+    else if (kind == Volume::kExFat)
+      outcome = exfat_undelete(component, record, facts, folder);
+    else
+      outcome = ntfs_undelete(component, record.Inode, folder, facts.record_offset);
+  });
+  return outcome;
+}
+
 }  // namespace
 
 ScanResult scan_drive(char letter) {
@@ -243,24 +268,7 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
     run_guarded("Recovery", letter, [&] { outcome = undelete_carved_file(letter, index, folder); });
     return outcome;
   }
-  run_guarded("Recovery", letter, [&] {
-    TRawDiskAccessComponent component;
-    component.SetLogicalDrive(letter);
-    const Volume kind = volume_kind(component);
-    if (kind == Volume::kOther) {
-      if (drive_unusable(component)) log_drive_problem(letter, unusable_reason(component));
-      return;
-    }
-    if (!prepare_engine(component, letter, kind)) return;
-    if (kind == Volume::kFat)
-      outcome = fat_undelete(component, index, folder);
-    else if (kind == Volume::kExFat)
-      outcome = exfat_undelete(component, index, folder);
-    else
-      outcome = ntfs_undelete(component, FoundFiles[index].Inode, folder,
-                              FoundFiles.Facts(index).record_offset);
-  });
-  return outcome;
+  return recover_row(letter, FoundFiles[index], FoundFiles.Facts(index), folder);
 }
 
 std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index) {
@@ -284,53 +292,68 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
 
 namespace {
 
-// Keeps the recovery's log lines out of the log while a check reads a file, lets it run
-// whatever Stop said to the last recovery, and puts both back.
+// Keeps the recovery's log lines out of the log while a check reads a file (for the calling
+// thread only); the window's message pump still runs when `pump` is given.
 class QuietRecovery : public EngineWindow {
  public:
-  QuietRecovery() : outer_(Window()), was_active_(RecoveryActive.load()) {
-    SetEngineWindow(this);
-    RecoveryActive = true;
+  explicit QuietRecovery(EngineWindow* pump) : pump_(pump), scope_(*this) {}
+  void ProcessMessages() override {
+    if (pump_) pump_->ProcessMessages();
   }
-  ~QuietRecovery() override {
-    SetEngineWindow(&outer_);
-    RecoveryActive = was_active_;
-  }
-  QuietRecovery(const QuietRecovery&) = delete;
-  QuietRecovery& operator=(const QuietRecovery&) = delete;
-  void ProcessMessages() override { outer_.ProcessMessages(); }
 
  private:
-  EngineWindow& outer_;
-  bool was_active_;
+  EngineWindow* pump_;
+  ThreadWindowScope scope_;
 };
+
+// Reads a copy of a row the way its recovery reads it, into memory, and judges its bytes.
+ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                         EngineWindow* pump) {
+  // A carved row was walked when it was found, over exactly the bytes its extents hold.
+  if (facts.origin == RowOrigin::kCarved) return facts.content;
+  ContentVerdict verdict;
+  // A file is read whole into memory (walks look anywhere in it); one larger than the
+  // bound stays unchecked.
+  const uint64_t limit = content_check_memory_limit();
+  if (record.Size <= 0 || static_cast<uint64_t>(record.Size) > limit) return verdict;
+  if (platform::source_gone(letter)) return verdict;
+  std::vector<uint8_t> bytes;
+  RecoveryOutcome outcome;
+  {
+    QuietRecovery quiet(pump);
+    RecoveryTargetScope capture({0.0, &bytes, limit});
+    outcome = recover_row(letter, record, facts, std::string());
+  }
+  if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
+    filetypes::MemorySource source(bytes);
+    verdict = judge_content(source, record.Name, outcome.unreadable);
+  }
+  return verdict;
+}
 
 }  // namespace
 
 ContentVerdict check_found_file(char letter, int32_t index) {
+  if (index < 0 || index >= FoundFiles.Count()) return {};
+  // The read runs whatever Stop said to the last recovery.
+  const bool was_active = RecoveryActive.load();
+  RecoveryActive = true;
   ContentVerdict verdict;
-  if (index < 0 || index >= FoundFiles.Count()) return verdict;
-  // A carved row was walked when it was found, over exactly the bytes its extents hold.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved) return FoundFiles.Facts(index).content;
-  const FoundFileRecord& record = FoundFiles[index];
-  // A file is read whole into memory (walks look anywhere in it); one larger than the
-  // bound stays unchecked.
-  const uint64_t limit = content_check_memory_limit();
-  if (record.Size > 0 && static_cast<uint64_t>(record.Size) <= limit) {
-    std::vector<uint8_t> bytes;
-    RecoveryOutcome outcome;
-    {
-      QuietRecovery quiet;
-      RecoveryTargetScope capture({0.0, &bytes, limit});
-      outcome = undelete_found_file(letter, index, std::string());
-    }
-    if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
-      filetypes::MemorySource source(bytes);
-      verdict = judge_content(source, record.Name, outcome.unreadable);
-    }
+  try {
+    verdict = check_row(letter, FoundFiles[index], FoundFiles.Facts(index), &Window());
+  } catch (...) {
+    RecoveryActive = was_active;
+    throw;
   }
+  RecoveryActive = was_active;
   FoundFiles.Facts(index).content = verdict;
   return verdict;
+}
+
+ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                               const std::atomic<bool>& go_on) {
+  const RecoveryFlag::ThreadScope flag(go_on);
+  return check_row(letter, record, facts, nullptr);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
@@ -269,8 +270,12 @@ void TMainForm::BuildStatusBar() {
   connect(ContentStopBtn, &QToolButton::clicked, Checker, &ContentChecker::Stop);
   connect(Checker, &ContentChecker::Progress, this, [this](int done, int total) {
     ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
-    model_->ContentChanged(0, model_->rowCount() - 1);
-    if (filter_->Filter().intact_only) filter_->invalidate();
+    // The list reads each verdict as it paints; a change signal for every row would make the
+    // filter test all of them again at each step.
+    if (filter_->Filter().intact_only)
+      filter_->invalidate();
+    else
+      ListView->viewport()->update();
   });
   connect(Checker, &ContentChecker::Finished, this, [this] {
     ContentLabel->hide();
@@ -542,7 +547,8 @@ void TMainForm::FitFileColumn() {
   int created = created_shown ? created_width_ : 0;
   int file = viewport - fixed - path - created;
   // File wants its longest name: Path gives up to 5/8 of its width for it; to keep File at
-  // its floor, Date created gives up to 2/5 of its own too (it elides its time first).
+  // its floor, Path gives up to 3/4 and Date created up to half of its own too (it elides
+  // its time first).
   const int need =
       std::max(kFileFloor, static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0));
   if (file < need && path_shown) {
@@ -550,8 +556,13 @@ void TMainForm::FitFileColumn() {
     path -= give;
     file += give;
   }
+  if (file < kFileFloor && path_shown) {
+    const int give = std::max(0, std::min(path - path_width_ / 4, kFileFloor - file));
+    path -= give;
+    file += give;
+  }
   if (file < kFileFloor && created_shown) {
-    const int give = std::min(created - created_width_ * 3 / 5, kFileFloor - file);
+    const int give = std::max(0, std::min(created - created_width_ / 2, kFileFloor - file));
     created -= give;
     file += give;
   }
@@ -564,12 +575,27 @@ void TMainForm::FitDriveTree() {
   if (divider_dragged_) return;
   const QFontMetrics metrics(DriveTreeView->font());
   int caption = 0;
-  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i)
-    caption = std::max(caption, metrics.horizontalAdvance(DriveTreeView->topLevelItem(i)->text(0)));
-  // Icon, indent and frame around the widest caption.
-  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 24;
-  const int left = std::clamp(caption, 153, std::max(153, width() / 4));
+  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i) {
+    // "C:\ Vendor Model — LABEL" must show; the device and size after it may be cut (the
+    // tooltip has them).
+    const QString text = DriveTreeView->topLevelItem(i)->text(0);
+    caption =
+        std::max(caption, metrics.horizontalAdvance(text.section(QStringLiteral(" ("), 0, 0)));
+  }
+  // Icon, its spacing and the frame around the widest caption.
+  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 14;
   const int total = Splitter->width() > 100 ? Splitter->width() : width();
+  // The list keeps room for its columns at their narrowest (FitFileColumn): File at its
+  // floor, Path at a quarter, Date created at half, the others whole, and a scroll bar.
+  QHeaderView* header = ListView->header();
+  int list = 100 + 2 * ListView->frameWidth() +
+             ListView->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView);
+  for (int c = 1; c < kListColumns; ++c) {
+    if (header->isSectionHidden(c)) continue;
+    list += c == 1 ? path_width_ / 4 : c == 5 ? created_width_ / 2 : header->sectionSize(c);
+  }
+  const int room = total - Splitter->handleWidth() - list;
+  const int left = std::clamp(std::min(caption, room), 153, std::max(153, width() * 3 / 10));
   Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
 }
 
