@@ -77,16 +77,15 @@ void ContentChecker::Finish() {
   Stop();
 }
 
-int ContentChecker::NextRow() {
+int ContentChecker::NextRow(const std::vector<int>& preferred) {
   const int count = FoundFiles.Count();
   auto open = [&](int row) {
     if (row < 0 || row >= count) return false;
     const RowId id = FoundFiles.Id(row);
     return id < taken_.size() && !taken_[id];
   };
-  if (PreferredRows)
-    for (int row : PreferredRows())
-      if (open(row)) return row;
+  for (int row : preferred)
+    if (open(row)) return row;
   // Sorting moves rows behind the walk: a miss here only means a second, shorter pass.
   for (int pass = 0; pass < 2; ++pass) {
     while (next_ < count && !open(next_)) ++next_;
@@ -104,9 +103,10 @@ void ContentChecker::Feed() {
   }
   // While a command runs no new row is handed out; the poll looks again.
   if (Paused && Paused()) return;
+  const std::vector<int> preferred = PreferredRows ? PreferredRows() : std::vector<int>();
   std::vector<Job> jobs;
   while (in_flight_ + static_cast<int>(jobs.size()) < kAhead) {
-    const int row = NextRow();
+    const int row = NextRow(preferred);
     if (row < 0) break;
     const RowId id = FoundFiles.Id(row);
     taken_[id] = true;

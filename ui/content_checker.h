@@ -78,8 +78,8 @@ class ContentChecker : public QObject {
     RowId id = 0;
     ContentVerdict verdict;
   };
-  // The next row not yet handed out, preferred rows first; -1 when none is left.
-  int NextRow();
+  // The next row not yet handed out, `preferred` rows first; -1 when none is left.
+  int NextRow(const std::vector<int>& preferred);
   void WorkerLoop();
   void Finish();
 

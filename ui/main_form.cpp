@@ -574,17 +574,19 @@ void TMainForm::FitFileColumn() {
 void TMainForm::FitDriveTree() {
   if (divider_dragged_) return;
   const QFontMetrics metrics(DriveTreeView->font());
-  int caption = 0;
+  // What the tree's items ask for (icon, margins and their whole captions), less what the
+  // device and size in brackets take: "C:\ Vendor Model — LABEL" must show; the rest may be
+  // cut (the tooltip has it).
+  int cut = 0;
   for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i) {
-    // "C:\ Vendor Model — LABEL" must show; the device and size after it may be cut (the
-    // tooltip has them).
     const QString text = DriveTreeView->topLevelItem(i)->text(0);
-    caption =
-        std::max(caption, metrics.horizontalAdvance(text.section(QStringLiteral(" ("), 0, 0)));
+    const QString shown = text.section(QStringLiteral(" ("), 0, 0);
+    cut = std::max(cut, metrics.horizontalAdvance(text) - metrics.horizontalAdvance(shown));
   }
-  // Icon, its spacing and the frame around the widest caption.
-  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 14;
-  const int total = Splitter->width() > 100 ? Splitter->width() : width();
+  const int caption = static_cast<QAbstractItemView*>(DriveTreeView)->sizeHintForColumn(0) - cut +
+                      2 * DriveTreeView->frameWidth() + 4;
+  // The splitter fills the window's width, but has not been laid out yet at the first show.
+  const int total = width();
   // The list keeps room for its columns at their narrowest (FitFileColumn): File at its
   // floor, Path at a quarter, Date created at half, the others whole, and a scroll bar.
   QHeaderView* header = ListView->header();
