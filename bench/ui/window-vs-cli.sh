@@ -36,7 +36,7 @@ for run in $(seq "$runs"); do
   rm -rf "$out/cli" && mkdir -p "$out/cli"
   cli_recover+=("$(timed "$cli" recover "$image" --to "$out/cli" --all --with-paths)")
   rm -rf "$out/window" && mkdir -p "$out/window"
-  report=$("$window" "$image" "$out/window/")
+  report=$("$window" "$image" "$out/window/" 2>/dev/null)
   win_scan+=("$(awk '$1 == "scan" { print $2 }' <<<"$report")")
   win_unerase+=("$(awk '$1 == "unerase" { print $2 }' <<<"$report")")
   rows=$(awk '$1 == "rows" { print $2 }' <<<"$report")
