@@ -56,8 +56,8 @@ Grid drives_grid(bool human) {
     grid.rows.push_back({std::string(1, drive.letter) + ":",
                          drive_type_name(GetDriveTypeCode(drive.letter)), file_system,
                          media.VolumeName, serial,
-                         human ? size_to_text(length) : std::to_string(length), drive.source.path,
-                         std::to_string(drive.source.offset), problem});
+                         human ? volume_size_text(drive.source.length) : std::to_string(length),
+                         drive.source.path, std::to_string(drive.source.offset), problem});
   }
   return grid;
 }

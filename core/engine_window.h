@@ -32,9 +32,23 @@ class EngineWindow {
   virtual void LogLine(const std::string& line) {}
 };
 
-// The installed window, or a do-nothing one when none is installed.
+// The window of the calling thread's ThreadWindowScope, else the installed window, else a
+// do-nothing one.
 EngineWindow& Window();
 // Installs `window` (not owned); nullptr goes back to the do-nothing window.
 void SetEngineWindow(EngineWindow* window);
+
+// While it lives, Window() in the thread that made it is `window` (not owned), whatever
+// window is installed for the others: a worker that reads files quietly beside a command.
+class ThreadWindowScope {
+ public:
+  explicit ThreadWindowScope(EngineWindow& window);
+  ~ThreadWindowScope();
+  ThreadWindowScope(const ThreadWindowScope&) = delete;
+  ThreadWindowScope& operator=(const ThreadWindowScope&) = delete;
+
+ private:
+  EngineWindow* outer_;
+};
 
 }  // namespace pyralis

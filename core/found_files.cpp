@@ -88,6 +88,12 @@ std::string size_to_text(int64_t size, char decimal_point) {
   return fixed_text(static_cast<double>(size) / 1024.0, 0, decimal_point) + " Kb";
 }
 
+std::string volume_size_text(uint64_t size) {
+  if (size >= 1000000000)
+    return fixed_text(static_cast<double>(size) / 1000000000.0, 2, '.') + " Gb";
+  return size_to_text(static_cast<int64_t>(size));
+}
+
 namespace {
 // Length of the UTF-8 sequence that starts with `lead`; 1 for stray bytes.
 size_t sequence_length(unsigned char lead) {

@@ -69,6 +69,9 @@ std::string content_to_text(const ContentVerdict& verdict, int64_t size);
 // "N b", "N Kb" (1024 steps) or "N.NN Mb" (1,000,000 steps). The decimal separator is
 // `decimal_point` (the caller passes its locale's), never taken from the C locale.
 std::string size_to_text(int64_t size, char decimal_point = '.');
+// A drive's or volume's size in the same units, with one step more: "N.NN Gb" (1,000,000,000
+// steps) from a thousand Mb on, size_to_text below.
+std::string volume_size_text(uint64_t size);
 
 // Cuts UTF-8 text to its first `max_chars` characters, never inside a character.
 std::string cut_characters(std::string_view text, size_t max_chars = 255);

@@ -8,10 +8,11 @@
 namespace pyralis {
 
 std::atomic<bool> ScanActive{false};
-std::atomic<bool> RecoveryActive{false};
+RecoveryFlag RecoveryActive{false};
+thread_local const std::atomic<bool>* RecoveryFlag::own_ = nullptr;
 std::chrono::steady_clock::time_point ScanStartTime{};
-std::array<uint8_t, 512> FatBootSector{};
-std::array<uint8_t, 512> NtfsBootSector{};
+thread_local std::array<uint8_t, 512> FatBootSector{};
+thread_local std::array<uint8_t, 512> NtfsBootSector{};
 char SelectedDrive = 0;
 std::array<bool, 6> SortToggle{};
 bool RestoreDates = true;

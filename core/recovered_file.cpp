@@ -139,14 +139,16 @@ std::string temp_name() {
   return text;
 }
 
+// Per thread: a check that reads a file into memory in a worker leaves the command that
+// writes files in another thread alone.
 RecoveryTarget& target() {
-  static RecoveryTarget current;
+  thread_local RecoveryTarget current;
   return current;
 }
 
 // Whether a file of the current capture has taken the buffer.
 bool& capture_claimed() {
-  static bool claimed = false;
+  thread_local bool claimed = false;
   return claimed;
 }
 

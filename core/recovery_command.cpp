@@ -7,7 +7,8 @@ namespace pyralis {
 
 namespace {
 
-RecoveryCommand* current_command = nullptr;
+// The innermost command of each thread.
+thread_local RecoveryCommand* current_command = nullptr;
 
 }  // namespace
 

@@ -36,7 +36,7 @@ class RecoveryCommand {
   RecoveryCommand(const RecoveryCommand&) = delete;
   RecoveryCommand& operator=(const RecoveryCommand&) = delete;
 
-  // The command in progress, or nullptr.
+  // The calling thread's command in progress, or nullptr.
   static RecoveryCommand* Current();
 
   // Data an engine keeps for the rest of the command, under a key of its choosing.

@@ -471,10 +471,10 @@ CarveResult carve_drive(char letter) {
   return result;
 }
 
-RecoveryOutcome undelete_carved_file(char letter, int32_t index, const std::string& folder) {
+RecoveryOutcome undelete_carved_file(char letter, const FoundFileRecord& record,
+                                     const RowFacts& facts, const std::string& folder) {
   RecoveryOutcome outcome;
-  const FoundFileRecord record = FoundFiles[index];
-  const std::vector<ByteExtent> extents = FoundFiles.Facts(index).extents;
+  const std::vector<ByteExtent>& extents = facts.extents;
   uint64_t size = 0;
   for (const ByteExtent& e : extents) size += e.length;
   outcome.size = size;

@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "core/found_files.h"
 #include "core/recovery_outcome.h"
+#include "core/row_facts.h"
 #include "sweep/sweep.h"
 
 namespace pyralis {
@@ -50,8 +52,10 @@ class DriveCarving {
 // The whole search by content of drive `letter` in a pass of its own, then finish().
 CarveResult carve_drive(char letter);
 
-// Writes row `index` (a carved row: its facts name its extents) from drive `letter` into
-// `folder`: byte-exact, partial where a sector of its extents cannot be read.
-RecoveryOutcome undelete_carved_file(char letter, int32_t index, const std::string& folder);
+// Writes a row whose facts name its extents (a carved row, or one found in an earlier
+// volume's geometry) from drive `letter` into `folder`: byte-exact, partial where a sector of
+// its extents cannot be read. Takes a copy of the row, so it does not touch FoundFiles.
+RecoveryOutcome undelete_carved_file(char letter, const FoundFileRecord& record,
+                                     const RowFacts& facts, const std::string& folder);
 
 }  // namespace pyralis

@@ -159,6 +159,38 @@ void deep_scan(TRawDiskAccessComponent& component, Volume kind,
   Window().SetStatusFilesText("Files: " + std::to_string(FoundFiles.Count()));
 }
 
+// Recovers one row, given as a copy of its record and facts (a file found by its tree or a
+// deep scan; carved rows are written by their extents), through its volume's engine.
+RecoveryOutcome recover_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                            const std::string& folder) {
+  RecoveryOutcome outcome;
+  if (record.Size > 0) outcome.size = static_cast<uint64_t>(record.Size);
+  // A row whose finder knew its bytes outright (found by content, or in an earlier volume's
+  // geometry) is written from those extents, on any volume.
+  if (!facts.extents.empty()) {
+    run_guarded("Recovery", letter,
+                [&] { outcome = undelete_carved_file(letter, record, facts, folder); });
+    return outcome;
+  }
+  run_guarded("Recovery", letter, [&] {
+    TRawDiskAccessComponent component;
+    component.SetLogicalDrive(letter);
+    const Volume kind = volume_kind(component);
+    if (kind == Volume::kOther) {
+      if (drive_unusable(component)) log_drive_problem(letter, unusable_reason(component));
+      return;
+    }
+    if (!prepare_engine(component, letter, kind)) return;
+    if (kind == Volume::kFat)
+      outcome = fat_undelete(component, record, folder);
+    else if (kind == Volume::kExFat)
+      outcome = exfat_undelete(component, record, facts, folder);
+    else
+      outcome = ntfs_undelete(component, record.Inode, folder, facts.record_offset);
+  });
+  return outcome;
+}
+
 }  // namespace
 
 ScanResult scan_drive(char letter) {
@@ -232,31 +264,7 @@ RecoveryOutcome undelete_found_file(char letter, int32_t index, const std::strin
   RecoveryTarget target = CurrentRecoveryTarget();
   target.modified = RestoreDates ? FoundFiles[index].Modified : 0.0;
   RecoveryTargetScope dates(target);
-  if (FoundFiles[index].Size > 0) outcome.size = static_cast<uint64_t>(FoundFiles[index].Size);
-  // A row whose finder knew its bytes outright (found by content, or in an earlier volume's
-  // geometry) is written from those extents, on any volume.
-  if (!FoundFiles.Facts(index).extents.empty()) {
-    run_guarded("Recovery", letter, [&] { outcome = undelete_carved_file(letter, index, folder); });
-    return outcome;
-  }
-  run_guarded("Recovery", letter, [&] {
-    TRawDiskAccessComponent component;
-    component.SetLogicalDrive(letter);
-    const Volume kind = volume_kind(component);
-    if (kind == Volume::kOther) {
-      if (drive_unusable(component)) log_drive_problem(letter, unusable_reason(component));
-      return;
-    }
-    if (!prepare_engine(component, letter, kind)) return;
-    if (kind == Volume::kFat)
-      outcome = fat_undelete(component, index, folder);
-    else if (kind == Volume::kExFat)
-      outcome = exfat_undelete(component, index, folder);
-    else
-      outcome = ntfs_undelete(component, FoundFiles[index].Inode, folder,
-                              FoundFiles.Facts(index).record_offset);
-  });
-  return outcome;
+  return recover_row(letter, FoundFiles[index], FoundFiles.Facts(index), folder);
 }
 
 std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index) {
@@ -280,25 +288,18 @@ std::optional<ClusterTally> count_found_file_clusters(char letter, int32_t index
 
 namespace {
 
-// Keeps the recovery's log lines out of the log while a check reads a file, lets it run
-// whatever Stop said to the last recovery, and puts both back.
+// Keeps the recovery's log lines out of the log while a check reads a file (for the calling
+// thread only); the window's message pump still runs when `pump` is given.
 class QuietRecovery : public EngineWindow {
  public:
-  QuietRecovery() : outer_(Window()), was_active_(RecoveryActive.load()) {
-    SetEngineWindow(this);
-    RecoveryActive = true;
+  explicit QuietRecovery(EngineWindow* pump) : pump_(pump), scope_(*this) {}
+  void ProcessMessages() override {
+    if (pump_) pump_->ProcessMessages();
   }
-  ~QuietRecovery() override {
-    SetEngineWindow(&outer_);
-    RecoveryActive = was_active_;
-  }
-  QuietRecovery(const QuietRecovery&) = delete;
-  QuietRecovery& operator=(const QuietRecovery&) = delete;
-  void ProcessMessages() override { outer_.ProcessMessages(); }
 
  private:
-  EngineWindow& outer_;
-  bool was_active_;
+  EngineWindow* pump_;
+  ThreadWindowScope scope_;
 };
 
 // A found file, read as recovery reads it, through one window of its bytes at a time: a
@@ -307,8 +308,14 @@ class QuietRecovery : public EngineWindow {
 // gathered from every pass.
 class WindowedFoundFile final : public filetypes::ByteSource {
  public:
-  WindowedFoundFile(char letter, int32_t index, uint64_t size, uint64_t window)
-      : letter_(letter), index_(index), size_(size), window_(std::max<uint64_t>(window, 4096)) {}
+  WindowedFoundFile(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                    uint64_t window, EngineWindow* pump)
+      : letter_(letter),
+        record_(record),
+        facts_(facts),
+        size_(static_cast<uint64_t>(std::max<int64_t>(record.Size, 0))),
+        window_(std::max<uint64_t>(window, 4096)),
+        pump_(pump) {}
 
   uint64_t Size() const override { return size_; }
   size_t Read(uint64_t offset, void* dest, size_t count) override {
@@ -350,9 +357,9 @@ class WindowedFoundFile final : public filetypes::ByteSource {
     bytes_.clear();
     RecoveryOutcome outcome;
     {
-      QuietRecovery quiet;
+      QuietRecovery quiet(pump_);
       RecoveryTargetScope capture({0.0, &bytes_, window_, start_});
-      outcome = undelete_found_file(letter_, index_, std::string());
+      outcome = recover_row(letter_, record_, facts_, std::string());
     }
     for (const FileByteRange& r : outcome.unreadable)
       if (r.offset < start_ + bytes_.size()) unread_.insert({r.offset, r.length});
@@ -365,9 +372,11 @@ class WindowedFoundFile final : public filetypes::ByteSource {
   }
 
   char letter_;
-  int32_t index_;
+  const FoundFileRecord& record_;
+  const RowFacts& facts_;
   uint64_t size_;
   uint64_t window_;
+  EngineWindow* pump_;
   uint64_t start_ = 0;
   std::vector<uint8_t> bytes_;
   std::set<std::pair<uint64_t, uint64_t>> unread_;
@@ -376,12 +385,12 @@ class WindowedFoundFile final : public filetypes::ByteSource {
   bool failed_ = false;
 };
 
-}  // namespace
-
-ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window) {
-  if (index < 0 || index >= FoundFiles.Count() || FoundFiles[index].Size <= 0) return {};
-  WindowedFoundFile source(letter, index, static_cast<uint64_t>(FoundFiles[index].Size), window);
-  const std::string& name = FoundFiles[index].Name;
+// Walks a file larger than the check holds in memory through windows of `window` bytes.
+ContentVerdict check_row_in_windows(char letter, const FoundFileRecord& record,
+                                    const RowFacts& facts, uint64_t window, EngineWindow* pump) {
+  if (record.Size <= 0) return {};
+  WindowedFoundFile source(letter, record, facts, window, pump);
+  const std::string& name = record.Name;
   const size_t dot = name.rfind('.');
   const filetypes::Result walked = filetypes::check(
       source,
@@ -392,37 +401,82 @@ ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t 
   return judge_walked(walked, name, source.Size(), unread);
 }
 
-RecoveryOutcome read_found_file(char letter, int32_t index, uint64_t limit,
-                                std::vector<uint8_t>& bytes) {
-  QuietRecovery quiet;
-  RecoveryTargetScope capture({0.0, &bytes, limit});
-  return undelete_found_file(letter, index, std::string());
-}
-
-ContentVerdict check_found_file(char letter, int32_t index) {
-  ContentVerdict verdict;
-  if (index < 0 || index >= FoundFiles.Count()) return verdict;
+// Reads a copy of a row the way its recovery reads it, into memory, and judges its bytes.
+ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                         EngineWindow* pump) {
   // A carved row was walked when it was found, over exactly the bytes its extents hold; one
   // whose payload that walk could not check (a JPEG's image data) is read and checked again.
-  if (FoundFiles.Facts(index).origin == RowOrigin::kCarved &&
-      FoundFiles.Facts(index).content.state != ContentState::kPlausible)
-    return FoundFiles.Facts(index).content;
-  const FoundFileRecord& record = FoundFiles[index];
+  if (facts.origin == RowOrigin::kCarved && facts.content.state != ContentState::kPlausible)
+    return facts.content;
+  ContentVerdict verdict;
+  if (record.Size <= 0) return verdict;
+  if (platform::source_gone(letter)) return verdict;
   // A file is read whole into memory (walks look anywhere in it); one larger than the
   // bound is read a window of that size at a time.
   const uint64_t limit = content_check_memory_limit();
-  if (record.Size > 0 && static_cast<uint64_t>(record.Size) <= limit) {
-    std::vector<uint8_t> bytes;
-    const RecoveryOutcome outcome = read_found_file(letter, index, limit, bytes);
-    if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
-      filetypes::MemorySource source(bytes);
-      verdict = judge_content(source, record.Name, outcome.unreadable);
-    }
-  } else if (record.Size > 0) {
-    verdict = check_found_file_in_windows(letter, index, limit);
+  if (static_cast<uint64_t>(record.Size) > limit)
+    return check_row_in_windows(letter, record, facts, limit, pump);
+  std::vector<uint8_t> bytes;
+  RecoveryOutcome outcome;
+  {
+    QuietRecovery quiet(pump);
+    RecoveryTargetScope capture({0.0, &bytes, limit});
+    outcome = recover_row(letter, record, facts, std::string());
   }
+  if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
+    filetypes::MemorySource source(bytes);
+    verdict = judge_content(source, record.Name, outcome.unreadable);
+  }
+  return verdict;
+}
+
+// Runs `read` as a recovery that goes on whatever Stop said to the last one, and puts the
+// flag back.
+template <typename Read>
+auto as_active_recovery(Read read) {
+  const bool was_active = RecoveryActive.load();
+  RecoveryActive = true;
+  try {
+    auto result = read();
+    RecoveryActive = was_active;
+    return result;
+  } catch (...) {
+    RecoveryActive = was_active;
+    throw;
+  }
+}
+
+}  // namespace
+
+ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window) {
+  if (index < 0 || index >= FoundFiles.Count()) return {};
+  return as_active_recovery([&] {
+    return check_row_in_windows(letter, FoundFiles[index], FoundFiles.Facts(index), window,
+                                &Window());
+  });
+}
+
+RecoveryOutcome read_found_file(char letter, int32_t index, uint64_t limit,
+                                std::vector<uint8_t>& bytes) {
+  return as_active_recovery([&] {
+    QuietRecovery quiet(&Window());
+    RecoveryTargetScope capture({0.0, &bytes, limit});
+    return undelete_found_file(letter, index, std::string());
+  });
+}
+
+ContentVerdict check_found_file(char letter, int32_t index) {
+  if (index < 0 || index >= FoundFiles.Count()) return {};
+  const ContentVerdict verdict = as_active_recovery(
+      [&] { return check_row(letter, FoundFiles[index], FoundFiles.Facts(index), &Window()); });
   FoundFiles.Facts(index).content = verdict;
   return verdict;
+}
+
+ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                               const std::atomic<bool>& go_on) {
+  const RecoveryFlag::ThreadScope flag(go_on);
+  return check_row(letter, record, facts, nullptr);
 }
 
 namespace {

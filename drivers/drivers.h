@@ -3,11 +3,13 @@
 // name, read sector 0 and hand the volume to the engine.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/found_files.h"
 #include "core/recovery_outcome.h"
 #include "core/row_facts.h"
 
@@ -56,6 +58,12 @@ ContentVerdict check_found_file(char letter, int32_t index);
 // walk that goes forward costs about size / (¾ window) reads of the file up to its window).
 // Unchecked when the walk needs more windows than a bound.
 ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window);
+// The same for a copy of a row and its facts, safe to call from a worker thread while the
+// interface thread sorts or replaces FoundFiles: the catalogue is not touched, the read opens
+// its own reader, logs nothing, and stops (Unchecked) once `go_on` turns false. Nothing is
+// kept in the facts; the caller stores the verdict by the row's id.
+ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                               const std::atomic<bool>& go_on);
 
 // Saved scans: the catalogue with its row facts, and the identity of the volume of drive
 // `letter` (serial, size, a digest of its first sectors), written to `path`; and read back,

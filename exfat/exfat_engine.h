@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "core/found_files.h"
 #include "core/recovery_outcome.h"
 
 namespace pyralis {
@@ -22,6 +23,9 @@ int exfat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>*
 // its first cluster and the free clusters after it.
 RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index,
                                const std::string& folder);
+// The same for a copy of a row and its facts, without touching FoundFiles (a worker's check).
+RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, const FoundFileRecord& record,
+                               const RowFacts& facts, const std::string& folder);
 // The clusters the recovery of row `index` would read, and how many of them are free; none
 // when the volume or the row cannot be read.
 std::optional<ClusterTally> exfat_count_clusters(TRawDiskAccessComponent& component,

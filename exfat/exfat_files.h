@@ -17,10 +17,12 @@ struct FileFacts {
 
 // Row `index`'s exFAT facts; a row the exFAT scan did not list itself is taken as chained and
 // fully written (`size` bytes valid).
-inline FileFacts file_facts(int32_t index, uint64_t size) {
-  const RowFacts& facts = FoundFiles.Facts(index);
+inline FileFacts file_facts(const RowFacts& facts, uint64_t size) {
   if (!facts.exfat_facts) return {false, size};
   return {facts.no_fat_chain, facts.valid_data_length};
+}
+inline FileFacts file_facts(int32_t index, uint64_t size) {
+  return file_facts(FoundFiles.Facts(index), size);
 }
 
 }  // namespace pyralis::exfat

@@ -60,7 +60,13 @@ RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index
     Window().LogLine("There is no found file number " + std::to_string(index) + ".");
     return outcome;
   }
-  const FoundFileRecord record = FoundFiles[index];
+  return exfat_undelete(component, FoundFiles[index], FoundFiles.Facts(index), folder);
+}
+
+RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, const FoundFileRecord& row,
+                               const RowFacts& row_facts, const std::string& folder) {
+  RecoveryOutcome outcome;
+  const FoundFileRecord record = row;  // the catalogue may be re-ordered meanwhile
   const uint64_t size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
   outcome.size = size;
   if (!RecoveryActive) {
@@ -82,7 +88,7 @@ RecoveryOutcome exfat_undelete(TRawDiskAccessComponent& component, int32_t index
     return outcome;
   }
   // Rows the scan did not list itself are taken as chained and fully written.
-  const exfat::FileFacts facts = exfat::file_facts(index, size);
+  const exfat::FileFacts facts = exfat::file_facts(row_facts, size);
   const uint64_t valid = std::min(facts.valid_data_length, size);
   const exfat::ClusterPlan plan = volume->PlanClusters(
       static_cast<uint32_t>(first), volume->ClustersFor(size), facts.no_fat_chain);

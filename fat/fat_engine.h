@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "core/found_files.h"
 #include "core/recovery_outcome.h"
 
 namespace pyralis {
@@ -22,6 +23,9 @@ int fat_scan(TRawDiskAccessComponent& component, std::unordered_set<uint32_t>* r
 // and writes it into `folder`. Complete, partial (kept: unreadable sectors written as zeros,
 // or no free cluster followed), failed (nothing left behind) or stopped.
 RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
+                             const std::string& folder);
+// The same for a copy of a row, without touching FoundFiles (a worker's check).
+RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, const FoundFileRecord& record,
                              const std::string& folder);
 // The clusters row `index` needs from its first cluster on, and how many of those are free
 // in the FAT (a file written in one piece is whole when all are); none when the volume

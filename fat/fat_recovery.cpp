@@ -70,7 +70,13 @@ RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, int32_t index,
     Window().LogLine("There is no found file number " + std::to_string(index) + ".");
     return failed;
   }
-  const FoundFileRecord record = FoundFiles[index];
+  return fat_undelete(component, FoundFiles[index], folder);
+}
+
+RecoveryOutcome fat_undelete(TRawDiskAccessComponent& component, const FoundFileRecord& row,
+                             const std::string& folder) {
+  const FoundFileRecord record = row;  // the catalogue may be re-ordered meanwhile
+  RecoveryOutcome failed;
   failed.size = record.Size > 0 ? static_cast<uint64_t>(record.Size) : 0;
   RecoveryOutcome stopped = failed;
   stopped.result = RecoveryResult::kStopped;

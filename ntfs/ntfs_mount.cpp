@@ -27,7 +27,8 @@ constexpr size_t kBootSectorSize = 512;
 // Window sizes in sectors. RecordBuffer holds 64 KiB rather than 10: the scan reads the MFT
 // record after record, and each refill is one transfer from the volume.
 constexpr std::array<uint32_t, 4> kBufferSectors = {128, 2, 4, 4};
-std::array<std::unique_ptr<TBuffer>, 4> g_buffers;
+// One set per thread, like the boot sector they are made from.
+thread_local std::array<std::unique_ptr<TBuffer>, 4> g_buffers;
 
 void log(const std::string& line) {
   Window().LogLine(line);

@@ -20,7 +20,7 @@ struct ClusterBitmapCache {
   std::vector<uint8_t> window = std::vector<uint8_t>(kWindowBytes, 0);
   int64_t first = -1;
 };
-ClusterBitmapCache g_cache;
+thread_local ClusterBitmapCache g_cache;  // per thread, as the mount's buffers
 
 void log(const std::string& line) {
   Window().LogLine(line);

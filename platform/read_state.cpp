@@ -8,7 +8,8 @@ namespace pyralis::platform {
 
 namespace {
 
-ReadState* current_state = nullptr;
+// The command of each thread keeps its own account of its reads.
+thread_local ReadState* current_state = nullptr;
 
 }  // namespace
 

@@ -33,7 +33,7 @@ class ReadState {
   ReadState(const ReadState&) = delete;
   ReadState& operator=(const ReadState&) = delete;
 
-  // The outermost ReadState alive, or nullptr.
+  // The outermost ReadState alive in the calling thread, or nullptr.
   static ReadState* Current();
 
   // Notes that sectors `run` of `drive` could not be read.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures of the desktop program under Xvfb, to check its windows by eye: the main window
-# at start and after a scan of a generated FAT image, the scan and recovery dialogs, the
-# about box, the gallery over a second image of deleted photos, and the whole screen at each
-# step (with ImageMagick's `import`).
+# at start and after a scan of a generated FAT image, the scan dialog (also in the middle of
+# a deep scan's pass, with its read line), the recovery dialog, the about box, the gallery
+# over a second image of deleted photos, and the whole screen at each step (with
+# ImageMagick's `import`).
 # Usage: scripts/screenshots.sh [OUT_DIR]   (default build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -17,6 +17,7 @@
 #include <cctype>
 #include <map>
 
+#include "core/found_files.h"
 #include "ui/icons.h"
 #include "ui/main_form.h"
 #include "ui/udisks_client.h"
@@ -35,17 +36,9 @@ char upper(char letter) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
 
-// "15.6 GB", as the desktop counts: powers of 1000.
+// "15.60 Gb": the list's units, as `pyralis-cli drives` gives them.
 QString decimal_size(quint64 bytes) {
-  if (bytes < 1000) return QStringLiteral("%1 bytes").arg(bytes);
-  const char* units[] = {"kB", "MB", "GB", "TB", "PB"};
-  double value = static_cast<double>(bytes) / 1000;
-  int unit = 0;
-  while (value >= 1000 && unit < 4) {
-    value /= 1000;
-    ++unit;
-  }
-  return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+  return QString::fromStdString(volume_size_text(bytes));
 }
 
 // "Drive D: SanDisk Cruzer Blade (sdb1)"
@@ -55,7 +48,7 @@ QString drive_title(char letter, const UdisksVolume& v) {
   return title + QLatin1Char('(') + v.KernelName() + QLatin1Char(')');
 }
 
-// "C:\ SanDisk Cruzer Blade — HOLIDAY (sdb1, 15.6 GB)"
+// "C:\ SanDisk Cruzer Blade — HOLIDAY (sdb1, 15.60 Gb)"
 QString udisks_caption(char letter, const UdisksVolume& v) {
   QStringList what;
   if (!v.name.isEmpty()) what << v.name;

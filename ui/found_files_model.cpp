@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/found_files_model.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <map>
 #include <tuple>
 #include <vector>
@@ -105,8 +108,10 @@ FoundFilesModel::FoundFilesModel(QObject* parent) : QAbstractTableModel(parent) 
   for (RowMark m :
        {RowMark::kNone, RowMark::kGood, RowMark::kMiddle, RowMark::kBad, RowMark::kDamaged})
     dots_[static_cast<int>(m)] = dot_icon(row_mark_colour(m));
-  mark_icons_[kMarkReverse] = svg_icon(QStringLiteral("sort_reverse"), QSize(10, 10));
-  mark_icons_[kMarkFirst] = svg_icon(QStringLiteral("sort_first"), QSize(10, 10));
+  // The arrows in the header's text colour, so that they show in light and dark themes.
+  const QColor arrow = QApplication::palette().color(QPalette::ButtonText);
+  mark_icons_[kMarkReverse] = tinted_svg_icon(QStringLiteral("sort_reverse"), QSize(10, 10), arrow);
+  mark_icons_[kMarkFirst] = tinted_svg_icon(QStringLiteral("sort_first"), QSize(10, 10), arrow);
 }
 
 QString FoundFilesModel::Caption(int column) {

@@ -43,4 +43,19 @@ QIcon svg_icon(const QString& name, QSize size) {
   return icon;
 }
 
+QIcon tinted_svg_icon(const QString& name, QSize size, const QColor& colour) {
+  QIcon icon;
+  for (const qreal ratio : {1.0, 1.5, 2.0}) {
+    QPixmap pixmap = svg_pixmap(name, size * ratio);
+    {
+      QPainter painter(&pixmap);
+      painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+      painter.fillRect(pixmap.rect(), colour);
+    }
+    pixmap.setDevicePixelRatio(ratio);
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
 }  // namespace pyralis::ui

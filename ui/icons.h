@@ -2,6 +2,7 @@
 // The program's own images (SVG in Qt resources), rendered to pixmaps.
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QPixmap>
 #include <QSize>
@@ -15,5 +16,7 @@ void init_resources();
 QPixmap svg_pixmap(const QString& name, QSize size);
 // The same image at 16, 32 and `size` pixels.
 QIcon svg_icon(const QString& name, QSize size = QSize(16, 16));
+// The same drawn wholly in `colour` (a one-colour glyph that must follow the theme's text).
+QIcon tinted_svg_icon(const QString& name, QSize size, const QColor& colour);
 
 }  // namespace pyralis::ui

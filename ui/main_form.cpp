@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
@@ -271,8 +272,12 @@ void TMainForm::BuildStatusBar() {
   connect(ContentStopBtn, &QToolButton::clicked, Checker, &ContentChecker::Stop);
   connect(Checker, &ContentChecker::Progress, this, [this](int done, int total) {
     ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
-    model_->ContentChanged(0, model_->rowCount() - 1);
-    if (filter_->Filter().intact_only) filter_->invalidate();
+    // The list reads each verdict as it paints; a change signal for every row would make the
+    // filter test all of them again at each step.
+    if (filter_->Filter().intact_only)
+      filter_->invalidate();
+    else
+      ListView->viewport()->update();
   });
   connect(Checker, &ContentChecker::Finished, this, [this] {
     ContentLabel->hide();
@@ -545,7 +550,8 @@ void TMainForm::FitFileColumn() {
   int created = created_shown ? created_width_ : 0;
   int file = viewport - fixed - path - created;
   // File wants its longest name: Path gives up to 5/8 of its width for it; to keep File at
-  // its floor, Date created gives up to 2/5 of its own too (it elides its time first).
+  // its floor, Path gives up to 3/4 and Date created up to half of its own too (it elides
+  // its time first).
   const int need =
       std::max(kFileFloor, static_cast<QAbstractItemView*>(ListView)->sizeHintForColumn(0));
   if (file < need && path_shown) {
@@ -553,8 +559,13 @@ void TMainForm::FitFileColumn() {
     path -= give;
     file += give;
   }
+  if (file < kFileFloor && path_shown) {
+    const int give = std::max(0, std::min(path - path_width_ / 4, kFileFloor - file));
+    path -= give;
+    file += give;
+  }
   if (file < kFileFloor && created_shown) {
-    const int give = std::min(created - created_width_ * 3 / 5, kFileFloor - file);
+    const int give = std::max(0, std::min(created - created_width_ / 2, kFileFloor - file));
     created -= give;
     file += give;
   }
@@ -566,13 +577,30 @@ void TMainForm::FitFileColumn() {
 void TMainForm::FitDriveTree() {
   if (divider_dragged_) return;
   const QFontMetrics metrics(DriveTreeView->font());
-  int caption = 0;
-  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i)
-    caption = std::max(caption, metrics.horizontalAdvance(DriveTreeView->topLevelItem(i)->text(0)));
-  // Icon, indent and frame around the widest caption.
-  caption += DriveTreeView->iconSize().width() + 2 * DriveTreeView->frameWidth() + 24;
-  const int left = std::clamp(caption, 153, std::max(153, width() / 4));
-  const int total = Splitter->width() > 100 ? Splitter->width() : width();
+  // What the tree's items ask for (icon, margins and their whole captions), less what the
+  // device and size in brackets take: "C:\ Vendor Model — LABEL" must show; the rest may be
+  // cut (the tooltip has it).
+  int cut = 0;
+  for (int i = 0; i < DriveTreeView->topLevelItemCount(); ++i) {
+    const QString text = DriveTreeView->topLevelItem(i)->text(0);
+    const QString shown = text.section(QStringLiteral(" ("), 0, 0);
+    cut = std::max(cut, metrics.horizontalAdvance(text) - metrics.horizontalAdvance(shown));
+  }
+  const int caption = static_cast<QAbstractItemView*>(DriveTreeView)->sizeHintForColumn(0) - cut +
+                      2 * DriveTreeView->frameWidth() + 4;
+  // The splitter fills the window's width, but has not been laid out yet at the first show.
+  const int total = width();
+  // The list keeps room for its columns at their narrowest (FitFileColumn): File at its
+  // floor, Path at a quarter, Date created at half, the others whole, and a scroll bar.
+  QHeaderView* header = ListView->header();
+  int list = 100 + 2 * ListView->frameWidth() +
+             ListView->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView);
+  for (int c = 1; c < kListColumns; ++c) {
+    if (header->isSectionHidden(c)) continue;
+    list += c == 1 ? path_width_ / 4 : c == 5 ? created_width_ / 2 : header->sectionSize(c);
+  }
+  const int room = total - Splitter->handleWidth() - list;
+  const int left = std::clamp(std::min(caption, room), 153, std::max(153, width() * 3 / 10));
   Splitter->setSizes({left, std::max(1, total - left - Splitter->handleWidth())});
 }
 

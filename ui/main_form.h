@@ -174,16 +174,19 @@ class TMainForm : public QMainWindow {
   void StartContentCheck(char letter);
   void SetUneraseEnabled(bool enabled);
   // Column 0 takes the width the other shown columns leave, never less than 100 pixels, so
-  // that Status, Size, the dates and Content stay in view; Path gives up to half its width
-  // first when the list is narrow. Nothing once the user has dragged a column's edge.
+  // that Status, Size, the dates and Content stay in view; Path gives up to 5/8 of its width
+  // for a long name, and to keep File at its floor up to 3/4, then Date created up to half.
+  // Nothing once the user has dragged a column's edge.
   void FitFileColumn();
 
  public:
   bool ColumnsDragged() const { return columns_dragged_; }
 
  private:
-  // The drive tree as wide as its longest caption, within a quarter of the window; nothing
-  // once the user has dragged the divider.
+  // The drive tree as wide as its longest caption up to the device and size in brackets
+  // ("C:\ Vendor Model — LABEL"), within 30 % of the window and what the list leaves at its
+  // narrowest; nothing once the user has dragged the divider (or the remembered divider is
+  // restored).
   void FitDriveTree();
   // The filter bar and what it drives (main_form_find.cpp).
   QWidget* BuildFindBar();

@@ -210,6 +210,7 @@ void TMainForm::Unerase1Click() {
                              drive_root(letter) + QStringLiteral(". Do you want to proceed?");
     if (AskYesNo(question) == QMessageBox::No) return;
   }
+  Checker->Stop();
   BusyScope busy(*this);
   // The selected rows are one command: the drive is opened once and its tables are loaded
   // once, unless the files go onto the scanned drive itself and change those tables.
@@ -283,14 +284,22 @@ void TMainForm::Unerase1Click() {
   int complete = 0, partial = 0, failed = 0, written = 0;
   int64_t complete_bytes = 0;
   bool stopped = false;
+  // The rows written completely, unselected in one step (runs of neighbours as one range):
+  // a selection change per row would cost a repaint per row.
+  QItemSelection whole;
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const RecoveryOutcome& outcome = outcomes[i];
     if (outcome.complete()) {
       ++complete;
       complete_bytes += FoundFiles[records[i]].Size;
-      if (places[i].isValid())
-        ListView->selectionModel()->select(
-            QModelIndex(places[i]), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+      if (places[i].isValid()) {
+        const QModelIndex place(places[i]);
+        if (!whole.isEmpty() && whole.last().bottom() + 1 == place.row() &&
+            whole.last().parent() == place.parent())
+          whole.last() = QItemSelectionRange(whole.last().topLeft(), place);
+        else
+          whole.select(place, place);
+      }
     } else if (outcome.result == RecoveryResult::kPartial) {
       ++partial;
     } else if (outcome.result == RecoveryResult::kStopped) {
@@ -300,6 +309,9 @@ void TMainForm::Unerase1Click() {
     }
     if (outcome.complete() || outcome.result == RecoveryResult::kPartial) ++written;
   }
+  if (!whole.isEmpty())
+    ListView->selectionModel()->select(whole,
+                                       QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
   Log(recovery_summary(complete, chosen, complete_bytes, partial, failed, destination));
   if (stopped)
     Log(QStringLiteral("Recovery stopped: %1 of %2 chosen files were written.")

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <atomic>
 #include <limits>
 #include <thread>
 
@@ -66,6 +67,12 @@ void QtEngineWindow::SetGaugeProgress(int64_t value) {
       [&] { gauge_progress_ = value; });
 }
 
+void QtEngineWindow::SetReadProgress(uint64_t done, uint64_t total, double bytes_per_second,
+                                     double seconds_left) {
+  const QString text = read_progress_text(done, total, bytes_per_second, seconds_left);
+  Report([&] { search_form_.SetReadProgress(text); }, [&] { read_progress_ = text; });
+}
+
 void QtEngineWindow::SetStatusFilesText(const std::string& text) {
   Report([&] { status_files_.setText(QString::fromStdString(text)); },
          [&] { status_files_text_ = QString::fromStdString(text); });
@@ -92,7 +99,7 @@ void QtEngineWindow::ShowGauge() {
 
 void QtEngineWindow::Flush() {
   QStringList lines;
-  std::optional<QString> files_found, elapsed, status_text;
+  std::optional<QString> files_found, elapsed, status_text, read_progress;
   std::optional<int64_t> gauge_max, gauge_progress;
   {
     const std::lock_guard hold(lock_);
@@ -100,6 +107,7 @@ void QtEngineWindow::Flush() {
     files_found.swap(files_found_);
     elapsed.swap(elapsed_);
     status_text.swap(status_files_text_);
+    read_progress.swap(read_progress_);
     gauge_max.swap(gauge_max_);
     gauge_progress.swap(gauge_progress_);
   }
@@ -107,6 +115,7 @@ void QtEngineWindow::Flush() {
   if (files_found) search_form_.FilesFoundEdit->setText(*files_found);
   if (elapsed) search_form_.ElapsedEdit->setText(*elapsed);
   if (status_text) status_files_.setText(*status_text);
+  if (read_progress) search_form_.SetReadProgress(*read_progress);
   if (gauge_max) max_ = *gauge_max;
   if (gauge_progress) progress_ = *gauge_progress;
   if (gauge_max || gauge_progress) ShowGauge();
@@ -117,16 +126,26 @@ void QtEngineWindow::RunInWorker(const std::function<void()>& work) {
   QEventLoop loop;
   worker_running_ = true;
   flush_timer_.start();
-  std::thread worker([&work, &loop] {
+  // The worker's end is looked for every kPumpInterval rather than announced through the
+  // event queue: nothing made in the worker crosses into Qt's queue.
+  std::atomic<bool> ended{false};
+  QTimer watch;
+  watch.setInterval(kPumpInterval);
+  connect(&watch, &QTimer::timeout, &loop, [&] {
+    if (ended) loop.quit();
+  });
+  watch.start();
+  std::thread worker([&work, &ended] {
     try {
       work();
     } catch (...) {
       // `work` says what went wrong itself; nothing may leave the thread.
     }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    ended = true;
   });
   loop.exec();
   worker.join();
+  watch.stop();
   flush_timer_.stop();
   Flush();  // the worker's last words, with the gauge allowed to read 100 % now
   worker_running_ = false;

@@ -34,6 +34,8 @@ class QtEngineWindow : public QObject, public EngineWindow {
   void SetElapsedText(const std::string& text) override;
   void SetGaugeMaxValue(int64_t value) override;
   void SetGaugeProgress(int64_t value) override;
+  void SetReadProgress(uint64_t done, uint64_t total, double bytes_per_second,
+                       double seconds_left) override;
   void SetStatusFilesText(const std::string& text) override;
   void LogLine(const std::string& line) override;
 
@@ -76,7 +78,7 @@ class QtEngineWindow : public QObject, public EngineWindow {
 
   std::mutex lock_;  // guards the pending state below
   QStringList lines_;
-  std::optional<QString> files_found_, elapsed_, status_files_text_;
+  std::optional<QString> files_found_, elapsed_, status_files_text_, read_progress_;
   std::optional<int64_t> gauge_max_, gauge_progress_;
   // The gauge as the engine set it last (interface thread only).
   int64_t max_ = 0, progress_ = 0;

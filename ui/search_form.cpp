@@ -1,9 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/search_form.h"
 
+#include <QLocale>
+
 #include "core/process_state.h"
 
 namespace pyralis::ui {
+
+QString read_progress_text(uint64_t done, uint64_t total, double bytes_per_second,
+                           double seconds_left) {
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  constexpr uint64_t kMb = 1000000;
+  QString text = QStringLiteral("Read %1 of %2 Mb, %3 Mb/s")
+                     .arg(english.toString(static_cast<qulonglong>(done / kMb)),
+                          english.toString(static_cast<qulonglong>(total / kMb)),
+                          english.toString(static_cast<qulonglong>(
+                              bytes_per_second > 0 ? bytes_per_second / kMb : 0)));
+  if (seconds_left >= 0) {
+    const auto s = static_cast<qulonglong>(seconds_left + 0.5);
+    text += QStringLiteral(", %1:%2:%3 left")
+                .arg(s / 3600, 2, 10, QLatin1Char('0'))
+                .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                .arg(s % 60, 2, 10, QLatin1Char('0'));
+  }
+  return text;
+}
 
 QLineEdit* make_readonly_field(const QString& text, QRect geometry, QWidget* parent) {
   auto* edit = new QLineEdit(text, parent);
@@ -35,6 +56,16 @@ TSearchForm::TSearchForm(QWidget* parent)
   SearchProgressBar->SetForeColor(QColor(191, 239, 191));
   SearchProgressBar->SetMaxValue(0);
   SearchProgressBar->SetProgress(0);
+  // Two short lines left of Stop: what a pass over the whole volume has read.
+  ReadProgressText = new QLabel(this);
+  ReadProgressText->setObjectName(QStringLiteral("ReadProgressText"));
+  ReadProgressText->setGeometry(8, 107, 148, 36);
+  ReadProgressText->setWordWrap(true);
+  ReadProgressText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QFont small = ReadProgressText->font();
+  small.setPointSizeF(small.pointSizeF() * 0.9);
+  ReadProgressText->setFont(small);
+  ReadProgressText->hide();
   StopBitBtn = MakeStopButton(QRect(160, 112, 81, 25));
   connect(StopBitBtn, &QPushButton::clicked, this, &TSearchForm::StopBitBtnClick);
   StopBitBtn->setFocus();
@@ -44,6 +75,13 @@ void TSearchForm::Reset() {
   SearchProgressBar->SetProgress(0);
   FilesFoundEdit->setText(QStringLiteral("0"));
   ElapsedEdit->setText(QStringLiteral("00:00:00"));
+  ReadProgressText->clear();
+  ReadProgressText->hide();
+}
+
+void TSearchForm::SetReadProgress(const QString& text) {
+  ReadProgressText->setText(text);
+  ReadProgressText->show();
 }
 
 void TSearchForm::StopBitBtnClick() {

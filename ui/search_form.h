@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstdint>
 
 #include "ui/gauge.h"
 #include "ui/loop_animation.h"
@@ -18,8 +19,11 @@ class TSearchForm : public TProgressDialog {
  public:
   explicit TSearchForm(QWidget* parent = nullptr);
 
-  // Gauge 0, found files "0", elapsed "00:00:00": the state a scan starts from.
+  // Gauge 0, found files "0", elapsed "00:00:00", no read line: the state a scan starts from.
   void Reset();
+  // The line under the gauge while a pass reads the whole volume (deep scan, search by
+  // content): read_progress_text(); shown from the first call on.
+  void SetReadProgress(const QString& text);
 
   QLabel* StaticText1;
   QLineEdit* FilesFoundEdit;
@@ -27,6 +31,7 @@ class TSearchForm : public TProgressDialog {
   QLineEdit* ElapsedEdit;
   TLoopAnimation* SearchAnimate;
   TGauge* SearchProgressBar;
+  QLabel* ReadProgressText;
   QPushButton* StopBitBtn;
 
  public slots:
@@ -36,6 +41,13 @@ class TSearchForm : public TProgressDialog {
  protected:
   bool KeepsFocus() const override;
 };
+
+// "Read 1,234 of 4,000 Mb, 85 Mb/s, 00:00:33 left": what a pass over the whole volume has
+// read of `total` bytes, its rate and the time still needed at that rate (left out while
+// `seconds_left` is negative), as the command line says it, in the list's units (1 Mb =
+// 1,000,000 bytes).
+QString read_progress_text(uint64_t done, uint64_t total, double bytes_per_second,
+                           double seconds_left);
 
 // A read-only edit with a silver background, as both progress fields use.
 QLineEdit* make_readonly_field(const QString& text, QRect geometry, QWidget* parent);

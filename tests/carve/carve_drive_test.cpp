@@ -117,6 +117,10 @@ TEST(CarveDriveCheck, AJpegWithAForeignClusterIsDamagedOnceDecoded) {
   ASSERT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned);
   ASSERT_EQ(FoundFiles.Count(), 1) << window.LogText();
   EXPECT_EQ(FoundFiles.Facts(0).content.state, ContentState::kPlausible);
+  // The window's worker checks a copy of the row: it reads the same extents.
+  const std::atomic<bool> go_on{true};
+  EXPECT_EQ(check_found_row('c', FoundFiles[0], FoundFiles.Facts(0), go_on).state,
+            ContentState::kDamaged);
   RecoveryActive = true;
   EXPECT_EQ(check_found_file('c', 0).state, ContentState::kDamaged);
 }

@@ -165,6 +165,14 @@ TEST(CatalogueTexts, SizeToText) {
                                                    {-2000000, "-2000000 b"}};
   for (const auto& [size, text] : table) EXPECT_EQ(size_to_text(size), text) << size;
   EXPECT_EQ(size_to_text(1048576, ','), "1,05 Mb");
+  // Drives and volumes: the same units, with a Gb step for the sizes of whole disks.
+  for (const auto& [size, text] :
+       std::vector<std::pair<uint64_t, std::string>>{{4194304, "4.19 Mb"},
+                                                     {999999999, "1000.00 Mb"},
+                                                     {1000000000, "1.00 Gb"},
+                                                     {15600000000, "15.60 Gb"},
+                                                     {512, "512 b"}})
+    EXPECT_EQ(volume_size_text(size), text) << size;
 }
 
 // A locale whose decimal separator is a comma, built at test time (only LC_NUMERIC

@@ -5,7 +5,9 @@
 // Files whose payload nothing checks are at best plausible.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "core/found_files.h"
 #include "core/process_state.h"
@@ -65,6 +67,17 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
     ASSERT_GE(row, 0) << s.name;
     const ContentVerdict verdict = check_found_file('c', row);
     EXPECT_EQ(FoundFiles.Facts(row).content.state, verdict.state);
+    // The window's worker checks a copy of the row from its own thread: the same verdict,
+    // and a check told to stop says nothing of the file.
+    std::atomic<bool> go_on{true}, stopped{false};
+    ContentVerdict from_worker, cut_short;
+    std::thread([&, record = FoundFiles[row], facts = FoundFiles.Facts(row)] {
+      from_worker = check_found_row('c', record, facts, go_on);
+      cut_short = check_found_row('c', record, facts, stopped);
+    }).join();
+    EXPECT_EQ(from_worker.state, verdict.state) << s.name;
+    EXPECT_EQ(from_worker.damaged_at, verdict.damaged_at) << s.name;
+    EXPECT_EQ(cut_short.state, ContentState::kUnchecked) << s.name;
     recover_row(row, out.path());
     const bool exact = read_file(out.file(s.name)) == s.content;
     if (verdict.state == ContentState::kIntact) {

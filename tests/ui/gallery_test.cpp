@@ -161,26 +161,6 @@ class GalleryTest : public QObject {
     QVERIFY(!ui::plan_thumbnail(QByteArray(64, 'Z'), 64, "c.txt").foreign);
   }
 
-  // A check that lets the window handle events (as the engines' reads do) never has the next
-  // slice start inside it.
-  void contentCheckSlicesDoNotNest() {
-    reset_process_state();
-    for (int i = 0; i < 50; ++i) FoundFiles.append(FoundFileRecord{});
-    ui::ContentChecker checker;
-    int depth = 0, deepest = 0, checked = 0;
-    checker.Check = [&](char, int) {
-      deepest = std::max(deepest, ++depth);
-      ++checked;
-      QCoreApplication::processEvents();
-      --depth;
-      return ContentVerdict{};
-    };
-    checker.Start('c');
-    QTRY_VERIFY(!checker.Running());
-    QCOMPARE(deepest, 1);
-    QCOMPARE(checked, 50);
-  }
-
   void galleryOverADeletedVolume() {
     if (image_.empty()) QSKIP("mkfs.fat / mtools missing");
     reset_process_state();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "core/engine_window.h"
 #include "core/found_files.h"
@@ -392,35 +393,52 @@ class MainFormTest : public QObject {
               metrics.horizontalAdvance(form().DriveTreeView->topLevelItem(0)->text(0)));
     }
     QVERIFY(!form().ColumnsDragged());
+    // A stick described by udisks2: its vendor, model and label show at first start, at the
+    // default size, with the list's columns still in view.
+    QTreeWidgetItem* stick = form().DriveTreeView->topLevelItem(0);
+    const QString shown = QStringLiteral("C:\\ SanDisk Cruzer Blade \u2014 HOLIDAY");
+    stick->setText(0, shown + QStringLiteral(" (sdb1, 15.6 GB)"));
+    form().hide();
+    form().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form()));
+    QApplication::processEvents();
+    const QFontMetrics metrics(form().DriveTreeView->font());
+    QVERIFY2(form().DriveTreeView->viewport()->width() >
+                 metrics.horizontalAdvance(shown) + form().DriveTreeView->iconSize().width(),
+             qPrintable(QString::number(form().DriveTreeView->viewport()->width())));
+    const QHeaderView* header = form().ListView->header();
+    QString widths;
+    for (int c = 0; c < header->count(); ++c)
+      widths += QStringLiteral("%1:%2 ").arg(c).arg(
+          header->isSectionHidden(c) ? -1 : header->sectionSize(c));
+    for (const int column : {2, 3, 4, ui::kContentColumn})
+      QVERIFY2(header->sectionViewportPosition(column) + header->sectionSize(column) <=
+                   form().ListView->viewport()->width(),
+               qPrintable(widths + QString::number(form().ListView->viewport()->width()) +
+                          " tree " + QString::number(form().DriveTreeView->width())));
   }
 
-  // Work reported from the worker reaches the window in order, and the gauge reads 100 %
-  // only once the work has ended.
-  void workerReportsArriveInOrder() {
+  // A pass over the whole volume says what it has read, how fast and how long it still
+  // needs, as the command line does, in the list's units; only the last report is shown, and
+  // a new scan starts without it.
+  void readProgressOfAWholeVolumePass() {
+    QCOMPARE(ui::read_progress_text(1234567890, 4000000000, 85.4e6, 33.4),
+             QStringLiteral("Read 1,234 of 4,000 Mb, 85 Mb/s, 00:00:33 left"));
+    QCOMPARE(ui::read_progress_text(0, 999999, 0, -1), QStringLiteral("Read 0 of 0 Mb, 0 Mb/s"));
+    QCOMPARE(ui::read_progress_text(1, 2, 1, 3725),
+             QStringLiteral("Read 0 of 0 Mb, 0 Mb/s, 01:02:05 left"));
     open({image_});
-    ui::QtEngineWindow& adapter = *form().EngineAdapter();
-    QList<int> shown;  // the gauge at each flush; the last one is after the work
-    adapter.OnFlush = [&] { shown << windows_.SearchForm->SearchProgressBar->PercentDone(); };
-    constexpr int kLines = 5000;
-    adapter.RunInWorker([] {
-      Window().SetGaugeMaxValue(kLines);
-      for (int i = 1; i <= kLines; ++i) {
-        Window().LogLine("line " + std::to_string(i));
-        Window().SetGaugeProgress(i);
-        Window().SetFilesFoundText(std::to_string(i));
-      }
-      QThread::msleep(2 * ui::QtEngineWindow::kFlushInterval.count());
+    QLabel* line = windows_.SearchForm->ReadProgressText;
+    QVERIFY(line->isHidden());
+    form().EngineAdapter()->RunInWorker([] {
+      for (uint64_t mb = 1; mb <= 1000; ++mb)
+        Window().SetReadProgress(mb * 1000000, 2000000000, 50e6,
+                                 static_cast<double>(2000 - mb) / 50);
     });
-    adapter.OnFlush = nullptr;
-    const QStringList lines = log_lines(form());
-    QCOMPARE(lines.size(), kLines);
-    for (int i = 0; i < kLines; ++i) QCOMPARE(lines[i], QStringLiteral("line %1").arg(i + 1));
-    QVERIFY(shown.size() >= 2);
-    QCOMPARE(shown.last(), 100);
-    shown.removeLast();
-    QVERIFY(*std::max_element(shown.begin(), shown.end()) < 100);
-    QCOMPARE(windows_.SearchForm->SearchProgressBar->PercentDone(), 100);
-    QCOMPARE(windows_.SearchForm->FilesFoundEdit->text(), QString::number(kLines));
+    QVERIFY(!line->isHidden());
+    QCOMPARE(line->text(), QStringLiteral("Read 1,000 of 2,000 Mb, 50 Mb/s, 00:00:20 left"));
+    form().Scan1Click();
+    QVERIFY(line->isHidden());
   }
 
   // The destination is typed: a missing folder is made after asking, a file or an answer No
@@ -496,12 +514,16 @@ class MainFormTest : public QObject {
     open({image_});
     std::vector<int> checked;
     char checked_letter = 0;
-    form().Checker->Check = [&](char letter, int row) {
-      checked.push_back(row);
+    std::mutex lock;
+    form().Checker->Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
+                                const std::atomic<bool>&) {
+      const std::lock_guard hold(lock);
+      checked.push_back(record.Name == FoundFiles[0].Name ? 0 : 1);
       checked_letter = letter;
       ContentVerdict verdict;
-      verdict.state = row == 0 ? ContentState::kIntact : ContentState::kDamaged;
-      verdict.damaged_at = FoundFiles[row].Size / 2;
+      verdict.state =
+          record.Name == FoundFiles[0].Name ? ContentState::kIntact : ContentState::kDamaged;
+      verdict.damaged_at = record.Size / 2;
       return verdict;
     };
     form().Scan1Click();

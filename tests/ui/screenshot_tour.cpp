@@ -24,6 +24,7 @@
 #include "ui/file_preview.h"
 #include "ui/gallery_view.h"
 #include "ui/main_form.h"
+#include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
 #include "ui/thumbnails.h"
 #include "ui/wait_form.h"
@@ -155,6 +156,19 @@ int main(int argc, char** argv) {
     save(&form, QStringLiteral("main-all-columns"));
     form.ListView->header()->setSectionHidden(6, true);
     form.ListView->header()->setSectionHidden(7, true);
+    // The scan dialog in the middle of a deep scan's pass over the whole volume, as the
+    // engines report it.
+    windows.SearchForm->Reset();
+    windows.SearchForm->show();
+    pyralis::ui::QtEngineWindow& engines = *form.EngineAdapter();
+    engines.SetGaugeMaxValue(4000);
+    engines.SetGaugeProgress(1234);
+    engines.SetFilesFoundText("1873");
+    engines.SetElapsedText("00:00:14");
+    engines.SetReadProgress(1234000000ULL, 4000000000ULL, 85.4e6, 32.4);
+    QApplication::processEvents();
+    save(windows.SearchForm, QStringLiteral("deep-scan-dialog"));
+    windows.SearchForm->hide();
     form.ListView->selectionModel()->select(QItemSelection(rows->index(0, 0), rows->index(1, 7)),
                                             QItemSelectionModel::ClearAndSelect |
                                                 QItemSelectionModel::Rows);

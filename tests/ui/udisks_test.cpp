@@ -60,14 +60,14 @@ class UdisksTest : public QObject {
     QCOMPARE(form_->DriveTreeView->topLevelItemCount(), 3);
     QVERIFY(form_->DriveTreeView->topLevelItem(0)->text(0).startsWith(QStringLiteral("C:\\ stick.img")));
     QCOMPARE(form_->DriveTreeView->topLevelItem(1)->text(0),
-             QStringLiteral("D:\\ SanDisk Cruzer Blade \u2014 HOLIDAY (sdy1, 4.2 MB)"));
+             QStringLiteral("D:\\ SanDisk Cruzer Blade \u2014 HOLIDAY (sdy1, 4.19 Mb)"));
     QCOMPARE(form_->DriveTreeView->topLevelItem(2)->text(0),
-             QStringLiteral("E:\\ Kingston DataTraveler \u2014 WORK (sdz1, 31.0 GB)"));
+             QStringLiteral("E:\\ Kingston DataTraveler \u2014 WORK (sdz1, 31.00 Gb)"));
     const QTreeWidgetItem* stick = form_->DriveTreeView->topLevelItem(1);
     const QString tip = stick->toolTip(0);
-    for (const char* part : {"Device: /dev/sdy1", "Size: 4.2 MB (4194304 bytes)",
-                             "File system: vfat", "Label: HOLIDAY",
-                             "Cannot be read: cannot open /dev/sdy1: No such file or directory"})
+    for (const char* part :
+         {"Device: /dev/sdy1", "Size: 4.19 Mb (4194304 bytes)", "File system: vfat",
+          "Label: HOLIDAY", "Cannot be read: cannot open /dev/sdy1: No such file or directory"})
       QVERIFY2(tip.contains(QLatin1String(part)), qPrintable(tip));
     QVERIFY(greyed(stick));
     QVERIFY(!greyed(form_->DriveTreeView->topLevelItem(0)));

@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's worker threads: the content check's verdicts land on their own rows however
+// the list is sorted meanwhile, Stop ends it with no verdict after it, and a new start drops
+// the old run; the engines' adapter shows what a worker reports, in order. Small enough to
+// build with ThreadSanitizer on its own (scripts/tsan-ui-workers.sh).
+#include <QtTest>
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include "core/engine_window.h"
+#include "core/found_files.h"
+#include "core/process_state.h"
+#include "ui/content_checker.h"
+#include "ui/qt_engine_window.h"
+#include "ui/search_form.h"
+
+using namespace pyralis;
+
+namespace {
+
+void fill_catalogue(int rows) {
+  FoundFiles.clear();
+  for (int i = 0; i < rows; ++i) {
+    FoundFileRecord record;
+    record.Name = "file" + std::to_string(i) + ".jpg";
+    record.Size = 1000 + i;
+    FoundFiles.append(record);
+  }
+}
+
+// The verdict a row must end up with: its own size as the damaged byte, so that a verdict
+// that lands on another row shows.
+ContentVerdict verdict_for(const FoundFileRecord& record) {
+  ContentVerdict verdict;
+  verdict.state = ContentState::kDamaged;
+  verdict.damaged_at = static_cast<uint64_t>(record.Size);
+  verdict.type = record.Name;
+  return verdict;
+}
+
+}  // namespace
+
+class WorkerTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { reset_process_state(); }
+
+  // The list is shuffled again and again while the worker reads: every verdict lands on the
+  // row it was made for, visible rows first.
+  void verdictsFollowTheirRowsThroughSorts() {
+    constexpr int kRows = 400;
+    fill_catalogue(kRows);
+    ui::ContentChecker checker;
+    std::atomic<int> calls{0};
+    checker.Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
+                        const std::atomic<bool>&) {
+      ++calls;
+      QThread::usleep(letter == 'c' ? 50 : 0);
+      return verdict_for(record);
+    };
+    // The last rows are on screen: they are checked before the others.
+    std::vector<RowId> first_ids;
+    checker.PreferredRows = [&] { return std::vector<int>{kRows - 1, kRows - 2}; };
+    std::vector<RowId> order;
+    connect(&checker, &ui::ContentChecker::RowChecked, [&](RowId id) { order.push_back(id); });
+    const RowId last_id = FoundFiles.Id(kRows - 1);
+    checker.Start('c');
+    std::mt19937 random(7);
+    while (checker.Running()) {
+      for (int i = 0; i < 50; ++i)
+        FoundFiles.SwapRows(static_cast<int>(random() % kRows), static_cast<int>(random() % kRows));
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    QCOMPARE(calls.load(), kRows);
+    QCOMPARE(order.size(), size_t{kRows});
+    QCOMPARE(order.front(), last_id);
+    for (int row = 0; row < kRows; ++row) {
+      const ContentVerdict& got = FoundFiles.Facts(row).content;
+      QCOMPARE(got.type, FoundFiles[row].Name);
+      QCOMPARE(got.damaged_at, static_cast<uint64_t>(FoundFiles[row].Size));
+    }
+  }
+
+  // Stop in the middle of a file: the read is told to end, Finished comes at once, and the
+  // verdict of the file being read never lands.
+  void stopEndsTheReadAndDropsItsVerdict() {
+    fill_catalogue(5);
+    ui::ContentChecker checker;
+    std::atomic<bool> reading{false}, told_to_stop{false};
+    checker.Check = [&](char, const FoundFileRecord& record, const RowFacts&,
+                        const std::atomic<bool>& go_on) {
+      reading = true;
+      while (go_on) QThread::msleep(1);
+      told_to_stop = true;
+      return verdict_for(record);
+    };
+    int finished = 0;
+    connect(&checker, &ui::ContentChecker::Finished, [&] { ++finished; });
+    checker.Start('c');
+    QTRY_VERIFY(reading.load());
+    checker.Stop();
+    QVERIFY(!checker.Running());
+    QCOMPARE(finished, 1);
+    QTRY_VERIFY(told_to_stop.load());
+    QTest::qWait(50);
+    for (int row = 0; row < 5; ++row)
+      QCOMPARE(FoundFiles.Facts(row).content.state, ContentState::kUnchecked);
+  }
+
+  // A new catalogue (a new scan) while the worker still reads the old one: nothing of the
+  // old run lands in the new rows; a pause holds new rows back until it ends.
+  void newRunDropsTheOldOneAndPauseHolds() {
+    fill_catalogue(3);
+    ui::ContentChecker checker;
+    std::atomic<bool> release{false};
+    bool paused = false;
+    checker.Paused = [&] { return paused; };
+    checker.Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
+                        const std::atomic<bool>&) {
+      while (letter == 'c' && !release) QThread::msleep(1);
+      ContentVerdict verdict = verdict_for(record);
+      if (letter == 'c') verdict.state = ContentState::kIntact;
+      return verdict;
+    };
+    checker.Start('c');
+    QTest::qWait(20);
+    fill_catalogue(3);
+    paused = true;
+    checker.Start('d');  // the old run's read is still held
+    release = true;
+    QTest::qWait(100);
+    QVERIFY(checker.Running());
+    for (int row = 0; row < 3; ++row)
+      QCOMPARE(FoundFiles.Facts(row).content.state, ContentState::kUnchecked);
+    paused = false;
+    QTRY_VERIFY(!checker.Running());
+    for (int row = 0; row < 3; ++row)
+      QCOMPARE(FoundFiles.Facts(row).content.state, ContentState::kDamaged);
+  }
+
+  // The adapter while a worker reports: log lines in order, the last count and read line,
+  // the gauge short of full until the work has ended; a check runs beside it meanwhile.
+  void adapterShowsWhatTheWorkerReports() {
+    fill_catalogue(200);
+    ui::TSearchForm search_form;
+    QLabel status;
+    QPlainTextEdit log;
+    ui::QtEngineWindow adapter(search_form, status, log);
+    SetEngineWindow(&adapter);
+    ui::ContentChecker checker;
+    checker.Check = [](char, const FoundFileRecord& record, const RowFacts&,
+                       const std::atomic<bool>&) { return verdict_for(record); };
+    checker.Start('c');
+    QList<int> shown;  // the gauge at each flush; the last one is after the work
+    adapter.OnFlush = [&] { shown << search_form.SearchProgressBar->PercentDone(); };
+    constexpr int kLines = 3000;
+    adapter.RunInWorker([] {
+      Window().SetGaugeMaxValue(kLines);
+      for (int i = 1; i <= kLines; ++i) {
+        Window().LogLine("line " + std::to_string(i));
+        Window().SetGaugeProgress(i);
+        Window().SetFilesFoundText(std::to_string(i));
+        Window().SetReadProgress(uint64_t(i) * 1000000, uint64_t(kLines) * 1000000, 1e6,
+                                 kLines - i);
+        Window().SetStatusFilesText("Files: " + std::to_string(i));
+      }
+      QThread::msleep(2 * ui::QtEngineWindow::kFlushInterval.count());
+    });
+    adapter.OnFlush = nullptr;
+    SetEngineWindow(nullptr);
+    QTRY_VERIFY(!checker.Running());
+    const QStringList lines = log.toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), kLines);
+    for (int i = 0; i < kLines; ++i) QCOMPARE(lines[i], QStringLiteral("line %1").arg(i + 1));
+    QVERIFY(shown.size() >= 2);
+    QCOMPARE(shown.takeLast(), 100);
+    QVERIFY(*std::max_element(shown.begin(), shown.end()) < 100);
+    QCOMPARE(search_form.SearchProgressBar->PercentDone(), 100);
+    QCOMPARE(search_form.FilesFoundEdit->text(), QString::number(kLines));
+    QCOMPARE(search_form.ReadProgressText->text(),
+             QStringLiteral("Read 3,000 of 3,000 Mb, 1 Mb/s, 00:00:00 left"));
+    QCOMPARE(status.text(), QStringLiteral("Files: %1").arg(kLines));
+    for (int row = 0; row < 200; ++row)
+      QCOMPARE(FoundFiles.Facts(row).content.type, FoundFiles[row].Name);
+  }
+};
+
+QTEST_MAIN(WorkerTest)
+#include "worker_test.moc"
