@@ -425,8 +425,6 @@ QWidget* TMainForm::BuildListView() {
 QWidget* TMainForm::BuildBottomPanel() {
   BottomPanel = new QWidget;
   BottomPanel->setObjectName(QStringLiteral("BottomPanel"));
-  BottomPanel->setMinimumHeight(119);
-  BottomPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   auto* layout = new QVBoxLayout(BottomPanel);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
@@ -453,6 +451,14 @@ QWidget* TMainForm::BuildBottomPanel() {
   AddUneraseOptions(row);
   layout->addLayout(row);
   layout->addWidget(LogMemo, 1);
+  // The panel keeps its 119 pixels (more only when the font needs it for the destination row
+  // and four log lines): the text box's own size hint would take room from the list.
+  const QMargins margins = layout->contentsMargins();
+  const int frame =
+      2 * LogMemo->frameWidth() + 2 * static_cast<int>(LogMemo->document()->documentMargin());
+  BottomPanel->setFixedHeight(std::max(119, margins.top() + margins.bottom() +
+                                                row->sizeHint().height() + layout->spacing() +
+                                                4 * LogMemo->fontMetrics().lineSpacing() + frame));
   connect(BrowseBitBtn, &QPushButton::clicked, this, &TMainForm::BrowseBitBtnClick);
   return BottomPanel;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/search_form.h"
 
+#include <algorithm>
+
 #include <QLocale>
 
 #include "core/process_state.h"
@@ -51,6 +53,15 @@ TSearchForm::TSearchForm(QWidget* parent)
   ElapsedEdit = make_readonly_field(QStringLiteral("00:00:00"), QRect(96, 48, 57, 21), this);
   SearchAnimate = new TLoopAnimation(TLoopAnimation::Clip::FindFolder, 29, this);
   SearchAnimate->setGeometry(160, 24, 80, 50);
+  // The desktop font may need more than 57 pixels for "00:00:00" and the field's margins: both
+  // fields grow (by at most 12 pixels) and the animation moves right by as much.
+  const int grow = std::clamp(
+      ElapsedEdit->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 10 - 57, 0, 12);
+  if (grow > 0) {
+    FilesFoundEdit->resize(57 + grow, 21);
+    ElapsedEdit->resize(57 + grow, 21);
+    SearchAnimate->move(160 + grow, 24);
+  }
   SearchProgressBar = new TGauge(this);
   SearchProgressBar->setGeometry(8, 88, 233, 17);
   SearchProgressBar->SetForeColor(QColor(191, 239, 191));

@@ -387,6 +387,11 @@ class MainFormTest : public QObject {
                  qPrintable(QStringLiteral("column %1 at %2").arg(column).arg(width)));
       }
       QVERIFY(header->sectionSize(0) >= 100);
+      // The destination row and the log keep to their panel; the list has the rest.
+      QVERIFY2(form().ListView->height() > form().LogMemo->height() * 2,
+               qPrintable(QStringLiteral("list %1, log %2")
+                              .arg(form().ListView->height())
+                              .arg(form().LogMemo->height())));
       // The drive tree shows its whole caption.
       const QFontMetrics metrics(form().DriveTreeView->font());
       QVERIFY(form().DriveTreeView->viewport()->width() >
