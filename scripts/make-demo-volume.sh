@@ -28,21 +28,45 @@ make_photo() {  # path width height colours
   fi
   make_file "$1" 60000 '\xFF\xD8\xFF\xE0\x00\x10JFIF\x00'
 }
-make_pdf() {  # path title
-  cat >"$1" <<PDF
-%PDF-1.4
-1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj
-2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj
-3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R
-  /Resources << /Font << /F1 5 0 R >> >> >> endobj
-4 0 obj << /Length 60 >> stream
-BT /F1 24 Tf 72 760 Td ($2) Tj ET
-endstream endobj
-5 0 obj << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> endobj
-trailer << /Root 1 0 R >>
-%%EOF
-PDF
-  head -c 6000 < <(yes "% padding so that the document spans several clusters") >>"$1"
+make_zip() {  # path: a whole ZIP of a few stored text files (about 48 KB)
+  if command -v python3 >/dev/null && python3 - "$1" <<'PY'; then
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
+    for n in range(1, 5):
+        z.writestr(f"project/part {n}.txt", "".join(
+            f"Pyralis demo project, part {n}, line {i}\n" for i in range(300)))
+PY
+    return
+  fi
+  make_file "$1" 48000 'PK\x03\x04\x14\x00\x00\x00\x00\x00'
+}
+make_pdf() {  # path title: a small, whole PDF (its xref table points at its objects)
+  local LC_ALL=C  # lengths and offsets count bytes
+  local stream="BT /F1 24 Tf 72 760 Td ($2) Tj ET"
+  local objs=(
+    "<< /Type /Catalog /Pages 2 0 R >>"
+    "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
+    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"
+    "<< /Length ${#stream} >>
+stream
+$stream
+endstream"
+    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+  # Comment lines after the header make the document span several clusters.
+  local out pad
+  out=$'%PDF-1.4\n'
+  pad=$(for _ in $(seq 110); do echo "% padding so that the document spans several clusters"; done)
+  out+="$pad"$'\n'
+  local offsets=() i
+  for i in "${!objs[@]}"; do
+    offsets+=("${#out}")
+    out+="$((i + 1)) 0 obj ${objs[$i]} endobj"$'\n'
+  done
+  local xref=${#out}
+  out+=$'xref\n'"0 $((${#objs[@]} + 1))"$'\n0000000000 65535 f \n'
+  for i in "${offsets[@]}"; do out+=$(printf '%010d 00000 n ' "$i")$'\n'; done
+  out+="trailer << /Size $((${#objs[@]} + 1)) /Root 1 0 R >>"$'\nstartxref\n'"$xref"$'\n%%EOF\n'
+  printf '%s' "$out" >"$1"
 }
 
 s=$staging
@@ -52,7 +76,7 @@ make_photo "$s/portrait" 600 800 wheat-sienna
 make_pdf "$s/report" "Quarterly report - final version"
 make_pdf "$s/budget" "Budget 2023"
 make_pdf "$s/letter" "Letter to the bank"
-make_file "$s/archive" 48000 'PK\x03\x04\x14\x00\x00\x00\x00\x00'
+make_zip "$s/archive"
 make_file "$s/notes" 9000 ''
 make_file "$s/readme" 2500 ''
 make_file "$s/shopping" 300 ''
