@@ -430,45 +430,43 @@ ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFa
   return verdict;
 }
 
-// Runs `read` as a recovery that goes on whatever Stop said to the last one, and puts the
-// flag back.
-template <typename Read>
-auto as_active_recovery(Read read) {
-  const bool was_active = RecoveryActive.load();
-  RecoveryActive = true;
-  try {
-    auto result = read();
-    RecoveryActive = was_active;
-    return result;
-  } catch (...) {
-    RecoveryActive = was_active;
-    throw;
-  }
-}
+// For its lifetime a read runs as a recovery that goes on whatever Stop said to the last one;
+// the flag is put back after.
+class ActiveRecovery {
+ public:
+  ActiveRecovery() : was_active_(RecoveryActive.load()) { RecoveryActive = true; }
+  ~ActiveRecovery() { RecoveryActive = was_active_; }
+  ActiveRecovery(const ActiveRecovery&) = delete;
+  ActiveRecovery& operator=(const ActiveRecovery&) = delete;
+
+ private:
+  bool was_active_;
+};
 
 }  // namespace
 
 ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t window) {
   if (index < 0 || index >= FoundFiles.Count()) return {};
-  return as_active_recovery([&] {
-    return check_row_in_windows(letter, FoundFiles[index], FoundFiles.Facts(index), window,
-                                &Window());
-  });
+  const ActiveRecovery active;
+  return check_row_in_windows(letter, FoundFiles[index], FoundFiles.Facts(index), window,
+                              &Window());
 }
 
 RecoveryOutcome read_found_file(char letter, int32_t index, uint64_t limit,
                                 std::vector<uint8_t>& bytes) {
-  return as_active_recovery([&] {
-    QuietRecovery quiet(&Window());
-    RecoveryTargetScope capture({0.0, &bytes, limit});
-    return undelete_found_file(letter, index, std::string());
-  });
+  const ActiveRecovery active;
+  QuietRecovery quiet(&Window());
+  RecoveryTargetScope capture({0.0, &bytes, limit});
+  return undelete_found_file(letter, index, std::string());
 }
 
 ContentVerdict check_found_file(char letter, int32_t index) {
   if (index < 0 || index >= FoundFiles.Count()) return {};
-  const ContentVerdict verdict = as_active_recovery(
-      [&] { return check_row(letter, FoundFiles[index], FoundFiles.Facts(index), &Window()); });
+  ContentVerdict verdict;
+  {
+    const ActiveRecovery active;
+    verdict = check_row(letter, FoundFiles[index], FoundFiles.Facts(index), &Window());
+  }
   FoundFiles.Facts(index).content = verdict;
   return verdict;
 }
