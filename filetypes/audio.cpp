@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "filetypes/walk.h"
 
@@ -253,8 +254,13 @@ Result check_flac(Reader& reader) {
     uint64_t frame_end = 0;
     uint64_t first_zero = 0;  // the first place the CRC comes out right
     while (q < limit) {
-      const auto bytes = reader.view(q, static_cast<size_t>(std::min<uint64_t>(4096, limit - q)));
-      if (bytes.empty()) break;
+      // A copy: the header test below reads through the same reader, which may move the
+      // window this view points into.
+      const auto view = reader.view(q, static_cast<size_t>(std::min<uint64_t>(4096, limit - q)));
+      if (view.empty()) break;
+      std::array<uint8_t, 4096> chunk;
+      std::copy(view.begin(), view.end(), chunk.begin());
+      const std::span<const uint8_t> bytes(chunk.data(), view.size());
       for (size_t i = 0; i < bytes.size(); ++i) {
         crc = static_cast<uint16_t>(crc << 8 ^ table[(crc >> 8 ^ bytes[i]) & 0xFF]);
         const uint64_t at = q + i + 1;
