@@ -152,9 +152,10 @@ bool& capture_claimed() {
   return claimed;
 }
 
-// Bytes of the capturing file offered so far (kept or passed over).
+// Bytes of the capturing file offered so far (kept or passed over); per thread like the
+// capture itself, since a worker's check and the interface thread's preview capture at once.
 uint64_t& capture_offered() {
-  static uint64_t offered = 0;
+  thread_local uint64_t offered = 0;
   return offered;
 }
 

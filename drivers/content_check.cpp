@@ -55,11 +55,15 @@ std::string_view extension_of(std::string_view name) {
 }  // namespace
 
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
-                             const std::vector<FileByteRange>& unread) {
+                             const std::vector<FileByteRange>& unread, filetypes::Depth depth) {
   // JPEG scans are decoded too: foreign bytes that hold no marker break the decoding only.
-  const filetypes::Result result =
-      filetypes::check(source, extension_of(name), filetypes::Depth::kDecode);
+  const filetypes::Result result = filetypes::check(source, extension_of(name), depth);
   return judge_walked(result, name, source.Size(), unread);
+}
+
+bool decoding_may_tell_more(const ContentVerdict& verdict) {
+  return verdict.state == ContentState::kPlausible &&
+         verdict.type == filetypes::kind_name(filetypes::Kind::kJpeg);
 }
 
 ContentVerdict judge_walked(const filetypes::Result& result, std::string_view name, uint64_t size,

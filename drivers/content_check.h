@@ -20,9 +20,14 @@ namespace pyralis {
 // unread byte (or where the walk breaks before it) when the walk says it is damaged, else
 // Unchecked. A whole structure is Intact only when the walk checked its payload too, the
 // structure ends where the file does and the bytes are of the type the name's extension
-// promises (when it promises one); else Plausible.
+// promises (when it promises one); else Plausible. At Depth::kStructure a JPEG's image data
+// is not decoded, so a whole JPEG is Plausible until it is checked again at Depth::kDecode.
 ContentVerdict judge_content(filetypes::ByteSource& source, std::string_view name,
-                             const std::vector<FileByteRange>& unread);
+                             const std::vector<FileByteRange>& unread,
+                             filetypes::Depth depth = filetypes::Depth::kDecode);
+// Whether checking a file again at Depth::kDecode may change `verdict`, made at
+// Depth::kStructure: a whole JPEG whose image data was not decoded.
+bool decoding_may_tell_more(const ContentVerdict& verdict);
 // The same verdict from a walk already made (at Depth::kDecode) over a file of `size` bytes.
 ContentVerdict judge_walked(const filetypes::Result& result, std::string_view name, uint64_t size,
                             const std::vector<FileByteRange>& unread);

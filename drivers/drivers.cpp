@@ -387,7 +387,8 @@ class WindowedFoundFile final : public filetypes::ByteSource {
 
 // Walks a file larger than the check holds in memory through windows of `window` bytes.
 ContentVerdict check_row_in_windows(char letter, const FoundFileRecord& record,
-                                    const RowFacts& facts, uint64_t window, EngineWindow* pump) {
+                                    const RowFacts& facts, uint64_t window, EngineWindow* pump,
+                                    filetypes::Depth depth = filetypes::Depth::kDecode) {
   if (record.Size <= 0) return {};
   WindowedFoundFile source(letter, record, facts, window, pump);
   const std::string& name = record.Name;
@@ -395,7 +396,7 @@ ContentVerdict check_row_in_windows(char letter, const FoundFileRecord& record,
   const filetypes::Result walked = filetypes::check(
       source,
       dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot + 1),
-      filetypes::Depth::kDecode);
+      depth);
   const std::vector<FileByteRange> unread = source.unread();
   if (!source.ok()) return {};  // too many passes, or the file could not be read
   return judge_walked(walked, name, source.Size(), unread);
@@ -403,7 +404,7 @@ ContentVerdict check_row_in_windows(char letter, const FoundFileRecord& record,
 
 // Reads a copy of a row the way its recovery reads it, into memory, and judges its bytes.
 ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
-                         EngineWindow* pump) {
+                         EngineWindow* pump, filetypes::Depth depth = filetypes::Depth::kDecode) {
   // A carved row was walked when it was found, over exactly the bytes its extents hold; one
   // whose payload that walk could not check (a JPEG's image data) is read and checked again.
   if (facts.origin == RowOrigin::kCarved && facts.content.state != ContentState::kPlausible)
@@ -415,7 +416,7 @@ ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFa
   // bound is read a window of that size at a time.
   const uint64_t limit = content_check_memory_limit();
   if (static_cast<uint64_t>(record.Size) > limit)
-    return check_row_in_windows(letter, record, facts, limit, pump);
+    return check_row_in_windows(letter, record, facts, limit, pump, depth);
   std::vector<uint8_t> bytes;
   RecoveryOutcome outcome;
   {
@@ -425,7 +426,7 @@ ContentVerdict check_row(char letter, const FoundFileRecord& record, const RowFa
   }
   if (outcome.result == RecoveryResult::kComplete || outcome.result == RecoveryResult::kPartial) {
     filetypes::MemorySource source(bytes);
-    verdict = judge_content(source, record.Name, outcome.unreadable);
+    verdict = judge_content(source, record.Name, outcome.unreadable, depth);
   }
   return verdict;
 }
@@ -472,9 +473,9 @@ ContentVerdict check_found_file(char letter, int32_t index) {
 }
 
 ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
-                               const std::atomic<bool>& go_on) {
+                               const std::atomic<bool>& go_on, filetypes::Depth depth) {
   const RecoveryFlag::ThreadScope flag(go_on);
-  return check_row(letter, record, facts, nullptr);
+  return check_row(letter, record, facts, nullptr, depth);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include "core/found_files.h"
 #include "core/recovery_outcome.h"
 #include "core/row_facts.h"
+#include "filetypes/filetypes.h"
 
 namespace pyralis {
 
@@ -61,9 +62,11 @@ ContentVerdict check_found_file_in_windows(char letter, int32_t index, uint64_t 
 // The same for a copy of a row and its facts, safe to call from a worker thread while the
 // interface thread sorts or replaces FoundFiles: the catalogue is not touched, the read opens
 // its own reader, logs nothing, and stops (Unchecked) once `go_on` turns false. Nothing is
-// kept in the facts; the caller stores the verdict by the row's id.
+// kept in the facts; the caller stores the verdict by the row's id. At Depth::kStructure a
+// JPEG's image data is not decoded (see decoding_may_tell_more).
 ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
-                               const std::atomic<bool>& go_on);
+                               const std::atomic<bool>& go_on,
+                               filetypes::Depth depth = filetypes::Depth::kDecode);
 
 // Saved scans: the catalogue with its row facts, and the identity of the volume of drive
 // `letter` (serial, size, a digest of its first sectors), written to `path`; and read back,

@@ -25,12 +25,14 @@ for h in "${headers[@]}"; do
 done
 "$moc" tests/ui/worker_test.cpp -o "$out/worker_test.moc"
 cat >"$out/check_stub.cpp" <<'STUB'
+#include "drivers/content_check.h"
 #include "drivers/drivers.h"
 namespace pyralis {
 ContentVerdict check_found_row(char, const FoundFileRecord&, const RowFacts&,
-                               const std::atomic<bool>&) {
+                               const std::atomic<bool>&, filetypes::Depth) {
   return {};
 }
+bool decoding_may_tell_more(const ContentVerdict&) { return false; }
 }  // namespace pyralis
 STUB
 sources+=("$out/check_stub.cpp" tests/ui/worker_test.cpp)

@@ -270,15 +270,24 @@ void TMainForm::BuildStatusBar() {
   Checker->Paused = [this] { return busy_; };
   Checker->PreferredRows = [this] { return VisibleRecords(); };
   connect(ContentStopBtn, &QToolButton::clicked, Checker, &ContentChecker::Stop);
-  connect(Checker, &ContentChecker::Progress, this, [this](int done, int total) {
-    ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
-    // The list reads each verdict as it paints; a change signal for every row would make the
-    // filter test all of them again at each step.
+  // The list reads each verdict as it paints; a change signal for every row would make the
+  // filter test all of them again at each step.
+  const auto show_verdicts = [this] {
     if (filter_->Filter().intact_only)
       filter_->invalidate();
     else
       ListView->viewport()->update();
+  };
+  connect(Checker, &ContentChecker::Progress, this, [this, show_verdicts](int done, int total) {
+    ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
+    show_verdicts();
   });
+  connect(Checker, &ContentChecker::DecodeProgress, this,
+          [this, show_verdicts](int done, int total) {
+            ContentLabel->setText(
+                QStringLiteral("Decoding pictures: %1 of %2").arg(done).arg(total));
+            show_verdicts();
+          });
   connect(Checker, &ContentChecker::Finished, this, [this] {
     ContentLabel->hide();
     ContentStopBtn->hide();

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     ui::ContentChecker checker;
     std::atomic<int> checked{0};
     checker.Check = [&](char, const FoundFileRecord&, const RowFacts&,
-                        const std::atomic<bool>& go_on) {
+                        const std::atomic<bool>& go_on, filetypes::Depth) {
       QElapsedTimer work;
       work.start();
       if (busy)

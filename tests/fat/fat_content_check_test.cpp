@@ -70,14 +70,24 @@ TEST(FatContentCheck, IntactOnlyWhenByteExactAndChangedFilesAreDamaged) {
     // The window's worker checks a copy of the row from its own thread: the same verdict,
     // and a check told to stop says nothing of the file.
     std::atomic<bool> go_on{true}, stopped{false};
-    ContentVerdict from_worker, cut_short;
+    ContentVerdict from_worker, cut_short, walked;
     std::thread([&, record = FoundFiles[row], facts = FoundFiles.Facts(row)] {
       from_worker = check_found_row('c', record, facts, go_on);
       cut_short = check_found_row('c', record, facts, stopped);
+      walked = check_found_row('c', record, facts, go_on, filetypes::Depth::kStructure);
     }).join();
     EXPECT_EQ(from_worker.state, verdict.state) << s.name;
     EXPECT_EQ(from_worker.damaged_at, verdict.damaged_at) << s.name;
     EXPECT_EQ(cut_short.state, ContentState::kUnchecked) << s.name;
+    // The walk alone cannot call a JPEG intact; only a JPEG's verdict may change by decoding.
+    if (decoding_may_tell_more(walked)) {
+      EXPECT_EQ(walked.type, "JPEG") << s.name;
+      EXPECT_NE(verdict.state, ContentState::kUnchecked) << s.name;
+    } else {
+      EXPECT_EQ(walked.state, verdict.state) << s.name;
+    }
+    if (verdict.state == ContentState::kIntact)
+      EXPECT_EQ(walked.state, verdict.type == "JPEG" ? ContentState::kPlausible : verdict.state);
     recover_row(row, out.path());
     const bool exact = read_file(out.file(s.name)) == s.content;
     if (verdict.state == ContentState::kIntact) {
@@ -119,15 +129,29 @@ TEST(FatContentCheck, WindowedCheckGivesTheVerdictOfTheWholeFile) {
   }
   scan_image(v.image());
   ASSERT_EQ(FoundFiles.Count(), 8);
+  // Meanwhile a worker checks copies of the rows, as the window's workers do: each thread
+  // keeps the place of its own capture in the file it reads.
+  std::vector<std::pair<FoundFileRecord, RowFacts>> copies;
+  for (int32_t row = 0; row < FoundFiles.Count(); ++row)
+    copies.emplace_back(FoundFiles[row], FoundFiles.Facts(row));
+  std::atomic<bool> go_on{true}, done{false};
+  std::thread worker([&] {
+    while (!done)
+      for (const auto& [record, facts] : copies) check_found_row('c', record, facts, go_on);
+  });
   int damaged = 0;
   for (int32_t row = 0; row < FoundFiles.Count(); ++row) {
     const ContentVerdict whole = check_found_file('c', row);
-    const ContentVerdict windowed = check_found_file_in_windows('c', row, 4096);
-    EXPECT_EQ(windowed.state, whole.state) << FoundFiles[row].Name;
-    EXPECT_EQ(windowed.damaged_at, whole.damaged_at) << FoundFiles[row].Name;
+    for (const uint64_t window : {4096, 2048, 1024}) {
+      const ContentVerdict windowed = check_found_file_in_windows('c', row, window);
+      EXPECT_EQ(windowed.state, whole.state) << FoundFiles[row].Name << ", window " << window;
+      EXPECT_EQ(windowed.damaged_at, whole.damaged_at) << FoundFiles[row].Name;
+    }
     EXPECT_NE(whole.state, ContentState::kUnchecked) << FoundFiles[row].Name;
     damaged += whole.state == ContentState::kDamaged;
   }
+  done = true;
+  worker.join();
   EXPECT_EQ(damaged, 2);
 }
 

@@ -521,7 +521,7 @@ class MainFormTest : public QObject {
     char checked_letter = 0;
     std::mutex lock;
     form().Checker->Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
-                                const std::atomic<bool>&) {
+                                const std::atomic<bool>&, filetypes::Depth) {
       const std::lock_guard hold(lock);
       checked.push_back(record.Name == FoundFiles[0].Name ? 0 : 1);
       checked_letter = letter;

@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -59,7 +60,7 @@ class WorkerTest : public QObject {
     ui::ContentChecker checker;
     std::atomic<int> calls{0};
     checker.Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
-                        const std::atomic<bool>&) {
+                        const std::atomic<bool>&, filetypes::Depth) {
       ++calls;
       QThread::usleep(letter == 'c' ? 50 : 0);
       return verdict_for(record);
@@ -87,6 +88,63 @@ class WorkerTest : public QObject {
     }
   }
 
+  // Off screen every row is walked before any is decoded, and only the JPEGs the walk found
+  // whole are decoded; a row on screen is checked whole at once. The status follows: the
+  // verdict count first, then the decoding's.
+  void everyRowIsWalkedBeforeAnyIsDecoded() {
+    constexpr int kRows = 300;
+    fill_catalogue(kRows);
+    ui::ContentChecker checker;
+    std::mutex lock;
+    std::vector<std::pair<std::string, filetypes::Depth>> calls;
+    checker.Check = [&](char, const FoundFileRecord& record, const RowFacts&,
+                        const std::atomic<bool>&, filetypes::Depth depth) {
+      {
+        const std::lock_guard hold(lock);
+        calls.emplace_back(record.Name, depth);
+      }
+      const bool picture = (record.Size - 1000) % 2 == 0;
+      ContentVerdict verdict = verdict_for(record);
+      if (depth == filetypes::Depth::kDecode && picture) {
+        verdict.state = ContentState::kIntact;
+      } else if (picture) {
+        verdict.state = ContentState::kPlausible;  // a whole JPEG, not decoded
+        verdict.type = "JPEG";
+      }
+      return verdict;
+    };
+    checker.PreferredRows = [&] { return std::vector<int>{4}; };
+    checker.DecodeLater = [](const ContentVerdict& verdict) {
+      return verdict.state == ContentState::kPlausible && verdict.type == "JPEG";
+    };
+    QList<QPair<int, int>> decoding;
+    connect(&checker, &ui::ContentChecker::DecodeProgress,
+            [&](int done, int total) { decoding << qMakePair(done, total); });
+    checker.Start('c');
+    QTRY_VERIFY_WITH_TIMEOUT(!checker.Running(), 20000);
+
+    const auto first_decode =
+        std::find_if(calls.begin(), calls.end(), [](const auto& c) {
+          return c.second == filetypes::Depth::kDecode && c.first != "file4.jpg";
+        });
+    // Decoding begins once every walk is handed out; the last ones may still run beside it.
+    QVERIFY(std::count_if(calls.begin(), first_decode, [](const auto& c) {
+              return c.second == filetypes::Depth::kStructure;
+            }) >= kRows - 1 - ui::ContentChecker::kAhead);
+    const auto on_screen = std::find_if(calls.begin(), calls.end(),
+                                        [](const auto& c) { return c.first == "file4.jpg"; });
+    QVERIFY(on_screen - calls.begin() < 4);
+    QCOMPARE(on_screen->second, filetypes::Depth::kDecode);
+    QCOMPARE(calls.size(), size_t{kRows + kRows / 2 - 1});
+    for (int row = 0; row < kRows; ++row) {
+      const bool picture = (FoundFiles[row].Size - 1000) % 2 == 0;
+      QCOMPARE(FoundFiles.Facts(row).content.state,
+               picture ? ContentState::kIntact : ContentState::kDamaged);
+    }
+    QVERIFY(!decoding.isEmpty());
+    QCOMPARE(decoding.last(), qMakePair(kRows / 2 - 1, kRows / 2 - 1));
+  }
+
   // Stop in the middle of a file: the read is told to end, Finished comes at once, and the
   // verdict of the file being read never lands.
   void stopEndsTheReadAndDropsItsVerdict() {
@@ -94,7 +152,7 @@ class WorkerTest : public QObject {
     ui::ContentChecker checker;
     std::atomic<bool> reading{false}, told_to_stop{false};
     checker.Check = [&](char, const FoundFileRecord& record, const RowFacts&,
-                        const std::atomic<bool>& go_on) {
+                        const std::atomic<bool>& go_on, filetypes::Depth) {
       reading = true;
       while (go_on) QThread::msleep(1);
       told_to_stop = true;
@@ -122,7 +180,7 @@ class WorkerTest : public QObject {
     bool paused = false;
     checker.Paused = [&] { return paused; };
     checker.Check = [&](char letter, const FoundFileRecord& record, const RowFacts&,
-                        const std::atomic<bool>&) {
+                        const std::atomic<bool>&, filetypes::Depth) {
       while (letter == 'c' && !release) QThread::msleep(1);
       ContentVerdict verdict = verdict_for(record);
       if (letter == 'c') verdict.state = ContentState::kIntact;
@@ -155,7 +213,7 @@ class WorkerTest : public QObject {
     SetEngineWindow(&adapter);
     ui::ContentChecker checker;
     checker.Check = [](char, const FoundFileRecord& record, const RowFacts&,
-                       const std::atomic<bool>&) { return verdict_for(record); };
+                       const std::atomic<bool>&, filetypes::Depth) { return verdict_for(record); };
     checker.Start('c');
     QList<int> shown;  // the gauge at each flush; the last one is after the work
     adapter.OnFlush = [&] { shown << search_form.SearchProgressBar->PercentDone(); };
