@@ -33,8 +33,7 @@ ContentChecker::ContentChecker(QObject* parent) : QObject(parent) {
       emit DecodeProgress(decode_done_, decode_total_);
   });
   const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
-  for (unsigned i = 0; i < workers; ++i)
-    workers_.emplace_back([this, i] { WorkerLoop(i == 0); });
+  for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this, i] { WorkerLoop(i == 0); });
 }
 
 ContentChecker::~ContentChecker() {
@@ -199,8 +198,8 @@ void ContentChecker::WorkerLoop(bool any_job) {
       std::unique_lock hold(lock_);
       auto mine = waiting_.end();
       wake_.wait(hold, [&] {
-        mine = any_job ? waiting_.begin()
-                       : std::find_if(waiting_.begin(), waiting_.end(), Shareable);
+        mine =
+            any_job ? waiting_.begin() : std::find_if(waiting_.begin(), waiting_.end(), Shareable);
         return quit_ || mine != waiting_.end();
       });
       if (quit_) return;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The content check after a scan: each found file is read the way its recovery reads it,
 // into memory, and its verdict lands in the row's facts ("Intact", "Damaged", "Unchecked").
-// The reading runs in a worker thread (the decoding in two). The interface thread hands it one row at a time as a
-// copy of the row's record and facts under the row's id, so that the worker never touches
-// the catalogue the list sorts and a new scan replaces; the verdicts come back under a lock
+// The reading runs in a worker thread (the decoding in two). The interface thread hands it one row
+// at a time as a copy of the row's record and facts under the row's id, so that the worker never
+// touches the catalogue the list sorts and a new scan replaces; the verdicts come back under a lock
 // that the interface thread looks at every kPollMilliseconds, and are stored by that id, wherever
 // the row has moved since. A new scan, Open scan or Stop ends it; while a command runs no new
 // row is handed out.
@@ -104,8 +104,8 @@ class ContentChecker : public QObject {
   // What each row has been handed out for, by row id.
   enum Handed : uint8_t {
     kNot,
-    kWalk,     // the structure walk; decoding may follow
-    kWhole,    // the whole check: nothing follows
+    kWalk,   // the structure walk; decoding may follow
+    kWhole,  // the whole check: nothing follows
   };
   // The next row to hand out and how deep to check it, `preferred` rows first; row -1 when
   // none is left now.
@@ -121,15 +121,15 @@ class ContentChecker : public QObject {
   char letter_ = 0;
   uint64_t run_ = 0;
   std::shared_ptr<std::atomic<bool>> go_on_;
-  std::vector<Handed> handed_;  // by row id
-  size_t handed_out_ = 0;       // rows no longer kNot
+  std::vector<Handed> handed_;       // by row id
+  size_t handed_out_ = 0;            // rows no longer kNot
   std::vector<bool> decode_wanted_;  // by row id: walked whole, decoding may tell more
   // Those rows, in the order their walks came back, with their copies: finding a row by its
   // id would mean a search of the catalogue.
   std::deque<Checked> decode_queue_;
-  int done_count_ = 0;         // rows with a verdict
-  int decode_total_ = 0;       // rows whose walk asked for decoding
-  int decode_done_ = 0;        // and of those, decoded (or checked whole on screen)
+  int done_count_ = 0;    // rows with a verdict
+  int decode_total_ = 0;  // rows whose walk asked for decoding
+  int decode_done_ = 0;   // and of those, decoded (or checked whole on screen)
   int in_flight_ = 0;  // rows handed out whose verdict has not come back
   int next_ = 0;       // catalogue position where the plain walk goes on
   QTimer poll_timer_;

@@ -282,12 +282,11 @@ void TMainForm::BuildStatusBar() {
     ContentLabel->setText(QStringLiteral("Checking content: %1 of %2").arg(done).arg(total));
     show_verdicts();
   });
-  connect(Checker, &ContentChecker::DecodeProgress, this,
-          [this, show_verdicts](int done, int total) {
-            ContentLabel->setText(
-                QStringLiteral("Decoding pictures: %1 of %2").arg(done).arg(total));
-            show_verdicts();
-          });
+  connect(
+      Checker, &ContentChecker::DecodeProgress, this, [this, show_verdicts](int done, int total) {
+        ContentLabel->setText(QStringLiteral("Decoding pictures: %1 of %2").arg(done).arg(total));
+        show_verdicts();
+      });
   connect(Checker, &ContentChecker::Finished, this, [this] {
     ContentLabel->hide();
     ContentStopBtn->hide();

@@ -159,8 +159,7 @@ int main(int argc, char** argv) {
   std::printf(
       "window: every row walked (wall)   %7.3f s  %8.1f MB/s  verdicts / read = %.2f\n"
       "  then %zu JPEGs decoded, 2 threads %7.3f s  %8.1f MB/s  (%d Intact; all / read = %.2f)\n",
-      every_verdict, mb / every_verdict, every_verdict / read_time, to_decode.size(),
-      decoded_after, mb / decoded_after, staged_intact.load(),
-      (every_verdict + decoded_after) / read_time);
+      every_verdict, mb / every_verdict, every_verdict / read_time, to_decode.size(), decoded_after,
+      mb / decoded_after, staged_intact.load(), (every_verdict + decoded_after) / read_time);
   return 0;
 }

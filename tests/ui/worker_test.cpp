@@ -123,10 +123,9 @@ class WorkerTest : public QObject {
     checker.Start('c');
     QTRY_VERIFY_WITH_TIMEOUT(!checker.Running(), 20000);
 
-    const auto first_decode =
-        std::find_if(calls.begin(), calls.end(), [](const auto& c) {
-          return c.second == filetypes::Depth::kDecode && c.first != "file4.jpg";
-        });
+    const auto first_decode = std::find_if(calls.begin(), calls.end(), [](const auto& c) {
+      return c.second == filetypes::Depth::kDecode && c.first != "file4.jpg";
+    });
     // Decoding begins once every walk is handed out; the last ones may still run beside it.
     QVERIFY(std::count_if(calls.begin(), first_decode, [](const auto& c) {
               return c.second == filetypes::Depth::kStructure;
