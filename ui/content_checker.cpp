@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 
 #include "drivers/content_check.h"
 #include "drivers/drivers.h"
@@ -93,7 +94,7 @@ bool ContentChecker::DecodeWanted(RowId id) const {
   return id < decode_wanted_.size() && decode_wanted_[id] && handed_[id] == kWalk;
 }
 
-std::pair<int, filetypes::Depth> ContentChecker::NextRow(const std::vector<int>& preferred) {
+ContentChecker::Next ContentChecker::NextRow(const std::vector<int>& preferred) {
   const int count = FoundFiles.Count();
   auto id_of = [&](int row) {
     return row >= 0 && row < count ? FoundFiles.Id(row) : static_cast<RowId>(handed_.size());
@@ -104,14 +105,14 @@ std::pair<int, filetypes::Depth> ContentChecker::NextRow(const std::vector<int>&
   };
   // The rows on screen are checked whole: their verdicts are the ones being looked at.
   for (int row : preferred)
-    if (open(row) || DecodeWanted(id_of(row))) return {row, filetypes::Depth::kDecode};
+    if (open(row) || DecodeWanted(id_of(row))) return {row, filetypes::Depth::kDecode, true};
   // Sorting moves rows behind the walk: a miss here only means a second, shorter pass.
   for (int pass = 0; pass < 2 && handed_out_ < handed_.size(); ++pass) {
     while (next_ < count && !open(next_)) ++next_;
-    if (next_ < count) return {next_, filetypes::Depth::kStructure};
+    if (next_ < count) return {next_, filetypes::Depth::kStructure, false};
     next_ = 0;
   }
-  return {-1, filetypes::Depth::kDecode};
+  return {-1, filetypes::Depth::kDecode, false};
 }
 
 void ContentChecker::Feed() {
@@ -123,9 +124,9 @@ void ContentChecker::Feed() {
   // While a command runs no new row is handed out; the poll looks again.
   if (Paused && Paused()) return;
   const std::vector<int> preferred = PreferredRows ? PreferredRows() : std::vector<int>();
-  std::vector<Job> jobs;
-  while (in_flight_ + static_cast<int>(jobs.size()) < kAhead) {
-    const auto [row, depth] = NextRow(preferred);
+  std::vector<Job> jobs, urgent;
+  while (in_flight_ + static_cast<int>(jobs.size() + urgent.size()) < kAhead) {
+    const auto [row, depth, on_screen] = NextRow(preferred);
     if (row < 0) {
       // Every row is handed out: the walked JPEGs are decoded, from their copies.
       if (decode_queue_.empty()) break;
@@ -141,16 +142,20 @@ void ContentChecker::Feed() {
     const RowId id = FoundFiles.Id(row);
     if (handed_[id] == kNot) ++handed_out_;
     handed_[id] = depth == filetypes::Depth::kStructure ? kWalk : kWhole;
-    jobs.push_back({run_, id, letter_, FoundFiles[row], FoundFiles.FactsOf(id), go_on_, depth});
+    (on_screen ? urgent : jobs)
+        .push_back({run_, id, letter_, FoundFiles[row], FoundFiles.FactsOf(id), go_on_, depth});
   }
-  if (jobs.empty()) {
+  if (jobs.empty() && urgent.empty()) {
     if (in_flight_ == 0) Finish();
     return;
   }
-  in_flight_ += static_cast<int>(jobs.size());
+  in_flight_ += static_cast<int>(jobs.size() + urgent.size());
   {
+    // Rows on screen go before those handed out earlier.
     const std::lock_guard hold(lock_);
     for (Job& job : jobs) waiting_.push_back(std::move(job));
+    waiting_.insert(waiting_.begin(), std::make_move_iterator(urgent.begin()),
+                    std::make_move_iterator(urgent.end()));
   }
   wake_.notify_all();
 }

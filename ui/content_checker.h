@@ -61,8 +61,8 @@ class ContentChecker : public QObject {
   static constexpr int kProgressMilliseconds = 100;
   static constexpr int kPollMilliseconds = 10;
   // Rows handed to the workers ahead of their verdicts: enough for the time between two polls
-  // when files are small, few enough that rows scrolled into view soon come first.
-  static constexpr int kAhead = 64;
+  // when small files are only walked (rows scrolled into view go to the front).
+  static constexpr int kAhead = 256;
   // Decoding is shared by up to this many workers (when the machine has as many cores); the
   // walk, which costs reads, stays in one.
   static constexpr unsigned kMaxWorkers = 2;
@@ -107,9 +107,14 @@ class ContentChecker : public QObject {
     kWalk,   // the structure walk; decoding may follow
     kWhole,  // the whole check: nothing follows
   };
-  // The next row to hand out and how deep to check it, `preferred` rows first; row -1 when
-  // none is left now.
-  std::pair<int, filetypes::Depth> NextRow(const std::vector<int>& preferred);
+  // The next row to hand out, how deep to check it and whether it is one of `preferred`,
+  // which come first; row -1 when none is left now.
+  struct Next {
+    int row;
+    filetypes::Depth depth;
+    bool preferred;
+  };
+  Next NextRow(const std::vector<int>& preferred);
   bool DecodeWanted(RowId id) const;
   // `any_job`: the first worker takes every job; the others only decode files of at most
   // kSharedDecodeBytes, which costs processor time rather than reads.
