@@ -47,6 +47,20 @@ bool free_run(const FatVolume& volume, uint32_t x, uint64_t clusters) {
   return true;
 }
 
+// A file of `size` bytes written in one piece from cluster x ends the way a whole file of
+// `kind` ends.
+bool ends_at(FatVolume& volume, uint32_t x, uint64_t size, filetypes::Kind kind) {
+  const FatLayout& l = volume.layout();
+  if (size == 0) return false;
+  const uint64_t clusters = (size + l.cluster_size - 1) / l.cluster_size;
+  if (!l.valid_cluster(uint64_t{x} + clusters - 1)) return false;
+  const uint64_t tail = std::min<uint64_t>(size, filetypes::kTailBytes);
+  TMemoryStream bytes;
+  volume.Read(l.cluster_offset(x) + size - tail, static_cast<uint32_t>(tail), bytes);
+  return static_cast<uint64_t>(bytes.Size()) == tail &&
+         filetypes::ends_like(kind, std::span<const uint8_t>(bytes.Memory(), tail));
+}
+
 }  // namespace
 
 std::vector<uint32_t> first_cluster_candidates(const FatLayout& layout, uint32_t recorded) {
@@ -85,6 +99,8 @@ FirstClusterChoice choose_file_cluster(FatVolume& volume, std::span<const uint32
     // around a live one has a short run at its true start).
     if (!blank(bytes)) score += 3;
     if (free_run(volume, x, clusters)) score += 2;
+    // A file written in one piece from x ends there the way its type ends a whole file.
+    if (type_seen && ends_at(volume, x, size, expected)) score += 3;
     const uint64_t distance = distance_to(x, near);
     if (score > best_score || (score == best_score && distance < best_distance)) {
       best_score = score;

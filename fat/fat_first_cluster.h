@@ -34,8 +34,10 @@ struct FirstClusterChoice {
 // Picks the candidate a deleted file of `size` bytes and `extension` (without the dot)
 // most likely starts at. Ranked by, in this order of weight: the extension's type
 // recognised at the candidate (another type's signature counts against it), the candidate
-// free in the table, a free run long enough for the size, bytes that were ever written (not
-// all zeros or all 0xFF); ties go to the candidate nearest to `near` (the clusters of the
+// free in the table, bytes that were ever written (not all zeros or all 0xFF), the file's
+// last bytes, were it in one piece from the candidate, ending as its type ends (a JPEG's
+// EOI, a PNG's IEND...), a free run long enough for the size; ties go to the candidate
+// nearest to `near` (the clusters of the
 // file's folder and of its neighbours' files, near which the file was allocated), then to
 // the lowest. `candidates` must not be empty.
 FirstClusterChoice choose_file_cluster(FatVolume& volume, std::span<const uint32_t> candidates,

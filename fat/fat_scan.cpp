@@ -69,8 +69,7 @@ class Scan {
   // Appends the record; false when its first cluster is still to be chosen.
   bool append_record(const Entry& entry, const std::string& name, const std::string& path,
                      const std::vector<uint32_t>& candidates);
-  void choose_first_clusters(const std::vector<PendingChoice>& pending,
-                             const std::vector<uint32_t>& near);
+  void choose_first_clusters(const std::vector<PendingChoice>& pending, std::vector<uint32_t> near);
 
   FatVolume& volume_;
   std::unordered_set<uint32_t> visited_;
@@ -202,12 +201,21 @@ bool Scan::append_record(const Entry& entry, const std::string& name, const std:
 }
 
 void Scan::choose_first_clusters(const std::vector<PendingChoice>& pending,
-                                 const std::vector<uint32_t>& near) {
+                                 std::vector<uint32_t> near) {
+  const uint64_t cluster_size = volume_.layout().cluster_size;
+  // Files written one after another lie one after another: a deleted entry's file most likely
+  // starts where the one before it ends.
+  uint32_t previous_end = 0;
   for (const PendingChoice& p : pending) {
     FoundFileRecord& record = FoundFiles[p.row];
     const std::vector<uint32_t>& candidates = FoundFiles.Facts(p.row).candidates;
+    if (previous_end != 0) near.push_back(previous_end);
     const FirstClusterChoice choice =
         choose_file_cluster(volume_, candidates, p.size, p.extension, near);
+    if (previous_end != 0) near.pop_back();
+    previous_end = static_cast<uint32_t>(
+        std::min<uint64_t>(choice.cluster + (p.size + cluster_size - 1) / cluster_size,
+                           volume_.layout().last_cluster()));
     record.Inode = choice.cluster;
     std::string dotted(1, '.');
     dotted += p.extension;

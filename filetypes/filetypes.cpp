@@ -341,6 +341,35 @@ bool has_signature(Kind kind) {
   const KindInfo* k = info(kind);
   return k != nullptr && k->signature;
 }
+bool ends_like(Kind kind, std::span<const uint8_t> tail) {
+  const auto ends_with = [&](std::initializer_list<uint8_t> bytes) {
+    return tail.size() >= bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), tail.end() - static_cast<long>(bytes.size()));
+  };
+  switch (kind) {
+    case Kind::kJpeg:
+      return ends_with({0xFF, 0xD9});
+    case Kind::kPng:
+      return ends_with({0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
+    case Kind::kGif:
+      return ends_with({0x3B});
+    case Kind::kZip:
+      return tail.size() >= 22 && detail::le32(&tail[tail.size() - 22]) == 0x06054b50 &&
+             detail::le16(&tail[tail.size() - 2]) == 0;
+    case Kind::kPdf: {
+      // "%%EOF" and at most a line end or two after it.
+      size_t end = tail.size();
+      while (end > 0 && end + 2 > tail.size() && (tail[end - 1] == '\r' || tail[end - 1] == '\n'))
+        --end;
+      static constexpr std::string_view kEof = "%%EOF";
+      return end >= kEof.size() && std::equal(kEof.begin(), kEof.end(),
+                                              tail.begin() + static_cast<long>(end - kEof.size()));
+    }
+    default:
+      return false;
+  }
+}
+
 Kind kind_of_extension(std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
   if (extension.empty() || extension.size() > 8) return Kind::kUnknown;

@@ -135,6 +135,12 @@ Category kind_category(Kind kind);
 // Whether every file of the kind starts with a signature identify() knows: false for text,
 // for MP3 (a stream may start on padding or a bare frame) and for kUnknown.
 bool has_signature(Kind kind);
+// Whether `tail`, the last bytes of a file (up to its last kTailBytes), ends the way a whole
+// file of `kind` ends: a JPEG's EOI marker, PNG's IEND chunk, GIF's trailer, a PDF's "%%EOF"
+// line, a ZIP's end of central directory with no comment. False for kinds without such an end
+// (and for files that carry bytes after it), so it can only ever add weight to a guess.
+bool ends_like(Kind kind, std::span<const uint8_t> tail);
+constexpr size_t kTailBytes = 64;
 // The kind a file name's extension promises ("photo.JPG" → kJpeg); kUnknown when none.
 Kind kind_of_extension(std::string_view extension);
 

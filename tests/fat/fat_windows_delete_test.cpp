@@ -14,13 +14,13 @@
 namespace pyralis::test {
 namespace {
 
-// A JPEG's start marker and APP0 segment header followed by bytes of no structure: enough
-// for the signature, and unique per seed.
+// A JPEG's start marker and APP0 segment header followed by bytes of no structure and the
+// end marker: enough for the signature and the end, and unique per seed.
 std::string photo(uint32_t seed, size_t size) {
   std::string bytes = "\xFF\xD8\xFF\xE0";
   std::mt19937 random(seed);
-  while (bytes.size() < size) bytes += static_cast<char>(random() & 0xFF);
-  return bytes;
+  while (bytes.size() + 2 < size) bytes += static_cast<char>(random() & 0x7F);
+  return bytes + "\xFF\xD9";
 }
 
 std::string text(uint32_t seed, size_t size) {
@@ -105,6 +105,34 @@ TEST_F(FatWindowsDeleteTest, APhotoWhoseStartIsOverwrittenEverywhereIsBad) {
   EXPECT_EQ(quality_to_text(FoundFiles[again].RecoveryQuality), "Bad");
   // A text file has no signature: it keeps the estimate of the candidate chosen.
   EXPECT_EQ(quality_to_text(FoundFiles[row_index("note 2.txt")].RecoveryQuality), "Middle");
+}
+
+// Another photo at a candidate nearer the file's folder, free and as long in clusters: the
+// file is the one whose last bytes, at the entry's size, end as a JPEG ends.
+TEST(FatWindowsDelete, ThePhotoThatEndsAtTheEntrysSizeWinsOverAnotherPhotoNearer) {
+  TempDir dir, out;
+  RecordingWindow window;
+  FatTestVolume v{dir, 32, 40 * 1024, "-s 1 -S 512"};
+  v.MakeDir("::/DCIM");  // its cluster comes first
+  const std::string filler = dir.file("filler");
+  ASSERT_EQ(run_command("truncate -s 33M " + shell_quote(filler)), 0);
+  v.Tool("mcopy", shell_quote(filler) + " ::/FILLER.BIN");
+  const std::string original = photo(5, 3000);
+  v.Put("::/DCIM/Photo.jpg", original);
+  v.DeleteAsWindows("::/DCIM/Photo.jpg");
+  v.DeleteAsWindows("::/FILLER.BIN");
+  scan_image(v.image());
+  int32_t row = row_index("Photo.jpg");
+  ASSERT_GE(row, 0) << window.LogText();
+  const auto right = static_cast<uint32_t>(FoundFiles[row].Inode);
+  ASSERT_GT(right, 65536u + 2);
+  v.WriteCluster(right - 65536, photo(6, original.size() + 7));
+  scan_image(v.image());
+  row = row_index("Photo.jpg");
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(FoundFiles[row].Inode, right);
+  recover_row(row, out.path());
+  EXPECT_EQ(read_file(out.file("Photo.jpg")), original);
 }
 
 }  // namespace

@@ -109,6 +109,14 @@ TEST_P(SampleFiles, WholeFileIsIntactAndEndsWhereTheFileDoes) {
   MemorySource source(bytes);
   EXPECT_EQ(check(source, extension_of(s), Depth::kDecode).payload_verified, s.payload_verified);
   EXPECT_EQ(has_signature(s.kind), s.kind != Kind::kText && s.kind != Kind::kMp3);
+  // The kinds with an end mark end with it; seven bytes short they do not (a GIF's one-byte
+  // trailer may be anywhere).
+  const bool has_end = s.kind == Kind::kJpeg || s.kind == Kind::kPng || s.kind == Kind::kGif ||
+                       s.kind == Kind::kPdf || s.kind == Kind::kZip;
+  const size_t tail = std::min(bytes.size(), kTailBytes);
+  EXPECT_EQ(ends_like(s.kind, {bytes.data() + bytes.size() - tail, tail}), has_end);
+  if (s.kind != Kind::kGif)
+    EXPECT_FALSE(ends_like(s.kind, {bytes.data() + bytes.size() - tail, tail - 7}));
 }
 
 // Bytes of the same shape in place of a block of the payload (other pixels, other samples,
