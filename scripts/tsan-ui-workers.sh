@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Opt-in, not part of CI: builds the window's worker test (tests/ui/worker_test.cpp: the
 # content check's worker and the engines' adapter) with clang's ThreadSanitizer, from the few
-# sources it needs, and runs it offscreen. The content check's reader is replaced by a stub:
-# the test gives its own. Exit status: the test's (TSan makes a race a failure).
+# sources it needs, and runs it offscreen. The content check's reader and the recovery command
+# its workers hold are replaced by stubs: the test gives its own reader. Exit status: the
+# test's (TSan makes a race a failure).
 #   scripts/tsan-ui-workers.sh [BUILD_DIR]      (default build-tsan-ui)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,7 @@ for h in "${headers[@]}"; do
 done
 "$moc" tests/ui/worker_test.cpp -o "$out/worker_test.moc"
 cat >"$out/check_stub.cpp" <<'STUB'
+#include "core/recovery_command.h"
 #include "drivers/content_check.h"
 #include "drivers/drivers.h"
 namespace pyralis {
@@ -33,6 +35,12 @@ ContentVerdict check_found_row(char, const FoundFileRecord&, const RowFacts&,
   return {};
 }
 bool decoding_may_tell_more(const ContentVerdict&) { return false; }
+RecoveryCommand::RecoveryCommand(bool) {}
+RecoveryCommand::~RecoveryCommand() {}
+platform::SourceHold::SourceHold() {}
+platform::SourceHold::~SourceHold() {}
+platform::ReadState::ReadState() {}
+platform::ReadState::~ReadState() {}
 }  // namespace pyralis
 STUB
 sources+=("$out/check_stub.cpp" tests/ui/worker_test.cpp)

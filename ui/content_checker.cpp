@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <iterator>
 
+#include "core/recovery_command.h"
 #include "drivers/content_check.h"
 #include "drivers/drivers.h"
 
@@ -15,6 +17,7 @@ namespace pyralis::ui {
 
 namespace {
 constexpr int kWorkerNice = 10;
+constexpr std::chrono::seconds kIdleCommand{2};
 }  // namespace
 
 ContentChecker::ContentChecker(QObject* parent) : QObject(parent) {
@@ -197,19 +200,36 @@ void ContentChecker::WorkerLoop(bool any_job) {
   // Background work: on a busy machine the interface thread (the filter, the scroll) goes
   // first. Linux gives each thread its own nice value.
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
+  // One command per run, in this thread: the source stays open and the engines keep what
+  // they load for a file (the FAT engine its table) for the next files of the run, instead
+  // of loading it for each. It is let go when the run changes or the worker has been idle
+  // for a while (the drive may be written to or detached meanwhile).
+  std::unique_ptr<RecoveryCommand> command;
+  uint64_t command_run = 0;
   for (;;) {
     Job job;
     {
       std::unique_lock hold(lock_);
       auto mine = waiting_.end();
-      wake_.wait(hold, [&] {
+      const auto found = [&] {
         mine =
             any_job ? waiting_.begin() : std::find_if(waiting_.begin(), waiting_.end(), Shareable);
         return quit_ || mine != waiting_.end();
-      });
+      };
+      if (!wake_.wait_for(hold, kIdleCommand, found)) {
+        hold.unlock();
+        command.reset();
+        hold.lock();
+        wake_.wait(hold, found);
+      }
       if (quit_) return;
       job = std::move(*mine);
       waiting_.erase(mine);
+    }
+    if (!command || command_run != job.run) {
+      command.reset();
+      command = std::make_unique<RecoveryCommand>();
+      command_run = job.run;
     }
     ContentVerdict verdict;
     try {

@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
   std::atomic<size_t> next_row{0};
   std::atomic<int> staged_intact{0};
   const auto decoder = [&] {
+    const RecoveryCommand thread_command;  // as each of the window's workers holds one
     const std::atomic<bool> go_on{true};
     for (size_t i; (i = next_row.fetch_add(1)) < to_decode.size();) {
       const int32_t row = to_decode[i];
