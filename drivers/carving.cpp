@@ -92,6 +92,8 @@ class FreeSpace {
   }
   // What the volume's reads need while the search looks at it (none but on NTFS).
   virtual std::unique_ptr<ReadsHeld> hold_reads() { return nullptr; }
+  // The whole source, no volume's clusters.
+  virtual bool whole_source() const { return true; }
 
  protected:
   // Byte of the first cluster of a listed row whose Inode is `inode` (-1 when rows of this
@@ -102,6 +104,7 @@ class FreeSpace {
 class FatSpace final : public FreeSpace {
  public:
   explicit FatSpace(std::unique_ptr<FatVolume> v) : v_(std::move(v)) {}
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->layout().cluster_size; }
   uint64_t cluster_origin() const override { return v_->layout().cluster_offset(2); }
   uint64_t area_begin() const override { return v_->layout().cluster_offset(2); }
@@ -126,6 +129,7 @@ class FatSpace final : public FreeSpace {
 class ExFatSpace final : public FreeSpace {
  public:
   explicit ExFatSpace(std::unique_ptr<exfat::Volume> v) : v_(std::move(v)) {}
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->layout().cluster_size; }
   uint64_t cluster_origin() const override { return v_->layout().heap_offset; }
   uint64_t area_begin() const override { return v_->layout().heap_offset; }
@@ -189,6 +193,7 @@ class NtfsSpace final : public FreeSpace {
       }
     }
   }
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->cluster_size; }
   int64_t cluster_at(uint64_t at) const override {
     const uint64_t x = at / v_->cluster_size;
@@ -207,8 +212,10 @@ bool contains_no_case(const std::string& text, const std::string& part) {
          }) != text.end();
 }
 
-// The free space of the volume on `component`, or of the whole source when it holds none
-// Pyralis reads. None (with a line logged) when the volume is there but cannot be opened.
+// The free space of the volume on `component`, or the whole source when it holds none
+// Pyralis reads, or when the volume is there but cannot be opened (its boot sector names a
+// file system whose tables or $MFT are broken): then a line says so, and every byte of
+// the drive, live files' too, is searched as on a source without a volume.
 std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, char letter) {
   const std::string fs = component.FileSystem();
   const std::string drive = std::string(1, static_cast<char>(std::toupper(letter))) + ":";
@@ -229,8 +236,8 @@ std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, c
   } else {
     return std::make_unique<FreeSpace>();
   }
-  Window().LogLine(drive + " was not searched by content: " + error + ".");
-  return nullptr;
+  Window().LogLine(drive + " " + error + "; the whole drive is searched by content instead.");
+  return std::make_unique<FreeSpace>();
 }
 
 // The volume bytes that listed rows hold, gathered once per row (rows found by the tree walk
@@ -387,7 +394,8 @@ DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
   s.component.SetLogicalDrive(letter);
   s.space = open_free_space(s.component, letter);
   if (!s.space) return;
-  s.raw = s.component.FileSystem().empty();
+  // Clusters of a volume name carved files; on the whole source, sectors do.
+  s.raw = s.space->whole_source();
   s.source = std::make_unique<DriveSource>(letter, s.length);
   carve::Options options;
   options.sector_size = kSector;

@@ -159,6 +159,53 @@ TEST(NtfsDeepScanTest, CarvingLeavesTheClustersOfListedAndLiveFilesAlone) {
   EXPECT_TRUE(window.Logged("Found by content: 1 file (0 damaged).")) << window.LogText();
 }
 
+// A volume whose $MFT is broken cannot be mounted: the search by content reads the whole
+// drive as a source without a volume, live files' clusters too, and says so.
+TEST(NtfsDeepScanTest, AVolumeThatCannotBeMountedIsSearchedWhole) {
+  TempDir dir;
+  RecordingWindow window;
+  NtfsGeometry geometry;
+  geometry.total_sectors = 65536;
+  NtfsImageBuilder volume(geometry);
+  const auto add = [&](const std::string& name, bool deleted) {
+    FileSpec f;
+    f.name = name;
+    f.content = read_file(fixture_path("filetypes/" + name));
+    f.deleted = deleted;
+    f.residency = Residency::kNonResident;
+    return volume.file(volume.add_file(f));
+  };
+  const BuiltFile jpeg = add("photo.jpg", true);
+  const BuiltFile gif = add("picture.gif", false);
+  std::vector<uint8_t> image = volume.build();
+  for (const uint64_t at :
+       {volume.record_offset(0), volume.cluster_offset(volume.mft_mirror_lcn())})
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(at), 4 * geometry.mft_record_size,
+                uint8_t{0});
+  const std::string path = dir.file("ntfs.img");
+  write_file(path, std::string(image.begin(), image.end()));
+  platform::reset_drive_table();
+  platform::attach_sources({path});
+
+  scan_c(false);
+  EXPECT_EQ(FoundFiles.Count(), 0);
+  FoundFiles.clear();
+  EXPECT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned) << window.LogText();
+  EXPECT_TRUE(window.Logged(
+      "C: its NTFS volume could not be mounted; the whole drive is searched by content instead."))
+      << window.LogText();
+  std::map<int64_t, std::string> carved;  // first sector → name
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    EXPECT_EQ(FoundFiles.Facts(i).origin, RowOrigin::kCarved);
+    carved[FoundFiles[i].Inode] = FoundFiles[i].Name;
+  }
+  for (const BuiltFile* f : {&jpeg, &gif}) {
+    SCOPED_TRACE(f->name);
+    const uint64_t at = volume.cluster_offset(*f->runs.front().lcn) - volume.volume_offset();
+    EXPECT_EQ(carved.count(static_cast<int64_t>(at / 512)), 1u) << window.LogText();
+  }
+}
+
 TEST(NtfsDeepScanTest, PathsFollowTheFoundFoldersAndMarkWhereTheyAreCut) {
   const std::unordered_map<int64_t, NtfsRecordRecogniser::Folder> folders = {{40, {"Photos", 5}},
                                                                              {41, {"2024", 40}},
