@@ -163,35 +163,25 @@ class NtfsSpace final : public FreeSpace {
   explicit NtfsSpace(std::unique_ptr<ntfs::NtfsVolume> v) : v_(std::move(v)) {}
   ~NtfsSpace() override { ntfs::umount_volume(v_); }
   std::unique_ptr<ReadsHeld> hold_reads() override { return std::make_unique<NtfsReadsHeld>(); }
-  // An NTFS row names its record, not a cluster: the clusters are the runs of the record's
-  // unnamed non-resident $DATA (a file in one record; what an attribute list puts in
-  // further records is not followed).
+  // An NTFS row names its record, not a cluster: the clusters are the runs of its unnamed
+  // $DATA, as the scan that listed it decoded them (an attribute list's extension records
+  // included); a row whose scan did not note them has its record read again.
   void row_ranges(int32_t row, Ranges& ranges) override {
-    std::vector<uint8_t> record(v_->mft_record_size);
-    const uint64_t record_offset = FoundFiles.Facts(row).record_offset;
-    if (record_offset != 0) {
-      auto info = ntfs::read_record_at(*v_, record_offset);
-      if (!info) return;
-      record = std::move(info->record);
+    const RowFacts& facts = FoundFiles.Facts(row);
+    std::vector<ByteExtent> runs;
+    if (facts.data_runs_known) {
+      runs = facts.data_runs;
+    } else if (facts.record_offset != 0) {
+      if (auto info = ntfs::read_record_at(*v_, facts.record_offset))
+        runs = ntfs::data_extents(*v_, info->record, info->number, false);
     } else {
+      std::vector<uint8_t> record(v_->mft_record_size);
       int64_t sector = 0;
-      if (ntfs::read_mft_record(*v_, FoundFiles[row].Inode, record, ntfs::kRecordBuffer, &sector) !=
+      if (ntfs::read_mft_record(*v_, FoundFiles[row].Inode, record, ntfs::kRecordBuffer, &sector) ==
           ntfs::RecordRead::kOk)
-        return;
+        runs = ntfs::data_extents(*v_, record, FoundFiles[row].Inode, true);
     }
-    ntfs::SearchContext context = ntfs::new_search_context(ntfs::Bytes(record));
-    while (const auto attribute = ntfs::next_attribute(ntfs::kData, context)) {
-      if (!ntfs::attribute_non_resident(*attribute) || !ntfs::attribute_name(*attribute).empty())
-        continue;
-      const auto runs = ntfs::decode_runlist(*attribute);
-      if (!runs) continue;
-      for (const ntfs::RunElement& run : *runs) {
-        if (run.lcn < 0 || run.length <= 0 || run.lcn >= v_->total_clusters) continue;
-        const int64_t end = std::min(run.lcn + run.length, v_->total_clusters);
-        ranges.push_back({static_cast<uint64_t>(run.lcn) * v_->cluster_size,
-                          static_cast<uint64_t>(end) * v_->cluster_size});
-      }
-    }
+    for (const ByteExtent& e : runs) ranges.push_back({e.offset, e.offset + e.length});
   }
   bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->cluster_size; }
