@@ -195,6 +195,18 @@ class NtfsSpace final : public FreeSpace {
   std::unique_ptr<ntfs::NtfsVolume> v_;
 };
 
+// Keeps an engine's log lines out of the log (for the calling thread), while the window's
+// messages are still handled.
+class QuietWindow final : public EngineWindow {
+ public:
+  QuietWindow() : outer_(Window()), scope_(*this) {}
+  void ProcessMessages() override { outer_.ProcessMessages(); }
+
+ private:
+  EngineWindow& outer_;
+  ThreadWindowScope scope_;
+};
+
 bool contains_no_case(const std::string& text, const std::string& part) {
   return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) ==
@@ -220,6 +232,8 @@ std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, c
   } else if (contains_no_case(fs, "NTFS")) {
     const NtfsReadsHeld reads;
     ntfs::reset_cluster_bitmap_cache();
+    // The scan's own mount has logged what is wrong with the volume; this one says nothing.
+    const QuietWindow quiet;
     auto v = ntfs::mount_volume(&component, false);
     if (v) return std::make_unique<NtfsSpace>(std::move(v));
     error = "its NTFS volume could not be mounted";
