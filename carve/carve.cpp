@@ -209,6 +209,15 @@ bool Carver::claimed(uint64_t at) {
   return false;
 }
 
+uint64_t Carver::claimed_through(uint64_t at) const {
+  // Claims do not overlap: the one that starts last at or before `at` is the one that may
+  // hold it.
+  auto next = claims_.upper_bound(at);
+  if (next == claims_.begin()) return at;
+  --next;
+  return next->second > at ? next->second : at;
+}
+
 uint64_t Carver::claimed_after(uint64_t at, uint64_t area_end) const {
   const auto next = claims_.upper_bound(at);
   return next == claims_.end() ? area_end : std::min(next->first, area_end);
@@ -270,6 +279,19 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
     }
     feed(at, std::span<const uint8_t>(current, got), end);
     volume_.HoldAhead(0, {});
+    // Files carved from this block that cover the block read ahead and run past it were
+    // read by their walks already, and their bytes start no further file: the search
+    // resumes after them instead of reading them again.
+    if (next_n != 0) {
+      uint64_t carved_to = next_at;
+      for (uint64_t c = claimed_through(carved_to); c > carved_to; c = claimed_through(c))
+        carved_to = c;
+      carved_to = carved_to / step * step;
+      if (carved_to > next_at + next_n) {
+        next_at = std::min(carved_to, end);
+        next_n = 0;
+      }
+    }
     if (keep_going && !keep_going(std::min(next_at, end) - begin)) return;
     if (next_at >= end) return;
     if (next_n == 0) {

@@ -141,6 +141,8 @@ class Carver {
   // Whether `at` lies in bytes an earlier carved file already holds.
   bool claimed(uint64_t at);
   void claim(uint64_t begin, uint64_t end);
+  // One past the claim that holds `at` (the end of the carved file it lies in), or `at`.
+  uint64_t claimed_through(uint64_t at) const;
   // The first byte after `at` that a carved file holds, or `area_end`.
   uint64_t claimed_after(uint64_t at, uint64_t area_end) const;
   uint64_t cluster_floor(uint64_t at) const;

@@ -66,6 +66,13 @@ struct RowFacts {
   // one or two pieces); empty when the engine works them out from its own metadata.
   std::vector<ByteExtent> extents;
 
+  // NTFS: the volume bytes of the clusters of the file's unnamed $DATA as its scan decoded
+  // them (its record's runs and those of the extension records its attribute list names);
+  // a search by content leaves them alone. `data_runs_known` is false when the scan did not
+  // gather them (the search then reads the record).
+  std::vector<ByteExtent> data_runs;
+  bool data_runs_known = false;
+
   // NTFS: the volume byte of the file's record when the deep scan found it outside the
   // current $MFT (0 for a record of the MFT, which is found by its number).
   uint64_t record_offset = 0;

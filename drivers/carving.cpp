@@ -92,6 +92,8 @@ class FreeSpace {
   }
   // What the volume's reads need while the search looks at it (none but on NTFS).
   virtual std::unique_ptr<ReadsHeld> hold_reads() { return nullptr; }
+  // The whole source, no volume's clusters.
+  virtual bool whole_source() const { return true; }
 
  protected:
   // Byte of the first cluster of a listed row whose Inode is `inode` (-1 when rows of this
@@ -102,6 +104,7 @@ class FreeSpace {
 class FatSpace final : public FreeSpace {
  public:
   explicit FatSpace(std::unique_ptr<FatVolume> v) : v_(std::move(v)) {}
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->layout().cluster_size; }
   uint64_t cluster_origin() const override { return v_->layout().cluster_offset(2); }
   uint64_t area_begin() const override { return v_->layout().cluster_offset(2); }
@@ -126,6 +129,7 @@ class FatSpace final : public FreeSpace {
 class ExFatSpace final : public FreeSpace {
  public:
   explicit ExFatSpace(std::unique_ptr<exfat::Volume> v) : v_(std::move(v)) {}
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->layout().cluster_size; }
   uint64_t cluster_origin() const override { return v_->layout().heap_offset; }
   uint64_t area_begin() const override { return v_->layout().heap_offset; }
@@ -159,36 +163,27 @@ class NtfsSpace final : public FreeSpace {
   explicit NtfsSpace(std::unique_ptr<ntfs::NtfsVolume> v) : v_(std::move(v)) {}
   ~NtfsSpace() override { ntfs::umount_volume(v_); }
   std::unique_ptr<ReadsHeld> hold_reads() override { return std::make_unique<NtfsReadsHeld>(); }
-  // An NTFS row names its record, not a cluster: the clusters are the runs of the record's
-  // unnamed non-resident $DATA (a file in one record; what an attribute list puts in
-  // further records is not followed).
+  // An NTFS row names its record, not a cluster: the clusters are the runs of its unnamed
+  // $DATA, as the scan that listed it decoded them (an attribute list's extension records
+  // included); a row whose scan did not note them has its record read again.
   void row_ranges(int32_t row, Ranges& ranges) override {
-    std::vector<uint8_t> record(v_->mft_record_size);
-    const uint64_t record_offset = FoundFiles.Facts(row).record_offset;
-    if (record_offset != 0) {
-      auto info = ntfs::read_record_at(*v_, record_offset);
-      if (!info) return;
-      record = std::move(info->record);
+    const RowFacts& facts = FoundFiles.Facts(row);
+    std::vector<ByteExtent> runs;
+    if (facts.data_runs_known) {
+      runs = facts.data_runs;
+    } else if (facts.record_offset != 0) {
+      if (auto info = ntfs::read_record_at(*v_, facts.record_offset))
+        runs = ntfs::data_extents(*v_, info->record, info->number, false);
     } else {
+      std::vector<uint8_t> record(v_->mft_record_size);
       int64_t sector = 0;
-      if (ntfs::read_mft_record(*v_, FoundFiles[row].Inode, record, ntfs::kRecordBuffer, &sector) !=
+      if (ntfs::read_mft_record(*v_, FoundFiles[row].Inode, record, ntfs::kRecordBuffer, &sector) ==
           ntfs::RecordRead::kOk)
-        return;
+        runs = ntfs::data_extents(*v_, record, FoundFiles[row].Inode, true);
     }
-    ntfs::SearchContext context = ntfs::new_search_context(ntfs::Bytes(record));
-    while (const auto attribute = ntfs::next_attribute(ntfs::kData, context)) {
-      if (!ntfs::attribute_non_resident(*attribute) || !ntfs::attribute_name(*attribute).empty())
-        continue;
-      const auto runs = ntfs::decode_runlist(*attribute);
-      if (!runs) continue;
-      for (const ntfs::RunElement& run : *runs) {
-        if (run.lcn < 0 || run.length <= 0 || run.lcn >= v_->total_clusters) continue;
-        const int64_t end = std::min(run.lcn + run.length, v_->total_clusters);
-        ranges.push_back({static_cast<uint64_t>(run.lcn) * v_->cluster_size,
-                          static_cast<uint64_t>(end) * v_->cluster_size});
-      }
-    }
+    for (const ByteExtent& e : runs) ranges.push_back({e.offset, e.offset + e.length});
   }
+  bool whole_source() const override { return false; }
   uint64_t cluster_size() const override { return v_->cluster_size; }
   int64_t cluster_at(uint64_t at) const override {
     const uint64_t x = at / v_->cluster_size;
@@ -200,6 +195,18 @@ class NtfsSpace final : public FreeSpace {
   std::unique_ptr<ntfs::NtfsVolume> v_;
 };
 
+// Keeps an engine's log lines out of the log (for the calling thread), while the window's
+// messages are still handled.
+class QuietWindow final : public EngineWindow {
+ public:
+  QuietWindow() : outer_(Window()), scope_(*this) {}
+  void ProcessMessages() override { outer_.ProcessMessages(); }
+
+ private:
+  EngineWindow& outer_;
+  ThreadWindowScope scope_;
+};
+
 bool contains_no_case(const std::string& text, const std::string& part) {
   return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) ==
@@ -207,8 +214,10 @@ bool contains_no_case(const std::string& text, const std::string& part) {
          }) != text.end();
 }
 
-// The free space of the volume on `component`, or of the whole source when it holds none
-// Pyralis reads. None (with a line logged) when the volume is there but cannot be opened.
+// The free space of the volume on `component`, or the whole source when it holds none
+// Pyralis reads, or when the volume is there but cannot be opened (its boot sector names a
+// file system whose tables or $MFT are broken): then a line says so, and every byte of
+// the drive, live files' too, is searched as on a source without a volume.
 std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, char letter) {
   const std::string fs = component.FileSystem();
   const std::string drive = std::string(1, static_cast<char>(std::toupper(letter))) + ":";
@@ -223,14 +232,16 @@ std::unique_ptr<FreeSpace> open_free_space(TRawDiskAccessComponent& component, c
   } else if (contains_no_case(fs, "NTFS")) {
     const NtfsReadsHeld reads;
     ntfs::reset_cluster_bitmap_cache();
+    // The scan's own mount has logged what is wrong with the volume; this one says nothing.
+    const QuietWindow quiet;
     auto v = ntfs::mount_volume(&component, false);
     if (v) return std::make_unique<NtfsSpace>(std::move(v));
     error = "its NTFS volume could not be mounted";
   } else {
     return std::make_unique<FreeSpace>();
   }
-  Window().LogLine(drive + " was not searched by content: " + error + ".");
-  return nullptr;
+  Window().LogLine(drive + " " + error + "; the whole drive is searched by content instead.");
+  return std::make_unique<FreeSpace>();
 }
 
 // The volume bytes that listed rows hold, gathered once per row (rows found by the tree walk
@@ -387,7 +398,8 @@ DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
   s.component.SetLogicalDrive(letter);
   s.space = open_free_space(s.component, letter);
   if (!s.space) return;
-  s.raw = s.component.FileSystem().empty();
+  // Clusters of a volume name carved files; on the whole source, sectors do.
+  s.raw = s.space->whole_source();
   s.source = std::make_unique<DriveSource>(letter, s.length);
   carve::Options options;
   options.sector_size = kSector;

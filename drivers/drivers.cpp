@@ -225,7 +225,11 @@ ScanResult scan_drive(char letter, const ScanOptions& options) {
                     : kind == Volume::kExFat ? exfat_scan(component, &reached)
                                              : ntfs_scan(component);
     engine_ran = ran > 0;
-    if (engine_ran && (options.deep || options.carve) && ScanActive) {
+    // A volume whose engine cannot open it (a broken $MFT, FAT or bitmap; the engine said
+    // why) is still searched by content: as a whole, in a pass of its own.
+    if (!engine_ran && options.carve && ScanActive) {
+      engine_ran = carve_drive(letter) != CarveResult::kNotSearched;
+    } else if (engine_ran && (options.deep || options.carve) && ScanActive) {
       std::unique_ptr<DriveCarving> carving;
       if (options.carve) carving = std::make_unique<DriveCarving>(letter);
       if (carving && !carving->ok()) carving.reset();

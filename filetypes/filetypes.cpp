@@ -92,6 +92,34 @@ uint64_t Reader::find_byte(uint64_t from, uint64_t limit, uint8_t value) {
   return limit;
 }
 
+uint64_t Reader::find_marker(uint64_t from, uint64_t limit) {
+  limit = std::min(limit, size_);
+  while (from < limit) {
+    if (from < window_start_ || from >= window_start_ + window_length_) {
+      if (!fill(from, 2)) return limit;
+    }
+    const uint8_t* w = window_ + (from - window_start_);
+    const size_t n = static_cast<size_t>(
+        std::min<uint64_t>(window_length_ - (from - window_start_), limit - from));
+    // 64 positions at a time, in a loop without an early exit that the compiler turns into
+    // vector compares; most chunks of entropy-coded data hold no marker.
+    size_t i = 0;
+    for (; i + 65 <= n; i += 64) {
+      uint8_t any = 0;
+      for (size_t k = 0; k < 64; ++k)
+        any |= static_cast<uint8_t>((w[i + k] == 0xFF) & (w[i + k + 1] != 0));
+      if (any) break;
+    }
+    for (; i + 1 < n; ++i) {
+      if (w[i] == 0xFF && w[i + 1] != 0) return from + i;
+    }
+    // The last byte of the span: its follower lies outside the window.
+    if (n > 0 && w[n - 1] == 0xFF && byte_at(from + n) != 0) return from + n - 1;
+    from += n;
+  }
+  return limit;
+}
+
 Result ends_at(Kind kind, Reader& reader, uint64_t end) {
   if (end > reader.size()) {
     return damaged(kind, reader.size(), "the file ends before its structure does", end);

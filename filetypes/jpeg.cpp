@@ -193,13 +193,11 @@ Result check_jpeg_picture(Reader& reader, int depth) {
       uint64_t at = end;
       int next_restart = 0;
       for (;;) {
-        at = reader.find_byte(at, size, 0xFF);
+        at = reader.find_marker(at, size);
         if (at >= size) return damaged(Kind::kJpeg, size, "the file ends inside the image data");
         const int code = reader.byte_at(at + 1);
         if (code < 0) return damaged(Kind::kJpeg, size, "the file ends inside the image data");
-        if (code == 0x00) {
-          at += 2;
-        } else if (code >= 0xD0 && code <= 0xD7) {
+        if (code >= 0xD0 && code <= 0xD7) {
           if (!restarts || code != 0xD0 + next_restart) {
             return damaged(Kind::kJpeg, at, "entropy data runs into foreign bytes");
           }

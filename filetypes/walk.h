@@ -53,6 +53,10 @@ class Reader {
   std::span<const uint8_t> view(uint64_t offset, size_t count);
   // The first offset ≥ `from` and < `limit` holding `value`, or `limit` when none does.
   uint64_t find_byte(uint64_t from, uint64_t limit, uint8_t value);
+  // The first offset ≥ `from` and < `limit` holding 0xFF that the source does not follow
+  // with 0x00 (a JPEG marker in entropy-coded data, where 0xFF 0x00 stands for a data byte),
+  // or `limit` when none does. A 0xFF at the source's last byte counts.
+  uint64_t find_marker(uint64_t from, uint64_t limit);
 
   static constexpr size_t kWindow = 64 * 1024;
   static constexpr size_t kFirstWindow = 4 * 1024;

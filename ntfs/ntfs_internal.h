@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/recovery_outcome.h"
+#include "core/row_facts.h"
 #include "ntfs/ntfs_bytes.h"
 
 namespace pyralis {
@@ -273,7 +274,17 @@ int get_filenames(FileRecordInfo& info);
 int get_data_streams(FileRecordInfo& info, NtfsVolume& volume);
 // The folder path of a file whose parent directory is record `start`, "C:\Dir\Sub\" form.
 std::string get_path(NtfsVolume& volume, int64_t start);
-void add_found_file(const FileRecordInfo& info);
+// Appends the row of a file the MFT scan found (`volume` names its clusters).
+void add_found_file(const FileRecordInfo& info, NtfsVolume& volume);
+// The volume bytes of the clusters of a file's unnamed $DATA: the runs of `record`'s own
+// $DATA attributes and, with `follow_list`, those of the extension records its
+// $ATTRIBUTE_LIST names (read by number through the $MFT; one counts only when its header
+// names record `number` as its base). Holes and runs past the volume's end are left out.
+// Bounded: at most kMaxListBytes of list, kMaxListRecords extension records.
+std::vector<ByteExtent> data_extents(NtfsVolume& volume, Bytes record, int64_t number,
+                                     bool follow_list);
+constexpr int64_t kMaxListBytes = 256 * 1024;
+constexpr size_t kMaxListRecords = 1024;
 int64_t ntfs_time_to_unix(int64_t ticks);
 int scan_disk(NtfsVolume* volume);
 

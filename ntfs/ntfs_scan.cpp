@@ -192,7 +192,79 @@ std::string get_path(NtfsVolume& volume, int64_t start) {
   return unknown + acc;  // deeper than the bound
 }
 
-void add_found_file(const FileRecordInfo& info) {
+namespace {
+
+// Adds the runs of the unnamed non-resident $DATA attributes of `record` to `out`.
+void add_data_runs(const NtfsVolume& volume, Bytes record, std::vector<ByteExtent>& out) {
+  SearchContext context = new_search_context(record);
+  while (const auto attribute = next_attribute(kData, context)) {
+    if (!attribute_non_resident(*attribute) || !attribute_name(*attribute).empty()) continue;
+    const auto runs = decode_runlist(*attribute);
+    if (!runs) continue;
+    for (const RunElement& run : *runs) {
+      if (run.lcn < 0 || run.length <= 0 || run.lcn >= volume.total_clusters) continue;
+      const int64_t end = run.length > volume.total_clusters - run.lcn ? volume.total_clusters
+                                                                       : run.lcn + run.length;
+      out.push_back({static_cast<uint64_t>(run.lcn) * volume.cluster_size,
+                     static_cast<uint64_t>(end - run.lcn) * volume.cluster_size});
+    }
+  }
+}
+
+// The value of the record's $ATTRIBUTE_LIST, resident or read from its clusters; empty when
+// there is none or it cannot be read.
+std::vector<uint8_t> attribute_list(NtfsVolume& volume, Bytes record) {
+  const auto list = lookup_attribute(kAttributeList, record);
+  if (!list) return {};
+  if (!attribute_non_resident(*list)) {
+    const auto value = resident_value(*list);
+    return value ? std::vector<uint8_t>(value->begin(), value->end()) : std::vector<uint8_t>{};
+  }
+  NtfsInode inode;
+  inode.volume = &volume;
+  NtfsAttribute attribute;
+  attribute.inode = &inode;
+  attribute.type = kAttributeList;
+  attribute.state = 3;
+  attribute.runlist = decode_runlist(*list);
+  attribute.data_size = std::min(std::max<int64_t>(le64s(*list, 0x30), 0), kMaxListBytes);
+  attribute.initialized_size = std::max<int64_t>(le64s(*list, 0x38), 0);
+  if (!attribute.runlist || attribute.data_size == 0) return {};
+  std::vector<uint8_t> value(static_cast<size_t>(attribute.data_size));
+  const int64_t got =
+      read_attribute(&attribute, value.data(), kPathBuffer, nullptr, attribute.data_size, 0);
+  value.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+  return value;
+}
+
+}  // namespace
+
+std::vector<ByteExtent> data_extents(NtfsVolume& volume, Bytes record, int64_t number,
+                                     bool follow_list) {
+  std::vector<ByteExtent> out;
+  add_data_runs(volume, record, out);
+  if (!follow_list) return out;
+  const std::vector<uint8_t> list = attribute_list(volume, record);
+  // Entries: type (0x00), length (0x04), name length (0x06), starting VCN (0x08), the
+  // record holding the attribute (0x10, 48-bit number and sequence).
+  std::unordered_set<int64_t> read;
+  std::vector<uint8_t> extension(volume.mft_record_size);
+  const Bytes entries(list);
+  for (size_t at = 0; at + 0x18 <= entries.size() && read.size() < kMaxListRecords;) {
+    const uint16_t length = le16(entries, at + 0x04);
+    if (length < 0x18 || length > entries.size() - at) break;
+    const int64_t holder = static_cast<int64_t>(le64(entries, at + 0x10) & 0xFFFFFFFFFFFFull);
+    if (le32(entries, at) == kData && le8(entries, at + 0x06) == 0 && holder != number &&
+        read.insert(holder).second &&
+        read_mft_record(volume, holder, extension, kPathBuffer, nullptr) == RecordRead::kOk &&
+        static_cast<int64_t>(le64(Bytes(extension), 0x20) & 0xFFFFFFFFFFFFull) == number)
+      add_data_runs(volume, extension, out);
+    at += length;
+  }
+  return out;
+}
+
+void add_found_file(const FileRecordInfo& info, NtfsVolume& volume) {
   FoundFileRecord found;
   found.Inode = info.number;
   found.Sector = info.sector;
@@ -202,7 +274,10 @@ void add_found_file(const FileRecordInfo& info) {
   found.Modified = unix_to_local_date_time(info.data_change_time);
   found.Name = info.name;
   found.Path = info.path;
-  FoundFiles.append(std::move(found));
+  RowFacts facts;
+  facts.data_runs = data_extents(volume, info.record, info.number, true);
+  facts.data_runs_known = true;
+  FoundFiles.append(std::move(found), std::move(facts));
 }
 
 std::unique_ptr<FileRecordInfo> read_record(NtfsVolume* volume, int64_t number) {
@@ -329,7 +404,7 @@ int scan_disk(NtfsVolume* volume) {
           window.ProcessMessages();
           if (info && !info->is_directory) {
             info->path = cut_characters(get_path(*volume, info->parent), 255);
-            add_found_file(*info);
+            add_found_file(*info, *volume);
             ++found;
           }
         } catch (...) {

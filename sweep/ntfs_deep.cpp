@@ -133,6 +133,10 @@ int64_t ntfs_deep_scan(TRawDiskAccessComponent& component, std::span<Recogniser*
     RowFacts facts;
     facts.origin = RowOrigin::kDeepScan;
     facts.record_offset = file.offset;
+    // Extension records of a record outside the $MFT lie at places no number leads to:
+    // only the record's own runs are known.
+    facts.data_runs = ntfs::data_extents(*volume, info->record, info->number, false);
+    facts.data_runs_known = true;
     FoundFiles.append(std::move(row), std::move(facts));
     ++added;
   }

@@ -153,6 +153,32 @@ TEST(Carving, JoinsTwoPieceFilesAndFlagsOverwrittenOnes) {
   EXPECT_EQ(found.size(), placed.size());
 }
 
+// Files longer than the block searched and the one read ahead: the search resumes after
+// them without reading them again, and finds what starts right after each one.
+TEST(Carving, LongFilesAndTheFilesRightAfterThemAreFound) {
+  Image image(9);
+  image.random_filler(2);
+  std::map<uint64_t, std::string> placed;  // offset → the file's bytes
+  const auto put = [&](const std::string& content) { placed[image.put(content)] = content; };
+  const std::string photo = sample("photo.jpg");
+  uint32_t seed = 1;
+  for (const size_t extra : {70u << 10, 130u << 10, 300u << 10, 129u << 10}) {
+    put(test::grown_jpeg(photo, extra, seed++));
+    put(sample("picture.gif"));
+    image.random_filler(1);
+  }
+  put(test::grown_jpeg(photo, 200u << 10, seed));
+  const auto found = carve_all(image.bytes());
+  for (const auto& [offset, content] : placed) {
+    SCOPED_TRACE(offset);
+    const Found* f = found_at(found, offset);
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(f->file.intact) << f->file.reason;
+    EXPECT_TRUE(f->content == content);
+  }
+  EXPECT_EQ(found.size(), placed.size());
+}
+
 TEST(Carving, RandomTextAndZerosGiveNoRows) {
   Image image(3);
   image.random_filler(4096);

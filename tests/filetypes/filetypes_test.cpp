@@ -291,5 +291,70 @@ TEST(Reads, ASmallFileInALargeSourceIsReadAboutItsOwnSize) {
   }
 }
 
+// A source that holds its bytes in spans ending at multiples of `chop`: the walk's windows
+// end there, so that a marker or a stuffed 0xFF 0x00 can be put across a window's edge.
+class ChoppedSource final : public ByteSource {
+ public:
+  ChoppedSource(const std::string& bytes, size_t chop) : bytes_(bytes), chop_(chop) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  size_t Read(uint64_t offset, void* dest, size_t count) override {
+    if (offset >= bytes_.size()) return 0;
+    count = std::min<size_t>(count, bytes_.size() - offset);
+    std::memcpy(dest, bytes_.data() + offset, count);
+    return count;
+  }
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override {
+    if (offset >= bytes_.size()) return {};
+    const size_t end = std::min<size_t>(bytes_.size(), (offset / chop_ + 1) * chop_);
+    return {reinterpret_cast<const uint8_t*>(bytes_.data()) + offset,
+            std::min<size_t>(count, end - offset)};
+  }
+
+ private:
+  const std::string& bytes_;
+  size_t chop_;
+};
+
+// The end of a JPEG's entropy-coded data is the first 0xFF not stuffed with 0x00, wherever
+// the windows of the walk's reads end.
+TEST(JpegEntropyData, EndsAtTheFirstUnstuffedMarkerAcrossWindowEdges) {
+  size_t data_at = 0;
+  const std::string grown = test::grown_jpeg(
+      test::read_file(test::fixture_path("filetypes/photo.jpg")), 200 * 1000, 7, &data_at);
+  constexpr size_t kChop = 1000;
+  for (size_t edge = (data_at / kChop + 2) * kChop; edge < data_at + 190 * 1000;
+       edge += 37 * kChop) {
+    for (const int shift : {-2, -1, 0, 1}) {
+      const size_t at = edge + static_cast<size_t>(shift);
+      SCOPED_TRACE(testing::Message() << "at " << at);
+      std::string bytes = grown;
+      if (bytes[at - 1] == '\xFF') continue;  // would be a stuffed pair's first byte
+      // Stuffing across the edge is data; a foreign marker there ends the data.
+      bytes[at] = '\xFF';
+      bytes[at + 1] = '\0';
+      const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+      CountingSource read(copy, false);
+      ChoppedSource chopped(bytes, kChop);
+      for (ByteSource* source :
+           {static_cast<ByteSource*>(&read), static_cast<ByteSource*>(&chopped)}) {
+        const Result r = check(*source);
+        EXPECT_EQ(r.state, State::kIntact) << r.reason;
+        EXPECT_EQ(r.implied_length, bytes.size());
+      }
+      bytes[at + 1] = '\x12';
+      ChoppedSource broken(bytes, kChop);
+      const Result r = check(broken);
+      EXPECT_EQ(r.state, State::kDamaged);
+      EXPECT_EQ(r.damaged_at, at);
+      // Cut right after a 0xFF: the data ends inside the image, not at a marker.
+      const std::string cut = bytes.substr(0, at + 1);
+      ChoppedSource cut_source(cut, kChop);
+      const Result c = check(cut_source);
+      EXPECT_EQ(c.state, State::kDamaged);
+      EXPECT_EQ(c.damaged_at, cut.size());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pyralis::filetypes

@@ -15,10 +15,23 @@
 #include "platform/drive_table.h"
 #include "sweep/ntfs_deep.h"
 #include "tests/ntfs/ntfs_test_volume.h"
+#include "tests/ntfsimg/mft_record.h"
 #include "tests/support/recording_window.h"
 
 namespace pyralis::test {
 namespace {
+
+// Writes `image` as drive C: and scans it with carving.
+ScanResult scan_carving(const TempDir& dir, const std::vector<uint8_t>& image) {
+  const std::string path = dir.file("ntfs.img");
+  write_file(path, std::string(image.begin(), image.end()));
+  platform::reset_drive_table();
+  platform::attach_sources({path});
+  FoundFiles.clear();
+  ntfs_clear_name_cache();
+  ScanStartTime = std::chrono::steady_clock::now();
+  return scan_drive('c', ScanOptions{true, true});
+}
 
 void scan_c(bool deep) {
   FoundFiles.clear();
@@ -138,15 +151,7 @@ TEST(NtfsDeepScanTest, CarvingLeavesTheClustersOfListedAndLiveFilesAlone) {
   // The orphan's record is wiped: nothing but its bytes is left.
   std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(volume.record_offset(orphan)),
               geometry.mft_record_size, uint8_t{0});
-  const std::string path = dir.file("ntfs.img");
-  write_file(path, std::string(image.begin(), image.end()));
-  platform::reset_drive_table();
-  platform::attach_sources({path});
-
-  FoundFiles.clear();
-  ntfs_clear_name_cache();
-  ScanStartTime = std::chrono::steady_clock::now();
-  scan_drive('c', ScanOptions{true, true});
+  scan_carving(dir, image);
   std::vector<int32_t> carved;
   for (int32_t i = 0; i < FoundFiles.Count(); ++i)
     if (FoundFiles.Facts(i).origin == RowOrigin::kCarved) carved.push_back(i);
@@ -157,6 +162,145 @@ TEST(NtfsDeepScanTest, CarvingLeavesTheClustersOfListedAndLiveFilesAlone) {
             volume.cluster_offset(*zip.runs.front().lcn) - volume.volume_offset());
   EXPECT_EQ(FoundFiles[carved[0]].Size, static_cast<int64_t>(sample("archive.zip").size()));
   EXPECT_TRUE(window.Logged("Found by content: 1 file (0 damaged).")) << window.LogText();
+}
+
+// A volume whose $MFT is broken cannot be mounted: the search by content reads the whole
+// drive as a source without a volume, live files' clusters too, and says so.
+TEST(NtfsDeepScanTest, AVolumeThatCannotBeMountedIsSearchedWhole) {
+  TempDir dir;
+  RecordingWindow window;
+  NtfsGeometry geometry;
+  geometry.total_sectors = 65536;
+  NtfsImageBuilder volume(geometry);
+  const auto add = [&](const std::string& name, bool deleted) {
+    FileSpec f;
+    f.name = name;
+    f.content = read_file(fixture_path("filetypes/" + name));
+    f.deleted = deleted;
+    f.residency = Residency::kNonResident;
+    return volume.file(volume.add_file(f));
+  };
+  const BuiltFile jpeg = add("photo.jpg", true);
+  const BuiltFile gif = add("picture.gif", false);
+  std::vector<uint8_t> image = volume.build();
+  for (const uint64_t at :
+       {volume.record_offset(0), volume.cluster_offset(volume.mft_mirror_lcn())})
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(at), 4 * geometry.mft_record_size,
+                uint8_t{0});
+  const std::string path = dir.file("ntfs.img");
+  write_file(path, std::string(image.begin(), image.end()));
+  platform::reset_drive_table();
+  platform::attach_sources({path});
+
+  scan_c(false);
+  EXPECT_EQ(FoundFiles.Count(), 0);
+  FoundFiles.clear();
+  EXPECT_EQ(scan_drive('c', ScanOptions{true, true}), ScanResult::kScanned) << window.LogText();
+  EXPECT_TRUE(window.Logged(
+      "C: its NTFS volume could not be mounted; the whole drive is searched by content instead."))
+      << window.LogText();
+  std::map<int64_t, std::string> carved;  // first sector → name
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    EXPECT_EQ(FoundFiles.Facts(i).origin, RowOrigin::kCarved);
+    carved[FoundFiles[i].Inode] = FoundFiles[i].Name;
+  }
+  for (const BuiltFile* f : {&jpeg, &gif}) {
+    SCOPED_TRACE(f->name);
+    const uint64_t at = volume.cluster_offset(*f->runs.front().lcn) - volume.volume_offset();
+    EXPECT_EQ(carved.count(static_cast<int64_t>(at / 512)), 1u) << window.LogText();
+  }
+}
+
+// A deleted file whose $DATA is split over its record and an extension record that its
+// $ATTRIBUTE_LIST names: the clusters of the extension's runs are the file's too, so the
+// picture that starts in them is not found again by content.
+TEST(NtfsDeepScanTest, CarvingLeavesTheRunsOfAnAttributeListsExtensionRecordsAlone) {
+  TempDir dir;
+  RecordingWindow window;
+  NtfsGeometry geometry;
+  geometry.total_sectors = 65536;
+  NtfsImageBuilder volume(geometry);
+  const uint64_t cluster = volume.cluster_size();
+  const std::string photo = read_file(fixture_path("filetypes/photo.jpg"));
+  const std::string content = test_content(2 * cluster, 3) + photo;
+  const uint64_t first = volume.total_clusters() / 2, second = first + 16;
+  FileSpec f;
+  f.name = "split.bin";
+  f.content = content;
+  f.deleted = true;
+  f.runs = {{2, first}, {1, second}};
+  const uint64_t base = volume.add_file(f);
+  FileSpec carrier;
+  carrier.name = "carrier.txt";
+  carrier.content = "x";
+  carrier.deleted = true;
+  const uint64_t extension = volume.add_file(carrier);
+  std::vector<uint8_t> image = volume.build();
+
+  // The base record: its names, an attribute list, and the first piece's runs; the
+  // extension record: the second piece's runs, its header naming the base record.
+  using namespace test::ntfs;
+  const uint16_t sequence = volume.file(base).sequence;
+  const auto entry = [](uint32_t type, uint64_t vcn, uint64_t record, uint16_t sequence) {
+    Bytes e(0x20, 0);
+    const auto put = [&](size_t at, uint64_t value, size_t width) {
+      for (size_t i = 0; i < width; ++i) e[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put(0x00, type, 4);
+    put(0x04, 0x20, 2);
+    put(0x07, 0x1A, 1);
+    put(0x08, vcn, 8);
+    put(0x10, file_reference(record, sequence), 8);
+    return e;
+  };
+  Bytes list;
+  for (const Bytes& e : {entry(kAttrStandardInformation, 0, base, sequence),
+                         entry(0x20, 0, base, sequence), entry(kAttrFileName, 0, base, sequence),
+                         entry(kAttrData, 0, base, sequence), entry(kAttrData, 2, extension, 1)})
+    list.insert(list.end(), e.begin(), e.end());
+  const Times times{unix_to_filetime(1262304000), unix_to_filetime(1293840000),
+                    unix_to_filetime(1325376000), unix_to_filetime(1356998400)};
+  RecordWriter base_record(geometry.mft_record_size, base, sequence, 0, 1);
+  base_record.add_resident(kAttrStandardInformation, {}, standard_information(times, 0x20));
+  base_record.add_resident(0x20, {}, list);
+  base_record.add_resident(
+      kAttrFileName, {},
+      file_name_value(file_reference(kRootRecord, volume.file(kRootRecord).sequence), times,
+                      3 * cluster, content.size(), 0x20, u"split.bin", NameSpace::kWin32),
+      0, true);
+  NonResidentAttribute data;
+  data.runs = {{2, first}};
+  data.allocated_size = 3 * cluster;
+  data.data_size = data.initialized_size = content.size();
+  base_record.add_nonresident(data);
+  RecordWriter extension_record(geometry.mft_record_size, extension, 1, 0, 0);
+  data.runs = {{1, second}};
+  extension_record.add_nonresident(data);
+  Bytes extension_bytes = extension_record.finish();
+  for (size_t i = 0; i < 8; ++i)
+    extension_bytes[0x20 + i] = static_cast<uint8_t>(file_reference(base, sequence) >> (8 * i));
+  for (const auto& [record, bytes] :
+       {std::pair{base, base_record.finish()}, std::pair{extension, extension_bytes}})
+    std::copy(bytes.begin(), bytes.end(),
+              image.begin() + static_cast<std::ptrdiff_t>(volume.record_offset(record)));
+  ASSERT_EQ(scan_carving(dir, image), ScanResult::kScanned) << window.LogText();
+  bool listed = false;
+  for (int32_t i = 0; i < FoundFiles.Count(); ++i) {
+    if (FoundFiles[i].Name == "split.bin") {
+      listed = true;
+      // The row keeps both pieces' clusters, as volume bytes.
+      const RowFacts& facts = FoundFiles.Facts(i);
+      ASSERT_TRUE(facts.data_runs_known);
+      ASSERT_EQ(facts.data_runs.size(), 2u);
+      EXPECT_EQ(facts.data_runs[0].offset, first * cluster);
+      EXPECT_EQ(facts.data_runs[0].length, 2 * cluster);
+      EXPECT_EQ(facts.data_runs[1].offset, second * cluster);
+      EXPECT_EQ(facts.data_runs[1].length, cluster);
+    }
+    EXPECT_NE(FoundFiles.Facts(i).origin, RowOrigin::kCarved) << FoundFiles[i].Name << "\n"
+                                                              << window.LogText();
+  }
+  EXPECT_TRUE(listed) << window.LogText();
 }
 
 TEST(NtfsDeepScanTest, PathsFollowTheFoundFoldersAndMarkWhereTheyAreCut) {

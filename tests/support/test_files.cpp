@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -105,6 +106,26 @@ uint64_t file_fingerprint(const std::string& path) {
     }
   }
   return hash;
+}
+
+std::string grown_jpeg(const std::string& jpeg, size_t extra, uint32_t seed, size_t* data_at) {
+  // The first scan's data begins after the start-of-scan segment (0xFF 0xDA and its length).
+  const size_t sos = jpeg.find("\xFF\xDA");
+  if (sos == std::string::npos || sos + 4 > jpeg.size())
+    throw std::runtime_error("grown_jpeg: no start of scan");
+  const size_t length =
+      static_cast<uint8_t>(jpeg[sos + 2]) << 8 | static_cast<uint8_t>(jpeg[sos + 3]);
+  const size_t at = sos + 2 + length;
+  std::mt19937 random(seed);
+  std::string data;
+  data.reserve(extra + extra / 128);
+  while (data.size() < extra) {
+    const auto byte = static_cast<char>(random());
+    data.push_back(byte);
+    if (byte == '\xFF') data.push_back('\0');
+  }
+  if (data_at) *data_at = at;
+  return jpeg.substr(0, at) + data + jpeg.substr(at);
 }
 
 }  // namespace pyralis::test

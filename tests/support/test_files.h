@@ -40,6 +40,12 @@ std::string read_file(const std::string& path);
 bool write_file(const std::string& path, const std::string& content);
 // Hex SHA-256-free fingerprint good enough to see a change: FNV-1a 64 of the file.
 uint64_t file_fingerprint(const std::string& path);
+// A JPEG (`jpeg`, a whole one) whose first scan holds `extra` more bytes of entropy-coded
+// data: pseudo-random bytes, each 0xFF among them stuffed with 0x00, so that no marker lies
+// among them. Its structure is whole; its picture no longer decodes. `*data_at` (optional)
+// is the first byte added.
+std::string grown_jpeg(const std::string& jpeg, size_t extra, uint32_t seed,
+                       size_t* data_at = nullptr);
 // Single-quote a string for the shell.
 std::string shell_quote(const std::string& text);
 
