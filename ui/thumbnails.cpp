@@ -25,6 +25,7 @@ constexpr int kCacheKiB = 128 << 10;
 // into view soon come first.
 constexpr int kMaxLoading = 8;
 constexpr int kWorkerNice = 10;
+constexpr int kWorkers = 2;
 
 std::string extension_of(const std::string& name) {
   const size_t dot = name.rfind('.');
@@ -106,7 +107,8 @@ QImage decode_thumbnail(const QByteArray& bytes,
 ThumbnailLoader::ThumbnailLoader(QObject* parent) : QObject(parent), images_(kCacheKiB) {
   timer_.setInterval(50);
   connect(&timer_, &QTimer::timeout, this, &ThumbnailLoader::Feed);
-  pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+  poll_timer_.setInterval(kPollMilliseconds);
+  connect(&poll_timer_, &QTimer::timeout, this, &ThumbnailLoader::Drain);
   Read = [](char letter, const FoundFileRecord& record, const RowFacts& facts, uint64_t limit,
             const std::atomic<bool>& go_on) {
     std::vector<uint8_t> bytes;
@@ -114,7 +116,8 @@ ThumbnailLoader::ThumbnailLoader(QObject* parent) : QObject(parent), images_(kCa
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));
   };
-  worker_ = std::thread([this] { WorkerLoop(); });
+  // Two: one file is decoded while the next is read.
+  for (int i = 0; i < kWorkers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
 }
 
 ThumbnailLoader::~ThumbnailLoader() {
@@ -125,9 +128,7 @@ ThumbnailLoader::~ThumbnailLoader() {
     waiting_.clear();
   }
   wake_.notify_all();
-  worker_.join();
-  pool_.clear();
-  pool_.waitForDone();
+  for (std::thread& worker : workers_) worker.join();
 }
 
 void ThumbnailLoader::Want(const std::vector<RowId>& ids) {
@@ -144,9 +145,10 @@ void ThumbnailLoader::Reset(char letter) {
   {
     const std::lock_guard hold(lock_);
     waiting_.clear();
+    done_.clear();
   }
-  pool_.clear();
   timer_.stop();
+  poll_timer_.stop();
   images_.clear();
   none_.clear();
   undecodable_.clear();
@@ -194,7 +196,19 @@ void ThumbnailLoader::Feed() {
     const std::lock_guard hold(lock_);
     for (Job& job : jobs) waiting_.push_back(std::move(job));
   }
-  wake_.notify_one();
+  wake_.notify_all();
+  if (!poll_timer_.isActive()) poll_timer_.start();
+}
+
+void ThumbnailLoader::Drain() {
+  std::vector<Done> done;
+  {
+    const std::lock_guard hold(lock_);
+    done.swap(done_);
+  }
+  for (Done& d : done) Loaded(d);
+  if (loading_.isEmpty()) poll_timer_.stop();
+  Feed();
 }
 
 void ThumbnailLoader::WorkerLoop() {
@@ -215,16 +229,11 @@ void ThumbnailLoader::WorkerLoop() {
 }
 
 void ThumbnailLoader::Load(const Job& job) {
-  const uint64_t generation = job.generation;
-  const RowId id = job.id;
-  auto answer = [this, generation, id](const QImage& image, bool undecodable,
-                                       const std::string& date) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, id, image, undecodable, date] {
-          Loaded(generation, id, image, undecodable, date);
-        },
-        Qt::QueuedConnection);
+  // Nothing crosses back by Qt's event queue: the answer lies under the lock until the
+  // interface thread's poll collects it.
+  auto answer = [this, &job](QImage image, bool undecodable, std::string date) {
+    const std::lock_guard hold(lock_);
+    done_.push_back({job.generation, job.id, std::move(image), undecodable, std::move(date)});
   };
   const auto size = static_cast<uint64_t>(job.record.Size);
   QByteArray bytes;
@@ -240,30 +249,26 @@ void ThumbnailLoader::Load(const Job& job) {
   if (!*job.go_on) return;  // a read cut short says nothing of the file
   if (plan.step == ThumbnailPlan::kIcon || bytes.isEmpty())
     return answer({}, plan.foreign || bytes.isEmpty(), plan.date_taken);
-  const int edge = job.edge;
-  const std::optional<filetypes::EmbeddedPicture> picture = plan.picture;
-  pool_.start([answer, bytes, picture, edge, date = plan.date_taken] {
-    QImage image = decode_thumbnail(bytes, picture, edge);
-    // An embedded picture that does not decode: the file's own picture may still do.
-    if (image.isNull() && picture) image = decode_thumbnail(bytes, std::nullopt, edge);
-    answer(image, image.isNull(), date);
-  });
+  QImage image = decode_thumbnail(bytes, plan.picture, job.edge);
+  // An embedded picture that does not decode: the file's own picture may still do.
+  if (image.isNull() && plan.picture) image = decode_thumbnail(bytes, std::nullopt, job.edge);
+  answer(image, image.isNull(), plan.date_taken);
 }
 
-void ThumbnailLoader::Loaded(uint64_t generation, RowId id, const QImage& image, bool undecodable,
-                             const std::string& date_taken) {
-  if (generation != generation_) return;  // from before the last scan
+void ThumbnailLoader::Loaded(Done& done) {
+  if (done.generation != generation_) return;  // from before the last scan
+  const RowId id = done.id;
   loading_.remove(id);
-  if (image.isNull()) {
+  if (done.image.isNull()) {
     none_.insert(id);
-    if (undecodable) undecodable_.insert(id);
+    if (done.undecodable) undecodable_.insert(id);
   } else {
-    images_.insert(id, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / 1024));
+    const qsizetype cost = std::max<qsizetype>(1, done.image.sizeInBytes() / 1024);
+    images_.insert(id, new QImage(std::move(done.image)), cost);
   }
-  if (!date_taken.empty() && FoundFiles.IndexOf(id) >= 0)
-    FoundFiles.FactsOf(id).head_date_taken = date_taken;
+  if (!done.date_taken.empty() && FoundFiles.IndexOf(id) >= 0)
+    FoundFiles.FactsOf(id).head_date_taken = std::move(done.date_taken);
   emit Ready(id);
-  Feed();
 }
 
 }  // namespace pyralis::ui

@@ -2,12 +2,13 @@
 // Thumbnails of found files for the gallery. A file is read the way Unerase reads it, into
 // memory only, and only as far as its picture needs: the first 66 KiB of a JPEG or a raw
 // when its EXIF thumbnail or preview lies there, the whole file (within a bound) otherwise.
-// The reads run in a worker thread, as the content check's do: the interface thread hands it
+// The reads run in worker threads, as the content check's do: the interface thread hands them
 // a copy of the row's record and facts under the row's id (the catalogue the list sorts and
-// a new scan replaces is never touched there), and the picture is decoded in a thread pool.
+// a new scan replaces is never touched there), and the same worker decodes the picture.
 // What comes back (the thumbnail, or why there is none, and the date the file's EXIF block
-// gives) arrives by a queued call keyed by the row's id, which sorting and filtering leave
-// alone. Decoded thumbnails are cached within a bound of memory; a new scan drops them all.
+// gives) waits under a lock, keyed by the row's id (which sorting and filtering leave alone),
+// for the interface thread's poll. Decoded thumbnails are cached within a bound of memory; a new
+// scan drops them all.
 #pragma once
 
 #include <QByteArray>
@@ -15,7 +16,6 @@
 #include <QImage>
 #include <QObject>
 #include <QSet>
-#include <QThreadPool>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
@@ -95,6 +95,7 @@ class ThumbnailLoader : public QObject {
   // The most of one file read to decode it (a picture without an embedded one, or how far
   // into a raw its preview may lie); past it the type icon stands for the picture.
   static constexpr uint64_t kMaxDecodedFile = 16u << 20;
+  static constexpr int kPollMilliseconds = 10;
 
  signals:
   // Row `id` has its thumbnail, or is known to have none (and its facts the date its first
@@ -111,13 +112,21 @@ class ThumbnailLoader : public QObject {
     RowFacts facts;
     std::shared_ptr<std::atomic<bool>> go_on;
   };
-  // Hands the worker the next wanted rows, up to kMaxLoading under way (interface thread).
+  struct Done {
+    uint64_t generation = 0;
+    RowId id = 0;
+    QImage image;  // null: none
+    bool undecodable = false;
+    std::string date_taken;
+  };
+  // Hands the workers the next wanted rows, up to kMaxLoading under way (interface thread).
   void Feed();
+  // Stores what the workers have left in `done_`, then feeds them (interface thread).
+  void Drain();
+  void Loaded(Done& done);
   void WorkerLoop();
-  // Reads, plans and starts the decoding of one row (worker).
+  // Reads, plans and decodes one row (worker).
   void Load(const Job& job);
-  void Loaded(uint64_t generation, RowId id, const QImage& image, bool undecodable,
-              const std::string& date_taken);
 
   char letter_ = 0;
   uint64_t generation_ = 0;
@@ -129,13 +138,14 @@ class ThumbnailLoader : public QObject {
   QSet<RowId> undecodable_;
   QSet<RowId> loading_;  // handed to the worker, nothing back yet
   QTimer timer_;         // looks again while Paused
-  QThreadPool pool_;
+  QTimer poll_timer_;    // collects what the workers did, while rows are under way
 
-  std::mutex lock_;  // guards the three below
+  std::mutex lock_;  // guards the four below
   std::condition_variable wake_;
   std::deque<Job> waiting_;
+  std::vector<Done> done_;
   bool quit_ = false;
-  std::thread worker_;
+  std::vector<std::thread> workers_;
 };
 
 }  // namespace pyralis::ui
