@@ -491,6 +491,8 @@ void GalleryView::paintEvent(QPaintEvent* event) {
     const QColor text = palette().color(QPalette::Text);
     QColor dim = text;
     dim.setAlphaF(0.6f);
+    QColor rule_colour = text;  // as soft in a dark theme as in a light one
+    rule_colour.setAlphaF(0.3f);
     for (size_t g = GroupAtY(exposed.top());
          g < groups_.size() && groups_[g].top <= exposed.bottom(); ++g) {
       const Group& group = groups_[g];
@@ -506,7 +508,7 @@ void GalleryView::paintEvent(QPaintEvent* event) {
       const int room = line.width() - fontMetrics().horizontalAdvance(files) - 2 * kPad;
       painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
                        QFontMetrics(bold).elidedText(group.title, Qt::ElideRight, room));
-      painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+      painter.setPen(QPen(rule_colour, 1));
       const int rule = group.top - offset + header - 2;
       painter.drawLine(kPad, rule, width - kPad, rule);
     }

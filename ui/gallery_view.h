@@ -50,7 +50,7 @@ class GalleryView : public QAbstractItemView {
   // the call: a date learnt later moves its tile at the next call, not under the pointer.
   void GroupByDate(bool on, bool newest_first = true);
   bool GroupedByDate() const { return grouped_; }
-  // The headers shown, top to bottom, with the view rows under each (tests, screenshots).
+  // The groups, top to bottom: one without a title when not grouped (tests, benchmarks).
   struct Group {
     QString title;  // empty when not grouped
     int first = 0;  // position of its first tile in the layout order
