@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/thumbnails.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QImageReader>
 #include <algorithm>
@@ -24,7 +21,6 @@ constexpr int kCacheKiB = 128 << 10;
 // Rows read or decoded at a time at most, so that memory stays bounded and rows scrolled
 // into view soon come first.
 constexpr int kMaxLoading = 8;
-constexpr int kWorkerNice = 10;
 constexpr int kWorkers = 2;
 
 std::string extension_of(const std::string& name) {
@@ -212,9 +208,8 @@ void ThumbnailLoader::Drain() {
 }
 
 void ThumbnailLoader::WorkerLoop() {
-  // Background work: on a busy machine the interface thread (the scroll) goes first. Linux
-  // gives each thread its own nice value.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
+  // At the interface thread's priority, unlike the content check's worker: the thumbnails
+  // on screen are what the user waits for.
   for (;;) {
     Job job;
     {
