@@ -16,6 +16,8 @@
 // innermost is the current one. Single-threaded, like the engines.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -81,6 +83,29 @@ class RecoveryCommand {
   std::map<std::string, std::unique_ptr<Kept>> kept_;
   std::unordered_map<std::string, int> last_number_;
   std::unordered_map<std::string, int> folder_fds_;
+};
+
+// The command of a worker thread that reads files for one run after another (the window's
+// content check, its thumbnails): Enter(run) before each file keeps one command for all files
+// of a run, so the engines keep their tables from file to file; a new run gets a new one.
+// Release() lets it go (the worker is idle: the drive may be written to or detached
+// meanwhile). Used by its own thread only.
+class WorkerCommand {
+ public:
+  void Enter(uint64_t run) {
+    if (command_ && run_ == run) return;
+    command_.reset();  // before the next: commands nest
+    command_ = std::make_unique<RecoveryCommand>();
+    run_ = run;
+  }
+  void Release() { command_.reset(); }
+
+  // How long a worker waits for work before it lets its command go.
+  static constexpr std::chrono::seconds kIdle{2};
+
+ private:
+  std::unique_ptr<RecoveryCommand> command_;
+  uint64_t run_ = 0;
 };
 
 }  // namespace pyralis

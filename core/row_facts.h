@@ -82,6 +82,15 @@ struct RowFacts {
   std::vector<uint32_t> candidates;
 
   ContentVerdict content;
+  // When a picture was taken as its first bytes say (its EXIF block), learnt by a read of
+  // them before the content check walked the file ("YYYY-MM-DD HH:MM:SS"; empty: not read).
+  std::string head_date_taken;
 };
+
+// When the row's picture was taken: the content check's date, else the one its first bytes
+// gave; empty when neither is known.
+inline const std::string& date_taken_of(const RowFacts& facts) {
+  return facts.content.date_taken.empty() ? facts.head_date_taken : facts.content.date_taken;
+}
 
 }  // namespace pyralis

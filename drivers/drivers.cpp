@@ -482,6 +482,16 @@ ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const
   return check_row(letter, record, facts, nullptr, depth);
 }
 
+RecoveryOutcome read_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                               uint64_t limit, std::vector<uint8_t>& bytes,
+                               const std::atomic<bool>& go_on) {
+  const RecoveryFlag::ThreadScope flag(go_on);
+  if (record.Size <= 0 || platform::source_gone(letter)) return {};
+  QuietRecovery quiet(nullptr);
+  RecoveryTargetScope capture({0.0, &bytes, limit});
+  return recover_row(letter, record, facts, std::string());
+}
+
 namespace {
 
 // Sectors of the volume's start whose digest identifies it in a saved scan.

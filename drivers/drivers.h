@@ -68,6 +68,13 @@ ContentVerdict check_found_row(char letter, const FoundFileRecord& record, const
                                const std::atomic<bool>& go_on,
                                filetypes::Depth depth = filetypes::Depth::kDecode);
 
+// Reads the first `limit` bytes (at most) of a copy of a row the way its recovery reads it,
+// into `bytes`, safe from a worker thread as check_found_row is: nothing is written, nothing
+// logged, the catalogue is not touched, and the read stops (failed) once `go_on` turns false.
+RecoveryOutcome read_found_row(char letter, const FoundFileRecord& record, const RowFacts& facts,
+                               uint64_t limit, std::vector<uint8_t>& bytes,
+                               const std::atomic<bool>& go_on);
+
 // Saved scans: the catalogue with its row facts, and the identity of the volume of drive
 // `letter` (serial, size, a digest of its first sectors), written to `path`; and read back,
 // refused when the file does not describe the volume now behind `letter`. False with a

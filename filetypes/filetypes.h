@@ -127,6 +127,13 @@ struct EmbeddedPicture {
 // bytes; pictures may lie past the head. At most 16, in the order the file lists them; none
 // for other kinds. Reads no more than the head holds.
 std::vector<EmbeddedPicture> embedded_pictures(ByteSource& head, uint64_t file_size);
+// The same, and the date the picture was taken as those directories give it ("YYYY-MM-DD
+// HH:MM:SS", DateTimeOriginal before DateTime; empty when they do not say).
+struct HeadFacts {
+  std::vector<EmbeddedPicture> pictures;
+  std::string date_taken;
+};
+HeadFacts head_facts(ByteSource& head, uint64_t file_size);
 
 // Names and places of a kind.
 std::string_view kind_name(Kind kind);       // "JPEG"

@@ -2,8 +2,9 @@
 // The pictures a file carries beside its main image. A JPEG keeps its EXIF block (a TIFF
 // structure) in an APP1 segment before the image data; the block's second directory may
 // point to a small JPEG thumbnail. TIFF files and the raws built on TIFF point to theirs from
-// their directories.
+// their directories. The same directories say when the picture was taken.
 #include <cstring>
+#include <utility>
 
 #include "filetypes/walk.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 constexpr int kMaxSegments = 64;  // segments looked at before the EXIF block is given up
 
-std::vector<EmbeddedPicture> jpeg_pictures(detail::Reader& reader) {
+detail::TiffFacts jpeg_exif(detail::Reader& reader) {
   uint64_t p = 2;  // past SOI
   for (int segment = 0; segment < kMaxSegments; ++segment) {
     uint8_t marker[4];
@@ -26,7 +27,7 @@ std::vector<EmbeddedPicture> jpeg_pictures(detail::Reader& reader) {
     if (m == 0xE1 && length >= 16) {
       uint8_t id[6];
       if (reader.read(p + 4, id, 6) && std::memcmp(id, "Exif\0\0", 6) == 0)
-        return detail::walk_tiff(reader, p + 10, length - 8u).pictures;
+        return detail::walk_tiff(reader, p + 10, length - 8u);
     }
     p += 2u + length;
   }
@@ -35,18 +36,26 @@ std::vector<EmbeddedPicture> jpeg_pictures(detail::Reader& reader) {
 
 }  // namespace
 
-std::vector<EmbeddedPicture> embedded_pictures(ByteSource& head, uint64_t file_size) {
+HeadFacts head_facts(ByteSource& head, uint64_t file_size) {
   detail::Reader reader(head);
   uint8_t first[64] = {};
   const size_t got = head.Read(0, first, sizeof first);
+  detail::TiffFacts tiff;
   switch (identify(std::span<const uint8_t>(first, got))) {
     case Kind::kJpeg:
-      return jpeg_pictures(reader);
+      tiff = jpeg_exif(reader);
+      break;
     case Kind::kTiff:
-      return detail::walk_tiff(reader, 0, file_size).pictures;
+      tiff = detail::walk_tiff(reader, 0, file_size);
+      break;
     default:
       return {};
   }
+  return {std::move(tiff.pictures), std::move(tiff.date_taken)};
+}
+
+std::vector<EmbeddedPicture> embedded_pictures(ByteSource& head, uint64_t file_size) {
+  return head_facts(head, file_size).pictures;
 }
 
 }  // namespace pyralis::filetypes

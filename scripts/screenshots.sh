@@ -3,7 +3,7 @@
 # Pictures of the desktop program under Xvfb, to check its windows by eye: the main window
 # at start and after a scan of a generated FAT image, the scan dialog (also in the middle of
 # a deep scan's pass, with its read line), the recovery dialog, the about box, the gallery
-# over a second image of deleted photos, and the whole screen at each step (with
+# over a second image of deleted photos (grouped by day taken, and as one grid), and the whole screen at each step (with
 # ImageMagick's `import`).
 # Usage: scripts/screenshots.sh [OUT_DIR]   (default build/screenshots)
 set -euo pipefail
@@ -48,6 +48,21 @@ for picture in "rose:" "wizard:" "logo:" "granite:" "netscape:" \
   # shellcheck disable=SC2086  # the ImageMagick picture may carry options
   convert -size 480x360 $picture -resize 480x360 -quality 85 "$work/IMG_$((1000 + n)).JPG"
 done
+# Camera dates (EXIF DateTimeOriginal) over four days, for the gallery's day groups; the
+# PNG, the foreign bytes, the video and the PDF say none.
+/usr/bin/python3 - "$work" <<'PY'
+import struct, sys
+days = ['2024:07:14'] * 4 + ['2024:07:13'] * 3 + ['2023:12:24'] * 2 + ['2023:08:19'] * 2
+for n, day in enumerate(days, start=1001):
+    path = f'{sys.argv[1]}/IMG_{n}.JPG'
+    jpeg = open(path, 'rb').read()
+    date = (day + ' 1%d:2%d:00' % (n % 10, n % 7)).encode() + b'\0'
+    ifd0 = struct.pack('<H', 1) + struct.pack('<HHII', 0x8769, 4, 1, 26) + struct.pack('<I', 0)
+    exif = struct.pack('<H', 1) + struct.pack('<HHII', 0x9003, 2, 20, 44) + struct.pack('<I', 0)
+    tiff = b'II*\0' + struct.pack('<I', 8) + ifd0 + exif + date
+    body = b'Exif\0\0' + tiff
+    open(path, 'wb').write(jpeg[:2] + b'\xff\xe1' + struct.pack('>H', len(body) + 2) + body + jpeg[2:])
+PY
 convert -size 300x400 -seed 11 plasma:fractal "$work/Scan of the old photo.png"
 cp "$work/IMG_1006.JPG" "$work/IMG_1012.JPG"
 size=$(stat -c %s "$work/IMG_1012.JPG")

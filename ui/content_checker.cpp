@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <iterator>
 
@@ -17,7 +16,6 @@ namespace pyralis::ui {
 
 namespace {
 constexpr int kWorkerNice = 10;
-constexpr std::chrono::seconds kIdleCommand{2};
 }  // namespace
 
 ContentChecker::ContentChecker(QObject* parent) : QObject(parent) {
@@ -200,12 +198,9 @@ void ContentChecker::WorkerLoop(bool any_job) {
   // Background work: on a busy machine the interface thread (the filter, the scroll) goes
   // first. Linux gives each thread its own nice value.
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWorkerNice);
-  // One command per run, in this thread: the source stays open and the engines keep what
-  // they load for a file (the FAT engine its table) for the next files of the run, instead
-  // of loading it for each. It is let go when the run changes or the worker has been idle
-  // for a while (the drive may be written to or detached meanwhile).
-  std::unique_ptr<RecoveryCommand> command;
-  uint64_t command_run = 0;
+  // One command per run: the engines keep what they load for a file (the FAT engine its
+  // table) for the next files instead of loading it for each.
+  WorkerCommand command;
   for (;;) {
     Job job;
     {
@@ -216,9 +211,9 @@ void ContentChecker::WorkerLoop(bool any_job) {
             any_job ? waiting_.begin() : std::find_if(waiting_.begin(), waiting_.end(), Shareable);
         return quit_ || mine != waiting_.end();
       };
-      if (!wake_.wait_for(hold, kIdleCommand, found)) {
+      if (!wake_.wait_for(hold, WorkerCommand::kIdle, found)) {
         hold.unlock();
-        command.reset();
+        command.Release();
         hold.lock();
         wake_.wait(hold, found);
       }
@@ -226,11 +221,7 @@ void ContentChecker::WorkerLoop(bool any_job) {
       job = std::move(*mine);
       waiting_.erase(mine);
     }
-    if (!command || command_run != job.run) {
-      command.reset();
-      command = std::make_unique<RecoveryCommand>();
-      command_run = job.run;
-    }
+    command.Enter(job.run);
     ContentVerdict verdict;
     try {
       if (*job.go_on) verdict = Check(job.letter, job.record, job.facts, *job.go_on, job.depth);

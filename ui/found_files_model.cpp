@@ -227,6 +227,7 @@ bool FoundFilesModel::SortByColumn(int column) {
   const int shown = std::min(rows_, FoundFiles.Count());
   for (int row = 0; row < shown; ++row) old_rows.emplace(key_of(FoundFiles[row]), row);
   sort_found_files(column, marks_, column == kDateTakenSort ? date_toggle_ : content_toggle_);
+  sorted_by_ = column;
   std::vector<int> new_row(static_cast<size_t>(shown), 0);
   for (int row = 0; row < shown; ++row) {
     const auto found = old_rows.find(key_of(FoundFiles[row]));
@@ -254,6 +255,7 @@ void FoundFilesModel::ClearMarks() {
   marks_.fill(kNoMark);
   content_toggle_ = false;
   date_toggle_ = false;
+  sorted_by_ = -1;
   emit headerDataChanged(Qt::Horizontal, 0, kListColumns - 1);
 }
 

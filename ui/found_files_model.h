@@ -47,6 +47,10 @@ class FoundFilesModel : public QAbstractTableModel {
   // The content check has a verdict for records `first` to `last`: repaints their rows.
   void ContentChanged(int first, int last);
   const HeaderMarks& Marks() const { return marks_; }
+  // The rows were last sorted by date taken (ClearMarks and any other sort end it).
+  bool DateTakenOrder() const { return sorted_by_ == kDateTakenSort; }
+  // The last sort by date taken put the newest first (true too when there was none).
+  bool NewestFirst() const { return !DateTakenOrder() || date_toggle_; }
 
   // Column captions, default widths (column 0 fills the rest) and the odd-row colour.
   static QString Caption(int column);
@@ -60,6 +64,7 @@ class FoundFilesModel : public QAbstractTableModel {
   HeaderMarks marks_;
   bool content_toggle_ = false;
   bool date_toggle_ = false;  // the gallery's Sort by date taken
+  int sorted_by_ = -1;        // the column (or kDateTakenSort) of the last sort
   QIcon mark_icons_[2];
   QIcon dots_[5];
 };

@@ -158,7 +158,7 @@ void sort_by_content(bool best_first) {
 
 // A row's date taken as a date-time, else its modification date.
 TDateTime date_taken_or_modified(int row) {
-  const std::string& taken = FoundFiles.Facts(row).content.date_taken;
+  const std::string& taken = date_taken_of(FoundFiles.Facts(row));
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
   if (taken.size() == 19 &&
       std::sscanf(taken.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &y, &mo, &d, &h, &mi, &sec) == 6) {

@@ -292,6 +292,8 @@ void TMainForm::BuildStatusBar() {
     ContentStopBtn->hide();
     model_->ContentChanged(0, model_->rowCount() - 1);
     if (filter_->Filter().intact_only) filter_->invalidate();
+    // The verdicts' dates: each tile under its day.
+    if (GroupByDate1->isChecked()) RegroupGallery();
   });
 }
 

@@ -112,6 +112,8 @@ class TMainForm : public QMainWindow {
   ThumbnailLoader* Thumbnails;
   QAction* Thumbnails1;
   QAction* SortByDateTaken1;
+  // View > "Group by date taken": the gallery's tiles under a header per day (remembered).
+  QAction* GroupByDate1;
   QCheckBox* KeepFoldersCheck;
   QCheckBox* RestoreDatesCheck;
   QPushButton* OpenFolderBtn;
@@ -203,6 +205,9 @@ class TMainForm : public QMainWindow {
   void PreviewCurrent();
   // The list or the gallery, whichever is shown.
   QAbstractItemView* FilesView() const;
+  // Groups the gallery by the days the rows have now (or ends that), keeping the current
+  // tile in view.
+  void RegroupGallery();
   // Shows only the files of `path` (all for an empty path) and selects them.
   void ChooseFolder(const QString& path);
   // Where the window, its splitters, columns and the destination were left (QSettings).

@@ -339,6 +339,7 @@ void TMainForm::ListViewColumnClick(int column) {
   if (model_->SortByColumn(column)) {
     if (filter_->Filter().Active()) filter_->invalidate();
     if (ListView->currentIndex().isValid()) ListView->scrollTo(ListView->currentIndex());
+    if (GroupByDate1->isChecked()) RegroupGallery();  // the days' order, oldest or newest first
   }
 }
 

@@ -118,6 +118,7 @@ void TMainForm::RestoreSettings() {
   if (!destination.isEmpty() && QDir(destination).exists()) SaveEdit->setText(destination);
   KeepFoldersCheck->setChecked(settings.value(QStringLiteral("keepFolders"), false).toBool());
   RestoreDatesCheck->setChecked(settings.value(QStringLiteral("restoreDates"), true).toBool());
+  GroupByDate1->setChecked(settings.value(QStringLiteral("groupByDate"), true).toBool());
   restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
   // The divider and the column widths are only remembered once the user has set them.
   divider_dragged_ = settings.value(QStringLiteral("dividerDragged"), false).toBool();
@@ -134,6 +135,7 @@ void TMainForm::SaveSettings() const {
   settings.setValue(QStringLiteral("destination"), SaveEdit->text());
   settings.setValue(QStringLiteral("keepFolders"), KeepFoldersCheck->isChecked());
   settings.setValue(QStringLiteral("restoreDates"), RestoreDatesCheck->isChecked());
+  settings.setValue(QStringLiteral("groupByDate"), GroupByDate1->isChecked());
   settings.setValue(QStringLiteral("geometry"), saveGeometry());
   settings.setValue(QStringLiteral("dividerDragged"), divider_dragged_);
   settings.setValue(QStringLiteral("splitter"), Splitter->saveState());

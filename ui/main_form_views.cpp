@@ -42,6 +42,7 @@ QWidget* TMainForm::BuildListArea() {
     menu.addSeparator();
     menu.addAction(Preview2);
     menu.addAction(SortByDateTaken1);
+    menu.addAction(GroupByDate1);
     menu.exec(Gallery->viewport()->mapToGlobal(at));
   });
   Preview1 = new PreviewPane(ListSplitter);
@@ -57,6 +58,7 @@ QWidget* TMainForm::BuildListArea() {
     if (FolderTree1->isVisible()) FolderTree1->Fill();
     Preview1->Clear();
     Thumbnails->Reset(scanned_drive_);
+    RegroupGallery();
   });
   // The preview follows the current row, once the user stops moving through the list.
   auto* settle = new QTimer(this);
@@ -98,6 +100,11 @@ void TMainForm::BuildViewMenu() {
   SortByDateTaken1->setToolTip(
       QStringLiteral("Newest first, again for oldest first; Date modified where a picture "
                      "does not say when it was taken"));
+  GroupByDate1 = view->addAction(QStringLiteral("Group by date t&aken"));
+  GroupByDate1->setCheckable(true);
+  GroupByDate1->setToolTip(
+      QStringLiteral("The thumbnails under a line per day taken; those whose date is not known "
+                     "last"));
   view->addSeparator();
   QAction* find = view->addAction(QStringLiteral("&Find"));
   find->setShortcut(QKeySequence::Find);
@@ -113,6 +120,8 @@ void TMainForm::BuildViewMenu() {
     QAbstractItemView* from = FilesView();
     const bool focused = from->hasFocus();
     QAbstractItemView* to = on ? static_cast<QAbstractItemView*>(Gallery) : ListView;
+    // The days learnt while the list was shown.
+    if (on && GroupByDate1->isChecked()) RegroupGallery();
     ListPages->setCurrentWidget(to);
     if (to->currentIndex().isValid()) to->scrollTo(to->currentIndex());
     if (focused) to->setFocus();
@@ -122,8 +131,10 @@ void TMainForm::BuildViewMenu() {
     if (model_->SortByColumn(kDateTakenSort)) {
       if (filter_->Filter().Active()) filter_->invalidate();
       if (FilesView()->currentIndex().isValid()) FilesView()->scrollTo(FilesView()->currentIndex());
+      if (GroupByDate1->isChecked()) RegroupGallery();
     }
   });
+  connect(GroupByDate1, &QAction::toggled, this, &TMainForm::RegroupGallery);
   connect(GroupByFolder1, &QAction::toggled, this, [this](bool on) {
     FolderTree1->setVisible(on);
     if (on) {
@@ -132,6 +143,12 @@ void TMainForm::BuildViewMenu() {
       FindBar->SetFolder(QString());
     }
   });
+}
+
+void TMainForm::RegroupGallery() {
+  Gallery->GroupByDate(GroupByDate1->isChecked(), model_->NewestFirst());
+  if (Gallery->isVisible() && Gallery->currentIndex().isValid())
+    Gallery->scrollTo(Gallery->currentIndex());
 }
 
 QAbstractItemView* TMainForm::FilesView() const {

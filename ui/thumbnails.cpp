@@ -2,14 +2,11 @@
 #include "ui/thumbnails.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QImageReader>
 #include <algorithm>
 #include <exception>
 
-#include "core/engine_window.h"
 #include "core/found_files.h"
-#include "core/process_state.h"
 #include "core/recovery_command.h"
 #include "drivers/drivers.h"
 
@@ -22,8 +19,10 @@ namespace {
 constexpr uint64_t kHeadBytes = 66u << 10;
 // Decoded thumbnails kept, in KiB of pixels.
 constexpr int kCacheKiB = 128 << 10;
-// Decodes under way at most; reads wait beyond that, so that memory stays bounded.
-constexpr int kMaxDecoding = 8;
+// Rows read or decoded at a time at most, so that memory stays bounded and rows scrolled
+// into view soon come first.
+constexpr int kMaxLoading = 8;
+constexpr int kWorkers = 2;
 
 std::string extension_of(const std::string& name) {
   const size_t dot = name.rfind('.');
@@ -50,8 +49,10 @@ ThumbnailPlan plan_thumbnail(const QByteArray& head, uint64_t size, const std::s
   const uint64_t bound = ThumbnailLoader::kMaxDecodedFile;
   if (kind == filetypes::Kind::kJpeg || kind == filetypes::Kind::kTiff) {
     filetypes::MemorySource source(bytes);
+    filetypes::HeadFacts facts = filetypes::head_facts(source, size);
+    plan.date_taken = std::move(facts.date_taken);
     std::optional<filetypes::EmbeddedPicture> nearest;
-    for (const filetypes::EmbeddedPicture& p : filetypes::embedded_pictures(source, size))
+    for (const filetypes::EmbeddedPicture& p : facts.pictures)
       if (p.length >= 16 && (!nearest || p.offset + p.length < nearest->offset + nearest->length))
         nearest = p;
     if (nearest && nearest->offset + nearest->length <= static_cast<uint64_t>(head.size())) {
@@ -101,141 +102,178 @@ QImage decode_thumbnail(const QByteArray& bytes,
 }
 
 ThumbnailLoader::ThumbnailLoader(QObject* parent) : QObject(parent), images_(kCacheKiB) {
-  timer_.setInterval(0);
-  connect(&timer_, &QTimer::timeout, this, &ThumbnailLoader::Slice);
-  pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-  Read = [](char letter, int row, uint64_t limit) {
-    // No events are handled inside the read: the engines and the catalogue are not
-    // re-entrant, and a scan or another read started from in here would run under it.
-    EngineWindow& outer = Window();
-    EngineWindow still;
-    SetEngineWindow(&still);
+  timer_.setInterval(50);
+  connect(&timer_, &QTimer::timeout, this, &ThumbnailLoader::Feed);
+  poll_timer_.setInterval(kPollMilliseconds);
+  connect(&poll_timer_, &QTimer::timeout, this, &ThumbnailLoader::Drain);
+  Read = [](char letter, const FoundFileRecord& record, const RowFacts& facts, uint64_t limit,
+            const std::atomic<bool>& go_on) {
     std::vector<uint8_t> bytes;
-    try {
-      read_found_file(letter, row, limit, bytes);
-    } catch (...) {
-      SetEngineWindow(&outer);
-      throw;
-    }
-    SetEngineWindow(&outer);
+    read_found_row(letter, record, facts, limit, bytes, go_on);
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));
   };
+  // Two: one file is decoded while the next is read.
+  for (int i = 0; i < kWorkers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
 }
 
 ThumbnailLoader::~ThumbnailLoader() {
-  pool_.clear();
-  pool_.waitForDone();
+  if (go_on_) *go_on_ = false;
+  {
+    const std::lock_guard hold(lock_);
+    quit_ = true;
+    waiting_.clear();
+  }
+  wake_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
 }
 
 void ThumbnailLoader::Want(const std::vector<RowId>& ids) {
   wanted_ = ids;
   next_wanted_ = 0;
-  if (letter_ != 0 && !wanted_.empty() && !timer_.isActive()) timer_.start();
+  Feed();
 }
 
 void ThumbnailLoader::Reset(char letter) {
   ++generation_;
-  pool_.clear();
+  // The read under way stops at its next piece; what it or a decode still sends is dropped.
+  if (go_on_) *go_on_ = false;
+  go_on_ = std::make_shared<std::atomic<bool>>(true);
+  {
+    const std::lock_guard hold(lock_);
+    waiting_.clear();
+    done_.clear();
+  }
   timer_.stop();
+  poll_timer_.stop();
   images_.clear();
   none_.clear();
   undecodable_.clear();
-  decoding_.clear();
+  loading_.clear();
   wanted_.clear();
   next_wanted_ = 0;
   letter_ = letter;
 }
 
 bool ThumbnailLoader::Busy() const {
-  return timer_.isActive() || !decoding_.isEmpty();
+  return timer_.isActive() || !loading_.isEmpty();
 }
 
-void ThumbnailLoader::Slice() {
-  // Another read (the content check's, the preview's) handles events while it runs: none
-  // is started under it. The timer is left as it is (changing it would restart it, and
-  // then it would only ever come due inside such reads).
-  if (RecoveryActive) return;
+void ThumbnailLoader::Feed() {
+  if (letter_ == 0 || !go_on_) return;
+  // While a command runs no read is started; the timer looks again.
   if (Paused && Paused()) {
-    timer_.setInterval(50);
+    if (next_wanted_ < wanted_.size() && !timer_.isActive()) timer_.start();
     return;
   }
-  timer_.setInterval(0);
-  if (decoding_.size() >= kMaxDecoding) {
-    timer_.setInterval(5);
-    return;
-  }
-  QElapsedTimer clock;
-  clock.start();
-  // One command for the slice: the source is opened and the FAT engine's table loaded once.
-  std::optional<RecoveryCommand> command;
-  while (clock.elapsed() < kSliceMilliseconds && decoding_.size() < kMaxDecoding) {
+  timer_.stop();
+  std::vector<Job> jobs;
+  while (loading_.size() + static_cast<qsizetype>(jobs.size()) < kMaxLoading) {
     while (next_wanted_ < wanted_.size()) {
       const RowId id = wanted_[next_wanted_];
-      if (!images_.contains(id) && !none_.contains(id) && !decoding_.contains(id)) break;
+      if (!images_.contains(id) && !none_.contains(id) && !loading_.contains(id)) break;
       ++next_wanted_;
     }
-    if (next_wanted_ >= wanted_.size()) {
-      timer_.stop();
-      return;
+    if (next_wanted_ >= wanted_.size()) break;
+    const RowId id = wanted_[next_wanted_++];
+    const int row = FoundFiles.IndexOf(id);
+    if (row < 0) continue;
+    const FoundFileRecord& record = FoundFiles[row];
+    const filetypes::Kind promised = filetypes::kind_of_extension(extension_of(record.Name));
+    if (!is_picture(promised) || record.Size <= 0) {
+      none_.insert(id);
+      emit Ready(id);
+      continue;
     }
-    if (!command) command.emplace();
-    Load(wanted_[next_wanted_++]);
+    loading_.insert(id);
+    jobs.push_back({generation_, id, letter_, Edge, record, FoundFiles.FactsOf(id), go_on_});
+  }
+  if (jobs.empty()) return;
+  {
+    const std::lock_guard hold(lock_);
+    for (Job& job : jobs) waiting_.push_back(std::move(job));
+  }
+  wake_.notify_all();
+  if (!poll_timer_.isActive()) poll_timer_.start();
+}
+
+void ThumbnailLoader::Drain() {
+  std::vector<Done> done;
+  {
+    const std::lock_guard hold(lock_);
+    done.swap(done_);
+  }
+  for (Done& d : done) Loaded(d);
+  if (loading_.isEmpty()) poll_timer_.stop();
+  Feed();
+}
+
+void ThumbnailLoader::WorkerLoop() {
+  // At the interface thread's priority, unlike the content check's worker: the thumbnails
+  // on screen are what the user waits for.
+  // One command per scan: the engines keep their tables from file to file.
+  WorkerCommand command;
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock hold(lock_);
+      const auto found = [this] { return quit_ || !waiting_.empty(); };
+      if (!wake_.wait_for(hold, WorkerCommand::kIdle, found)) {
+        hold.unlock();
+        command.Release();
+        hold.lock();
+        wake_.wait(hold, found);
+      }
+      if (quit_) return;
+      job = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    command.Enter(job.generation);
+    if (*job.go_on) Load(job);
   }
 }
 
-void ThumbnailLoader::Load(RowId id) {
-  const int row = FoundFiles.IndexOf(id);
-  if (row < 0) return;
-  const FoundFileRecord& record = FoundFiles[row];
-  auto none = [&](bool undecodable) {
-    none_.insert(id);
-    if (undecodable) undecodable_.insert(id);
-    emit Ready(id);
+void ThumbnailLoader::Load(const Job& job) {
+  // Nothing crosses back by Qt's event queue: the answer lies under the lock until the
+  // interface thread's poll collects it.
+  auto answer = [this, &job](QImage image, bool undecodable, std::string date) {
+    const std::lock_guard hold(lock_);
+    done_.push_back({job.generation, job.id, std::move(image), undecodable, std::move(date)});
   };
-  const filetypes::Kind promised = filetypes::kind_of_extension(extension_of(record.Name));
-  if (!is_picture(promised) || record.Size <= 0) return none(false);
-  const auto size = static_cast<uint64_t>(record.Size);
+  const auto size = static_cast<uint64_t>(job.record.Size);
   QByteArray bytes;
   ThumbnailPlan plan;
   try {
-    bytes = Read(letter_, row, std::min(size, kHeadBytes));
-    plan = plan_thumbnail(bytes, size, record.Name);
-    if (plan.step == ThumbnailPlan::kReadMore) bytes = Read(letter_, row, plan.read);
+    bytes = Read(job.letter, job.record, job.facts, std::min(size, kHeadBytes), *job.go_on);
+    plan = plan_thumbnail(bytes, size, job.record.Name);
+    if (plan.step == ThumbnailPlan::kReadMore && *job.go_on)
+      bytes = Read(job.letter, job.record, job.facts, plan.read, *job.go_on);
   } catch (const std::exception&) {
-    return none(true);
+    return answer({}, true, {});
   }
+  if (!*job.go_on) return;  // a read cut short says nothing of the file
   if (plan.step == ThumbnailPlan::kIcon || bytes.isEmpty())
-    return none(plan.foreign || bytes.isEmpty());
-  decoding_.insert(id);
-  const uint64_t generation = generation_;
-  const int edge = Edge;
-  const std::optional<filetypes::EmbeddedPicture> picture = plan.picture;
-  pool_.start([this, bytes, picture, edge, generation, id] {
-    QImage image = decode_thumbnail(bytes, picture, edge);
-    bool undecodable = false;
-    // An embedded picture that does not decode: the file's own picture may still do.
-    if (image.isNull() && picture) image = decode_thumbnail(bytes, std::nullopt, edge);
-    if (image.isNull()) undecodable = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, id, image, undecodable] { Decoded(generation, id, image, undecodable); },
-        Qt::QueuedConnection);
-  });
+    return answer({}, plan.foreign || bytes.isEmpty(), plan.date_taken);
+  QImage image = decode_thumbnail(bytes, plan.picture, job.edge);
+  // An embedded picture that does not decode: the file's own picture may still do.
+  if (image.isNull() && plan.picture) image = decode_thumbnail(bytes, std::nullopt, job.edge);
+  answer(image, image.isNull(), plan.date_taken);
 }
 
-void ThumbnailLoader::Decoded(uint64_t generation, RowId id, const QImage& image,
-                              bool undecodable) {
-  if (generation != generation_) return;  // from before the last scan
-  decoding_.remove(id);
-  if (image.isNull()) {
+void ThumbnailLoader::Loaded(Done& done) {
+  if (done.generation != generation_) return;  // from before the last scan
+  const RowId id = done.id;
+  loading_.remove(id);
+  if (done.image.isNull()) {
     none_.insert(id);
-    if (undecodable) undecodable_.insert(id);
+    if (done.undecodable) undecodable_.insert(id);
   } else {
-    images_.insert(id, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / 1024));
+    const qsizetype cost = std::max<qsizetype>(1, done.image.sizeInBytes() / 1024);
+    images_.insert(id, new QImage(std::move(done.image)), cost);
   }
+  if (!done.date_taken.empty() && FoundFiles.IndexOf(id) >= 0)
+    FoundFiles.FactsOf(id).head_date_taken = std::move(done.date_taken);
   emit Ready(id);
-  if (!timer_.isActive() && next_wanted_ < wanted_.size()) timer_.start();
 }
 
 }  // namespace pyralis::ui

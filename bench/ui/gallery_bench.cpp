@@ -5,7 +5,8 @@
 // the grid a wheel step per 60 Hz frame and prints the time to paint a frame, the longest
 // the window's event loop was kept from answering, how many frames showed a placeholder, and
 // how long a jump to the end takes to fill the screen. With --check the content check runs
-// meanwhile, as it does after a scan.
+// meanwhile, as it does after a scan; with --grouped it runs to its end first and the
+// gallery is sorted by date taken, its tiles under a header per day.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
@@ -42,10 +43,11 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: pyralis_gallery_bench IMAGE [--check]\n");
+    std::fprintf(stderr, "usage: pyralis_gallery_bench IMAGE [--check | --grouped]\n");
     return 2;
   }
   const bool check = argc > 2 && std::strcmp(argv[2], "--check") == 0;
+  const bool grouped = argc > 2 && std::strcmp(argv[2], "--grouped") == 0;
   platform::attach_sources({argv[1]});
   ui::TProgramWindows windows = ui::create_program_windows();
   ui::TMainForm& form = *windows.MainForm;
@@ -57,7 +59,16 @@ int main(int argc, char** argv) {
   clock.start();
   form.Scan1Click();
   std::printf("scan: %d rows in %.0f ms\n", FoundFiles.Count(), ms(clock));
-  if (!check) form.Checker->Stop();
+  if (grouped) {
+    clock.start();
+    while (form.Checker->Running()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::printf("content check: %.1f s\n", ms(clock) / 1000);
+    form.GroupByDate1->setChecked(true);
+    form.SortByDateTaken1->trigger();
+    std::printf("grouped: %zu days\n", form.Gallery->Groups().size());
+  } else if (!check) {
+    form.Checker->Stop();
+  }
 
   ui::GalleryView& gallery = *form.Gallery;
   ui::ThumbnailLoader& loader = *form.Thumbnails;

@@ -137,6 +137,27 @@ class GalleryTest : public QObject {
         0);
   }
 
+  void dayOfARowAndItsHeader() {
+    RowFacts facts;
+    QVERIFY(!ui::date_taken_day(facts));
+    facts.head_date_taken = "2019-05-01 10:00:00";
+    QCOMPARE(*ui::date_taken_day(facts), QDate(2019, 5, 1).toJulianDay());
+    facts.content.date_taken = "2024-07-14 09:30:00";  // the check's date wins
+    QCOMPARE(*ui::date_taken_day(facts), QDate(2024, 7, 14).toJulianDay());
+    for (const char* bad : {"2024-02-30 10:00:00", "2024:07:14 09:30:00", "2024-07"}) {
+      facts.content.date_taken = bad;
+      facts.head_date_taken.clear();
+      QVERIFY2(!ui::date_taken_day(facts), bad);
+    }
+    const qint64 day = QDate(2024, 7, 14).toJulianDay();
+    QCOMPARE(ui::date_group_title(day, QLocale(QLocale::English, QLocale::UnitedKingdom)),
+             QStringLiteral("14 July 2024"));
+    QCOMPARE(ui::date_group_title(day, QLocale(QLocale::English, QLocale::UnitedStates)),
+             QStringLiteral("July 14, 2024"));
+    QCOMPARE(ui::date_group_title(day, QLocale(QLocale::German, QLocale::Germany)),
+             QStringLiteral("14. Juli 2024"));
+  }
+
   void embeddedThumbnailIsFoundInTheHead() {
     const QByteArray file = jpeg_with_thumbnail("2019:05:01 10:00:00");
     const uint64_t size = static_cast<uint64_t>(file.size());
@@ -148,12 +169,14 @@ class GalleryTest : public QObject {
     const QImage thumbnail = ui::decode_thumbnail(file, plan.picture, 128);
     QCOMPARE(thumbnail.size(), QSize(128, 96));
     QVERIFY(mostly(thumbnail, 0, 0, 255));
+    QCOMPARE(plan.date_taken, std::string("2019-05-01 10:00:00"));  // EXIF writes "2019:05:01"
     // Without one the picture is read whole (when it is not yet) and decoded scaled.
     const QByteArray plain = jpeg_of(QColor(0, 200, 0), 1000, 500);
     const ui::ThumbnailPlan whole =
         ui::plan_thumbnail(plain.left(100), static_cast<uint64_t>(plain.size()), "b.jpg");
     QCOMPARE(whole.step, ui::ThumbnailPlan::kReadMore);
     QCOMPARE(whole.read, static_cast<uint64_t>(plain.size()));
+    QVERIFY(whole.date_taken.empty());
     QCOMPARE(ui::decode_thumbnail(plain, std::nullopt, 100).size(), QSize(100, 50));
     // Foreign bytes behind a picture's name; a name that promises no picture.
     QVERIFY(ui::plan_thumbnail(QByteArray(64, 'Z'), 64, "c.jpg").foreign);
@@ -196,6 +219,10 @@ class GalleryTest : public QObject {
     QVERIFY(loader.Image(id("ICTURE")) != nullptr);
     QVERIFY(loader.HasNone(id("AKE")) && loader.Undecodable(id("AKE")));
     QVERIFY(loader.HasNone(id("OTES")) && !loader.Undecodable(id("OTES")));
+    // The thumbnail's read gave the EXIF date before any content check did.
+    QVERIFY(FoundFiles.FactsOf(id("HUMB")).content.date_taken.empty());
+    QCOMPARE(FoundFiles.FactsOf(id("HUMB")).head_date_taken, std::string("2019-05-01 10:00:00"));
+    QVERIFY(FoundFiles.FactsOf(id("AKE")).head_date_taken.empty());
 
     // One selection for both views; Space on a tile previews it.
     const QModelIndex second = form.Gallery->model()->index(1, 0);
@@ -224,6 +251,57 @@ class GalleryTest : public QObject {
     QVERIFY(FoundFiles[1].Name.find("HUMB") != std::string::npos);  // 2019-05-01
     form.SortByDateTaken1->trigger();
     QVERIFY(FoundFiles[FoundFiles.Count() - 1].Name.find("HOTO") != std::string::npos);
+
+    // Grouped by day (on by default): the newest day first again, whatever the list's
+    // direction was, and the three files that give no date last.
+    QVERIFY(form.GroupByDate1->isChecked());
+    form.SortByDateTaken1->trigger();
+    ui::GalleryView& gallery = *form.Gallery;
+    const QLocale locale = gallery.locale();
+    const std::vector<ui::GalleryView::Group>& groups = gallery.Groups();
+    QCOMPARE(groups.size(), size_t{3});
+    QCOMPARE(groups[0].title, ui::date_group_title(QDate(2024, 7, 14).toJulianDay(), locale));
+    QCOMPARE(groups[1].title, ui::date_group_title(QDate(2019, 5, 1).toJulianDay(), locale));
+    QCOMPARE(groups[2].title, QStringLiteral("Date unknown"));
+    QCOMPARE(groups[2].count, 3);
+    auto view_row = [&](const char* name) {
+      for (int row = 0; row < form.Filter().rowCount(); ++row)
+        if (FoundFiles[form.Filter().RecordRow(form.Filter().index(row, 0))].Name.find(name) !=
+            std::string::npos)
+          return form.Filter().index(row, 0);
+      return QModelIndex();
+    };
+    // Each tile lies under its header, and a header is no tile.
+    const QRect photo = gallery.visualRect(view_row("HOTO"));
+    const QRect thumb = gallery.visualRect(view_row("HUMB"));
+    const QRect fake = gallery.visualRect(view_row("AKE"));
+    QVERIFY(photo.bottom() < thumb.top() && thumb.bottom() < fake.top());
+    QVERIFY(!gallery.indexAt(QPoint(photo.center().x(), photo.top() - 4)).isValid());
+    QCOMPARE(gallery.indexAt(fake.center()), view_row("AKE"));
+    // Down steps from day to day; a click on a tile selects its row in the list too.
+    gallery.setCurrentIndex(view_row("HOTO"));
+    QTest::keyClick(&gallery, Qt::Key_Down);
+    QCOMPARE(gallery.currentIndex(), view_row("HUMB"));
+    QTest::keyClick(&gallery, Qt::Key_Down);
+    QCOMPARE(gallery.visualRect(gallery.currentIndex()).top(),
+             gallery.visualRect(view_row("AKE")).top());  // the first line of the unknown
+    QTest::keyClick(&gallery, Qt::Key_Up);
+    QCOMPARE(gallery.currentIndex(), view_row("HUMB"));
+    // (the keys scrolled the view: the tiles are where they are now)
+    QTest::mouseClick(gallery.viewport(), Qt::LeftButton, {},
+                      gallery.visualRect(view_row("AKE")).center());
+    QCOMPARE(form.ListView->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(form.ListView->selectionModel()->selectedRows()[0].row(), view_row("AKE").row());
+    gallery.scrollToTop();
+    QTest::mouseClick(gallery.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      gallery.visualRect(view_row("HOTO")).center());
+    QCOMPARE(form.ListView->selectionModel()->selectedRows().size(), 2);
+    // Off: one grid in the list's order.
+    form.GroupByDate1->setChecked(false);
+    QCOMPARE(gallery.Groups().size(), size_t{1});
+    QVERIFY(gallery.Groups()[0].title.isEmpty());
+    QCOMPARE(gallery.indexAt(gallery.visualRect(view_row("AKE")).center()), view_row("AKE"));
+    form.GroupByDate1->setChecked(true);
 
     // A new scan forgets the thumbnails.
     form.Scan1Click();

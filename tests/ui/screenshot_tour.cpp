@@ -102,6 +102,12 @@ void gallery_tour(pyralis::ui::TMainForm& form) {
     QApplication::processEvents(QEventLoop::AllEvents, 20);
   QApplication::processEvents();
   save(&form, QStringLiteral("main-gallery-end"));
+  // The same tiles as one grid, in the list's order.
+  form.GroupByDate1->setChecked(false);
+  form.Gallery->scrollToTop();
+  QApplication::processEvents();
+  save(&form, QStringLiteral("main-gallery-ungrouped"));
+  form.GroupByDate1->setChecked(true);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // the list is sorted meanwhile, Stop ends it with no verdict after it, and a new start drops
 // the old run; the engines' adapter shows what a worker reports, in order. Small enough to
 // build with ThreadSanitizer on its own (scripts/tsan-ui-workers.sh).
+#include <QBuffer>
+#include <QImage>
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
@@ -19,6 +21,7 @@
 #include "ui/content_checker.h"
 #include "ui/qt_engine_window.h"
 #include "ui/search_form.h"
+#include "ui/thumbnails.h"
 
 using namespace pyralis;
 
@@ -42,6 +45,37 @@ ContentVerdict verdict_for(const FoundFileRecord& record) {
   verdict.damaged_at = static_cast<uint64_t>(record.Size);
   verdict.type = record.Name;
   return verdict;
+}
+
+// A small JPEG whose EXIF block says it was taken on `day` January 2020.
+QByteArray dated_jpeg(int day) {
+  QImage picture(32, 24, QImage::Format_RGB32);
+  picture.fill(Qt::darkGreen);
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  picture.save(&buffer, "JPEG");
+  // Little-endian TIFF: IFD0 points to the EXIF directory, which holds DateTimeOriginal.
+  QByteArray tiff("II*\0\x08\0\0\0", 8);
+  auto u16 = [&](uint32_t v) {
+    tiff.append(static_cast<char>(v & 0xFF));
+    tiff.append(static_cast<char>((v >> 8) & 0xFF));
+  };
+  auto u32 = [&](uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  };
+  for (uint32_t v : {1u, 0x8769u, 4u}) u16(v);
+  for (uint32_t v : {1u, 26u, 0u}) u32(v);
+  for (uint32_t v : {1u, 0x9003u, 2u}) u16(v);
+  for (uint32_t v : {20u, 44u, 0u}) u32(v);
+  tiff.append(QStringLiteral("2020:01:%1 08:00:00").arg(day, 2, 10, QLatin1Char('0')).toLatin1());
+  tiff.append('\0');
+  const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+  QByteArray app1("\xFF\xE1", 2);
+  app1.append(static_cast<char>((body.size() + 2) >> 8));
+  app1.append(static_cast<char>((body.size() + 2) & 0xFF));
+  return jpeg.left(2) + app1 + body + jpeg.mid(2);
 }
 
 }  // namespace
@@ -202,6 +236,77 @@ class WorkerTest : public QObject {
 
   // The adapter while a worker reports: log lines in order, the last count and read line,
   // the gauge short of full until the work has ended; a check runs beside it meanwhile.
+  // Thumbnails are read in the loader's worker from copies of the rows: each lands on its own
+  // row with its own EXIF date however the list is shuffled meanwhile; while paused nothing
+  // is read; a new scan tells the read under way to stop and drops what it still sends.
+  void thumbnailReadsFollowTheirRowsAndResetDropsTheOld() {
+    constexpr int kRows = 60;
+    std::vector<QByteArray> files;
+    FoundFiles.clear();
+    for (int i = 0; i < kRows; ++i) {
+      files.push_back(dated_jpeg(i % 28 + 1));
+      FoundFileRecord record;
+      record.Name = "file" + std::to_string(i) + ".jpg";
+      record.Size = files.back().size();
+      FoundFiles.append(record);
+    }
+    auto number = [](const std::string& name) { return std::stoi(name.substr(4)); };
+    ui::ThumbnailLoader loader;
+    bool paused = true;
+    loader.Paused = [&] { return paused; };
+    std::atomic<int> reads{0};
+    loader.Read = [&](char, const FoundFileRecord& record, const RowFacts&, uint64_t limit,
+                      const std::atomic<bool>&) {
+      ++reads;
+      QThread::usleep(200);
+      return files[static_cast<size_t>(number(record.Name))].left(static_cast<qsizetype>(limit));
+    };
+    loader.Reset('c');
+    std::vector<RowId> ids;
+    for (int row = 0; row < kRows; ++row) ids.push_back(FoundFiles.Id(row));
+    loader.Want(ids);
+    QTest::qWait(80);
+    QCOMPARE(reads.load(), 0);
+    paused = false;
+    auto all_done = [&] {
+      return std::all_of(ids.begin(), ids.end(),
+                         [&](RowId id) { return loader.Image(id) || loader.HasNone(id); });
+    };
+    std::mt19937 random(11);
+    QElapsedTimer clock;
+    clock.start();
+    while (!all_done() && clock.elapsed() < 10000) {
+      for (int i = 0; i < 20; ++i)
+        FoundFiles.SwapRows(static_cast<int>(random() % kRows), static_cast<int>(random() % kRows));
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    for (int row = 0; row < kRows; ++row) {
+      QVERIFY(loader.Image(FoundFiles.Id(row)) != nullptr);
+      const int day = number(FoundFiles[row].Name) % 28 + 1;
+      QCOMPARE(QString::fromStdString(FoundFiles.Facts(row).head_date_taken),
+               QStringLiteral("2020-01-%1 08:00:00").arg(day, 2, 10, QLatin1Char('0')));
+    }
+
+    FoundFiles.Facts(0).head_date_taken.clear();
+    std::atomic<bool> reading{false}, told_to_stop{false};
+    loader.Read = [&](char, const FoundFileRecord&, const RowFacts&, uint64_t,
+                      const std::atomic<bool>& go_on) {
+      reading = true;
+      while (go_on) QThread::msleep(1);
+      told_to_stop = true;
+      return files[0];
+    };
+    loader.Reset('c');
+    loader.Want({FoundFiles.Id(0)});
+    QTRY_VERIFY(reading.load());
+    loader.Reset('c');
+    QTRY_VERIFY(told_to_stop.load());
+    QTest::qWait(50);
+    QVERIFY(loader.Image(FoundFiles.Id(0)) == nullptr && !loader.HasNone(FoundFiles.Id(0)));
+    QVERIFY(FoundFiles.Facts(0).head_date_taken.empty());
+    QVERIFY(!loader.Busy());
+  }
+
   void adapterShowsWhatTheWorkerReports() {
     fill_catalogue(200);
     ui::TSearchForm search_form;
