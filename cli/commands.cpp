@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "cli/cli_window.h"
 #include "cli/drive_listing.h"
@@ -58,6 +61,60 @@ void on_interrupt(int signal_number) {
   // Lock-free atomics: safe to store from a signal handler.
   ScanActive = false;
   RecoveryActive = false;
+}
+
+// The content check of every row. Decoding (a JPEG's image data) costs more than reading,
+// so the files of up to kSharedCheckBytes are checked by as many threads as there are cores
+// (at most two), each with its own command so that the engines keep their tables from file
+// to file; larger files are checked one at a time, so that no two are held in memory at
+// once. Ctrl-C stops the files being read and leaves the rest unchecked.
+constexpr int64_t kSharedCheckBytes = 64 << 20;
+constexpr unsigned kMaxCheckThreads = 2;
+
+void check_all_rows(char letter) {
+  std::vector<int32_t> shared;
+  {
+    const RecoveryCommand command;
+    for (int32_t i = 0; i < FoundFiles.Count() && !interrupted(); ++i) {
+      if (FoundFiles[i].Size <= kSharedCheckBytes)
+        shared.push_back(i);
+      else
+        check_found_file(letter, i);
+    }
+  }
+  if (interrupted() || shared.empty()) return;
+  std::vector<std::pair<FoundFileRecord, RowFacts>> rows;
+  rows.reserve(shared.size());
+  for (const int32_t i : shared) rows.emplace_back(FoundFiles[i], FoundFiles.Facts(i));
+  std::vector<ContentVerdict> verdicts(rows.size());
+  std::vector<char> checked(rows.size(), 0);  // whole checks only: one cut short says nothing
+  std::atomic<size_t> next{0};
+  std::atomic<bool> go_on{true};
+  const auto work = [&] {
+    const RecoveryCommand command;
+    for (size_t k; go_on && (k = next.fetch_add(1)) < rows.size();) {
+      ContentVerdict verdict = check_found_row(letter, rows[k].first, rows[k].second, go_on);
+      if (!go_on) break;
+      verdicts[k] = std::move(verdict);
+      checked[k] = 1;
+    }
+  };
+  const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxCheckThreads);
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < count; ++t) threads.emplace_back(work);
+  // The signal lands in any thread; this one passes it on to the reads under way.
+  std::atomic<bool> all_done{false};
+  std::thread watch([&] {
+    while (!all_done) {
+      if (interrupted()) go_on = false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  for (std::thread& t : threads) t.join();
+  all_done = true;
+  watch.join();
+  for (size_t k = 0; k < rows.size(); ++k)
+    if (checked[k]) FoundFiles.Facts(shared[k]).content = std::move(verdicts[k]);
 }
 
 void error_line(const std::string& text) {
@@ -194,13 +251,8 @@ int run_scan(const Options& options) {
   CliWindow window(isatty(STDERR_FILENO) == 1);
   window.watch_interrupt(&g_interrupted);
   const ScanResult result = scan(window, letter, scan_options_of(options));
-  if (options.check && result != ScanResult::kNotScanned && !interrupted()) {
-    // One command for all rows: the FAT table is loaded once. Ctrl-C leaves the rest
-    // unchecked.
-    const RecoveryCommand command;
-    for (int32_t i = 0; i < FoundFiles.Count() && !interrupted(); ++i)
-      check_found_file(static_cast<char>(std::tolower(letter)), i);
-  }
+  if (options.check && result != ScanResult::kNotScanned && !interrupted())
+    check_all_rows(static_cast<char>(std::tolower(letter)));
   write_found_files(std::cout, options.format, FoundFiles, options.check);
   std::cout.flush();
   if (!holds_engine_volume(letter) && !(options.carve && carvable_source(letter))) {
