@@ -6,6 +6,10 @@
 #include <cctype>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "filetypes/walk.h"
 
 namespace pyralis::filetypes {
@@ -92,6 +96,53 @@ uint64_t Reader::find_byte(uint64_t from, uint64_t limit, uint8_t value) {
   return limit;
 }
 
+namespace {
+
+// The start of the first 64-byte chunk of w[0, n) that may hold "FF xx" with xx not 0 (a
+// marker rather than a stuffed FF), looking one byte past each chunk; chunks are only taken
+// while that byte lies inside n. Every chunk before the answer holds no marker.
+size_t skip_markerless_chunks_portable(const uint8_t* w, size_t n) {
+  size_t i = 0;
+  for (; i + 65 <= n; i += 64) {
+    uint8_t any = 0;
+    for (size_t k = 0; k < 64; ++k)
+      any |= static_cast<uint8_t>((w[i + k] == 0xFF) & (w[i + k + 1] != 0));
+    if (any) break;
+  }
+  return i;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) size_t skip_markerless_chunks_avx2(const uint8_t* w, size_t n) {
+  const __m256i ff = _mm256_set1_epi8(static_cast<char>(0xFF));
+  const __m256i zero = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 65 <= n; i += 64) {
+    const auto* p = reinterpret_cast<const __m256i*>(w + i);
+    const auto* next = reinterpret_cast<const __m256i*>(w + i + 1);
+    // FF here and not 0 after it: an FF that the 0 after it does not stuff.
+    const __m256i first = _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_loadu_si256(next), zero),
+                                              _mm256_cmpeq_epi8(_mm256_loadu_si256(p), ff));
+    const __m256i second =
+        _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_loadu_si256(next + 1), zero),
+                            _mm256_cmpeq_epi8(_mm256_loadu_si256(p + 1), ff));
+    const __m256i both = _mm256_or_si256(first, second);
+    if (!_mm256_testz_si256(both, both)) break;
+  }
+  return i;
+}
+#endif
+
+size_t skip_markerless_chunks(const uint8_t* w, size_t n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return skip_markerless_chunks_avx2(w, n);
+#endif
+  return skip_markerless_chunks_portable(w, n);
+}
+
+}  // namespace
+
 uint64_t Reader::find_marker(uint64_t from, uint64_t limit) {
   limit = std::min(limit, size_);
   while (from < limit) {
@@ -101,15 +152,9 @@ uint64_t Reader::find_marker(uint64_t from, uint64_t limit) {
     const uint8_t* w = window_ + (from - window_start_);
     const size_t n = static_cast<size_t>(
         std::min<uint64_t>(window_length_ - (from - window_start_), limit - from));
-    // 64 positions at a time, in a loop without an early exit that the compiler turns into
-    // vector compares; most chunks of entropy-coded data hold no marker.
-    size_t i = 0;
-    for (; i + 65 <= n; i += 64) {
-      uint8_t any = 0;
-      for (size_t k = 0; k < 64; ++k)
-        any |= static_cast<uint8_t>((w[i + k] == 0xFF) & (w[i + k + 1] != 0));
-      if (any) break;
-    }
+    // Most 64-byte chunks of entropy-coded data hold no marker: they are passed over with
+    // vector compares, and the chunk that holds one is searched byte by byte.
+    size_t i = skip_markerless_chunks(w, n);
     for (; i + 1 < n; ++i) {
       if (w[i] == 0xFF && w[i + 1] != 0) return from + i;
     }

@@ -356,5 +356,29 @@ TEST(JpegEntropyData, EndsAtTheFirstUnstuffedMarkerAcrossWindowEdges) {
   }
 }
 
+// The same inside one window: the search passes over 64-byte chunks at a time, so a marker,
+// or a stuffed pair, at every position of a chunk and across its edge must be seen.
+TEST(JpegEntropyData, EveryPositionOfASearchedChunkCounts) {
+  size_t data_at = 0;
+  const std::string grown = test::grown_jpeg(
+      test::read_file(test::fixture_path("filetypes/photo.jpg")), 20 * 1000, 3, &data_at);
+  for (size_t at = data_at + 4000; at < data_at + 4000 + 130; ++at) {
+    SCOPED_TRACE(testing::Message() << "at " << at);
+    std::string bytes = grown;
+    if (bytes[at - 1] == '\xFF') continue;  // would be a stuffed pair's first byte
+    bytes[at] = '\xFF';
+    bytes[at + 1] = '\0';
+    const std::vector<uint8_t> stuffed(bytes.begin(), bytes.end());
+    MemorySource whole(stuffed);
+    EXPECT_EQ(check(whole).state, State::kIntact);
+    bytes[at + 1] = '\x12';
+    const std::vector<uint8_t> broken(bytes.begin(), bytes.end());
+    MemorySource held(broken);
+    const Result r = check(held);
+    EXPECT_EQ(r.state, State::kDamaged);
+    EXPECT_EQ(r.damaged_at, at);
+  }
+}
+
 }  // namespace
 }  // namespace pyralis::filetypes
