@@ -17,9 +17,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -99,6 +101,17 @@ class WorkerCommand {
     run_ = run;
   }
   void Release() { command_.reset(); }
+
+  // Waits on `wake` (with `hold` locked) until `ready()`; once the wait has lasted kIdle the
+  // command is let go, without the lock, and the wait goes on.
+  template <typename Ready>
+  void Wait(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, Ready ready) {
+    if (wake.wait_for(hold, kIdle, ready)) return;
+    hold.unlock();
+    Release();
+    hold.lock();
+    wake.wait(hold, ready);
+  }
 
   // How long a worker waits for work before it lets its command go.
   static constexpr std::chrono::seconds kIdle{2};

@@ -211,12 +211,7 @@ void ContentChecker::WorkerLoop(bool any_job) {
             any_job ? waiting_.begin() : std::find_if(waiting_.begin(), waiting_.end(), Shareable);
         return quit_ || mine != waiting_.end();
       };
-      if (!wake_.wait_for(hold, WorkerCommand::kIdle, found)) {
-        hold.unlock();
-        command.Release();
-        hold.lock();
-        wake_.wait(hold, found);
-      }
+      command.Wait(hold, wake_, found);
       if (quit_) return;
       job = std::move(*mine);
       waiting_.erase(mine);

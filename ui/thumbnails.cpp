@@ -217,13 +217,7 @@ void ThumbnailLoader::WorkerLoop() {
     Job job;
     {
       std::unique_lock hold(lock_);
-      const auto found = [this] { return quit_ || !waiting_.empty(); };
-      if (!wake_.wait_for(hold, WorkerCommand::kIdle, found)) {
-        hold.unlock();
-        command.Release();
-        hold.lock();
-        wake_.wait(hold, found);
-      }
+      command.Wait(hold, wake_, [this] { return quit_ || !waiting_.empty(); });
       if (quit_) return;
       job = std::move(waiting_.front());
       waiting_.pop_front();
