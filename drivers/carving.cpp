@@ -54,10 +54,17 @@ class DriveSource final : public filetypes::ByteSource {
     }
     return done;
   }
+  // Bytes the pass the search runs in has read ahead already.
+  std::span<const uint8_t> Held(uint64_t offset, size_t count) override {
+    return pass_ ? pass_->Ahead(offset, count) : std::span<const uint8_t>{};
+  }
+  // The pass (of the deep scan) whose blocks the search is handed, while it runs.
+  void SetPass(Sweep* pass) { pass_ = pass; }
 
  private:
   char letter_;
   uint64_t size_;
+  Sweep* pass_ = nullptr;
 };
 
 // Byte ranges [first, second) of the volume.
@@ -347,10 +354,14 @@ class RowWriter {
   uint64_t damaged_ = 0;
 };
 
-// Hands the blocks of another pass to the carver.
+// Hands the blocks of another pass to the carver. Walks that run past a block read the
+// pass's blocks ahead, so that the pass does not read their bytes a second time.
 class CarverRecogniser final : public Recogniser {
  public:
-  CarverRecogniser(carve::Carver& carver, uint64_t area_end) : carver_(carver), end_(area_end) {}
+  CarverRecogniser(carve::Carver& carver, DriveSource& source, uint64_t area_end)
+      : carver_(carver), source_(source), end_(area_end) {}
+  void OnStart(Sweep& sweep) override { source_.SetPass(&sweep); }
+  void OnEnd(bool) override { source_.SetPass(nullptr); }
   void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
                std::span<const RequestRange> unreadable) override {
     // Unreadable bytes are zeros in the block: zeros start no file, and walks read what
@@ -361,6 +372,7 @@ class CarverRecogniser final : public Recogniser {
 
  private:
   carve::Carver& carver_;
+  DriveSource& source_;
   uint64_t end_;
 };
 
@@ -417,7 +429,7 @@ DriveCarving::DriveCarving(char letter) : state_(std::make_unique<State>()) {
         Window().SetFilesFoundText(std::to_string(FoundFiles.Count() + s.found.size()));
       },
       std::ref(*s.may_start));
-  s.recogniser = std::make_unique<CarverRecogniser>(*s.carver, s.length);
+  s.recogniser = std::make_unique<CarverRecogniser>(*s.carver, *s.source, s.length);
 }
 
 DriveCarving::~DriveCarving() = default;

@@ -34,6 +34,9 @@ SweepResult Sweep::Run() {
 
 SweepResult Sweep::Run(uint64_t first, uint64_t end) {
   SweepResult result;
+  blocks_.clear();
+  end_ = 0;
+  for (Recogniser* r : recognisers_) r->OnStart(*this);
   const int64_t sector_bytes = component_.SectorSize();
   if (sector_bytes <= 0 || sector_bytes > int64_t{kBlockBytes} ||
       kBlockBytes % static_cast<uint64_t>(sector_bytes) != 0) {
@@ -49,29 +52,64 @@ SweepResult Sweep::Run(uint64_t first, uint64_t end) {
   Window().SetGaugeProgress(0);
   last_shown_ms_ = -1;
   start_ = std::chrono::steady_clock::now();
-  std::vector<uint8_t> block;
-  std::vector<RequestRange> unreadable;
-  uint64_t offset = first;
-  while (offset < end) {
+  unit_ = unit;
+  next_read_ = first;
+  end_ = end;
+  while (next_read_ < end_ || !blocks_.empty()) {
     Window().ProcessMessages();
     if (!ScanActive || platform::source_gone(component_.LogicalDrive())) {
       result.stopped = true;
       break;
     }
-    const uint64_t length = std::min<uint64_t>(kBlockBytes, end - offset);
-    ReadBlock(static_cast<int64_t>(offset / unit), static_cast<int64_t>(length / unit), block,
-              unreadable);
-    for (const RequestRange& r : unreadable)
+    if (blocks_.empty()) ReadNext();
+    const Block& block = blocks_.front();
+    for (const RequestRange& r : block.unreadable)
       result.unreadable_bytes += static_cast<uint64_t>(r.length);
-    const std::span<const uint8_t> bytes(block.data(), static_cast<size_t>(length));
-    for (Recogniser* r : recognisers_) r->OnBlock(offset, bytes, unreadable);
-    offset += length;
-    result.bytes_read += length;
+    for (Recogniser* r : recognisers_) r->OnBlock(block.offset, block.bytes, block.unreadable);
+    result.bytes_read += block.bytes.size();
+    spare_.push_back(std::move(blocks_.front().bytes));
+    blocks_.pop_front();
     ShowProgress(result.bytes_read, total, false);
   }
+  blocks_.clear();
+  end_ = 0;
   ShowProgress(result.bytes_read, total, true);
   for (Recogniser* r : recognisers_) r->OnEnd(!result.stopped);
+  spare_.clear();
   return result;
+}
+
+void Sweep::ReadNext() {
+  Block block;
+  block.offset = next_read_;
+  if (!spare_.empty()) {
+    block.bytes = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  const uint64_t length = std::min<uint64_t>(kBlockBytes, end_ - next_read_);
+  ReadBlock(static_cast<int64_t>(next_read_ / unit_), static_cast<int64_t>(length / unit_),
+            block.bytes, block.unreadable);
+  next_read_ += length;
+  blocks_.push_back(std::move(block));
+}
+
+std::span<const uint8_t> Sweep::Ahead(uint64_t offset, size_t count) {
+  if (blocks_.empty() || offset < blocks_.front().offset || offset >= end_ ||
+      offset - blocks_.front().offset >= kAheadBytes)
+    return {};
+  while (next_read_ <= offset) ReadNext();
+  // Blocks lie kBlockBytes apart from the pass's first byte; only the last one is shorter.
+  const Block& block =
+      blocks_[static_cast<size_t>((offset - blocks_.front().offset) / kBlockBytes)];
+  const auto at = static_cast<int64_t>(offset - block.offset);
+  auto stop = static_cast<int64_t>(block.bytes.size());
+  for (const RequestRange& r : block.unreadable) {
+    if (r.offset + r.length <= at) continue;
+    if (r.offset <= at) return {};
+    stop = std::min(stop, r.offset);
+  }
+  return std::span<const uint8_t>(block.bytes)
+      .subspan(static_cast<size_t>(at), std::min<size_t>(count, static_cast<size_t>(stop - at)));
 }
 
 void Sweep::ReadBlock(int64_t sector, int64_t count, std::vector<uint8_t>& block,

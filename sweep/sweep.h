@@ -10,6 +10,11 @@
 // sector by sector: what still fails is zeros in the block and listed in the block's
 // `unreadable` ranges. An unreadable block never ends the pass.
 //
+// Reading ahead: a recogniser may ask for bytes of the pass beyond the block it is handed
+// (`Sweep::Ahead`), up to kAheadBytes past that block's start. The sweep reads the blocks up
+// to them at once and keeps them until their turn comes, so that a structure followed past
+// its block (a carved file's walk) and the pass read the bytes once between them.
+//
 // Progress: the engine window's gauge (in MiB), and SetReadProgress with the bytes read, the
 // rate and the time left. Stop (ScanActive cleared) ends the pass after the current block;
 // each recogniser still gets OnEnd, so that whatever it found so far is kept.
@@ -17,6 +22,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <vector>
 
@@ -25,6 +31,7 @@
 namespace pyralis {
 
 class TRawDiskAccessComponent;
+class Sweep;
 
 // Something that looks at each block of the pass.
 //
@@ -42,10 +49,13 @@ class TRawDiskAccessComponent;
 //   interest: the pass runs at the device's speed only when the recognisers keep up.
 // - Memory: a recogniser keeps what it found (positions, small records), never a per-cluster
 //   or per-sector array of the volume.
+// - OnStart is called once before the first block, with the sweep (for `Sweep::Ahead`,
+//   which serves only while the pass runs).
 // - OnEnd is called once after the last block, also after Stop (`complete` false then).
 class Recogniser {
  public:
   virtual ~Recogniser() = default;
+  virtual void OnStart(Sweep& sweep) {}
   virtual void OnBlock(uint64_t volume_offset, std::span<const uint8_t> bytes,
                        std::span<const RequestRange> unreadable) = 0;
   virtual void OnEnd(bool complete) {}
@@ -60,6 +70,9 @@ struct SweepResult {
 class Sweep {
  public:
   static constexpr uint32_t kBlockBytes = 1u << 20;
+  // How far past the start of the block being handed out `Ahead` reads (memory: this many
+  // bytes of blocks at most, besides the one being handed out).
+  static constexpr uint32_t kAheadBytes = 32u << 20;
 
   explicit Sweep(TRawDiskAccessComponent& component) : component_(component) {}
 
@@ -71,7 +84,22 @@ class Sweep {
   // The whole volume.
   SweepResult Run();
 
+  // While the pass runs: the bytes of the pass at volume byte `offset` (at most `count`, and
+  // not past the block that holds `offset`, nor into bytes that could not be read), when
+  // `offset` lies at or after the block being handed out and less than kAheadBytes past its
+  // start; empty otherwise. The bytes stay valid until the call that hands their block out
+  // returns (so during the whole of the current OnBlock call).
+  std::span<const uint8_t> Ahead(uint64_t offset, size_t count);
+
  private:
+  struct Block {
+    uint64_t offset = 0;  // volume byte of bytes[0]
+    std::vector<uint8_t> bytes;
+    std::vector<RequestRange> unreadable;
+  };
+
+  // Reads the next block of the pass (at next_read_) onto the end of blocks_.
+  void ReadNext();
   // Reads `count` sectors from `sector` into `block`; fills `unreadable` (offsets in the
   // block) with what could not be read.
   void ReadBlock(int64_t sector, int64_t count, std::vector<uint8_t>& block,
@@ -80,6 +108,13 @@ class Sweep {
 
   TRawDiskAccessComponent& component_;
   std::vector<Recogniser*> recognisers_;
+  // The running pass: blocks read and not yet handed out (the front one is being handed
+  // out), buffers of blocks handed out for reuse, the next byte to read and the pass's end.
+  std::deque<Block> blocks_;
+  std::vector<std::vector<uint8_t>> spare_;
+  uint64_t next_read_ = 0;
+  uint64_t end_ = 0;
+  uint64_t unit_ = 512;
   int64_t last_shown_ms_ = -1;
   std::chrono::steady_clock::time_point start_{};  // of the running pass
 };
