@@ -168,68 +168,66 @@ std::string bodyfile_line(const FoundFileRecord& record) {
 }
 
 namespace {
-// The grid without its JSON-only columns.
-Grid plain_grid(const Grid& grid) {
-  const auto json_only = [&](size_t c) { return grid.columns[c].kind == ColumnKind::JsonOnly; };
-  bool any = false;
-  for (size_t c = 0; c < grid.columns.size(); ++c) any = any || json_only(c);
-  if (!any) return grid;
-  Grid plain;
+// The columns of the grid that plain formats show: all but the JSON-only ones.
+std::vector<size_t> plain_columns(const Grid& grid) {
+  std::vector<size_t> shown;
   for (size_t c = 0; c < grid.columns.size(); ++c)
-    if (!json_only(c)) plain.columns.push_back(grid.columns[c]);
-  for (const auto& row : grid.rows) {
-    plain.rows.emplace_back();
-    for (size_t c = 0; c < row.size() && c < grid.columns.size(); ++c)
-      if (!json_only(c)) plain.rows.back().push_back(row[c]);
-  }
-  return plain;
+    if (grid.columns[c].kind != ColumnKind::JsonOnly) shown.push_back(c);
+  return shown;
+}
+
+// The cell of `row` in column `c`, empty where the row is short.
+const std::string& cell_at(const std::vector<std::string>& row, size_t c) {
+  static const std::string empty;
+  return c < row.size() ? row[c] : empty;
 }
 }  // namespace
 
-void write_table(std::ostream& out, const Grid& whole) {
-  const Grid grid = plain_grid(whole);
+void write_table(std::ostream& out, const Grid& grid) {
+  const std::vector<size_t> shown = plain_columns(grid);
   std::vector<std::string> headers;
-  for (const Column& column : grid.columns) headers.push_back(column.header);
+  for (const size_t c : shown) headers.push_back(grid.columns[c].header);
   std::vector<std::vector<std::string>> rows = {headers};
   for (const auto& row : grid.rows) {
     rows.emplace_back();
-    for (const std::string& cell : row) rows.back().push_back(escape_controls(cell));
+    for (const size_t c : shown) rows.back().push_back(escape_controls(cell_at(row, c)));
   }
-  std::vector<size_t> widths(grid.columns.size(), 0);
+  std::vector<size_t> widths(shown.size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
       widths[c] = std::max(widths[c], display_width(row[c]));
   for (const auto& cells : rows) {
     std::string line;
-    for (size_t c = 0; c < grid.columns.size(); ++c) {
-      const std::string empty;
-      const std::string& cell = c < cells.size() ? cells[c] : empty;
+    for (size_t c = 0; c < shown.size(); ++c) {
+      const std::string& cell = cells[c];
       const std::string pad(widths[c] - display_width(cell), ' ');
       if (c > 0) line += "  ";
-      line += grid.columns[c].right_aligned ? pad + cell : cell + pad;
+      line += grid.columns[shown[c]].right_aligned ? pad + cell : cell + pad;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
   }
 }
 
-void write_tsv(std::ostream& out, const Grid& whole) {
-  const Grid grid = plain_grid(whole);
-  for (size_t c = 0; c < grid.columns.size(); ++c) out << (c ? "\t" : "") << grid.columns[c].header;
+void write_tsv(std::ostream& out, const Grid& grid) {
+  const std::vector<size_t> shown = plain_columns(grid);
+  for (size_t i = 0; i < shown.size(); ++i) out << (i ? "\t" : "") << grid.columns[shown[i]].header;
   out << '\n';
   for (const auto& row : grid.rows) {
-    for (size_t c = 0; c < row.size(); ++c) out << (c ? "\t" : "") << escape_controls(row[c]);
+    for (size_t i = 0; i < shown.size(); ++i)
+      out << (i ? "\t" : "") << escape_controls(cell_at(row, shown[i]));
     out << '\n';
   }
 }
 
-void write_csv(std::ostream& out, const Grid& whole) {
-  const Grid grid = plain_grid(whole);
-  for (size_t c = 0; c < grid.columns.size(); ++c)
-    out << (c ? "," : "") << csv_field(grid.columns[c].header);
+void write_csv(std::ostream& out, const Grid& grid) {
+  const std::vector<size_t> shown = plain_columns(grid);
+  for (size_t i = 0; i < shown.size(); ++i)
+    out << (i ? "," : "") << csv_field(grid.columns[shown[i]].header);
   out << "\r\n";
   for (const auto& row : grid.rows) {
-    for (size_t c = 0; c < row.size(); ++c) out << (c ? "," : "") << csv_field(row[c]);
+    for (size_t i = 0; i < shown.size(); ++i)
+      out << (i ? "," : "") << csv_field(cell_at(row, shown[i]));
     out << "\r\n";
   }
 }
