@@ -19,11 +19,18 @@ void TFoundFiles::clear() {
 }
 
 void TFoundFiles::append(FoundFileRecord record, RowFacts facts) {
-  record.Name = cut_characters(record.Name);
-  record.Path = cut_characters(record.Path);
+  // A text of at most 255 bytes has at most 255 characters: only longer ones are cut.
+  if (record.Name.size() > 255) record.Name = cut_characters(record.Name);
+  if (record.Path.size() > 255) record.Path = cut_characters(record.Path);
   records_.push_back(std::move(record));
   ids_.push_back(static_cast<RowId>(facts_.size()));
   facts_.push_back(std::move(facts));
+}
+
+void TFoundFiles::reserve(size_t rows) {
+  records_.reserve(rows);
+  ids_.reserve(rows);
+  facts_.reserve(rows);
 }
 
 void TFoundFiles::SwapRows(int32_t a, int32_t b) {

@@ -37,6 +37,8 @@ class TFoundFiles {
   // Appends one record (Name and Path cut to 255 characters first) with what its finder
   // knows beyond the record; the row gets the next id.
   void append(FoundFileRecord record, RowFacts facts = {});
+  // Makes room for `rows` rows in all, so that appending a known number of rows moves none.
+  void reserve(size_t rows);
   // Whole-record access for the column sort, which permutes records in place; it must
   // permute Ids() the same way (SwapRows does both).
   std::vector<FoundFileRecord>& Records() { return records_; }

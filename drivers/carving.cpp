@@ -477,6 +477,7 @@ void DriveCarving::finish() {
   s.listed.update(*s.space);
   StartRule unclaimed(*s.space, s.listed);
   RowWriter rows(s.letter, *s.space, s.raw);
+  FoundFiles.reserve(static_cast<size_t>(FoundFiles.Count()) + s.found.size());
   for (const carve::CarvedFile& f : s.found)
     if (unclaimed(f.extents.front().offset)) rows(f);
   s.found.clear();
