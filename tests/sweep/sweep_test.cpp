@@ -48,20 +48,21 @@ class LookingAhead final : public Recogniser {
     for (const RequestRange& r : unreadable) unreadable_at.push_back(offset + r.offset);
     if (unreadable.empty()) whole_blocks_hold_their_bytes &= holds_its_bytes(offset, bytes);
     if (blocks.size() != 1) return;
-    for (const auto& [at, count] : asks_) got.push_back(sweep_->Ahead(at, count));
+    // The bytes served are valid during this call only: they are kept as copies.
+    std::vector<std::span<const uint8_t>> served;
+    for (const auto& [at, count] : asks_) served.push_back(sweep_->Ahead(at, count));
+    for (const auto& span : served) got.emplace_back(span.begin(), span.end());
     // What was served stays in place while more is read ahead.
-    std::vector<std::vector<uint8_t>> copies;
-    for (const auto& span : got) copies.emplace_back(span.begin(), span.end());
     (void)sweep_->Ahead(offset + Sweep::kAheadBytes - 1, 1);
-    for (size_t i = 0; i < got.size(); ++i)
-      stayed &= std::equal(got[i].begin(), got[i].end(), copies[i].begin());
+    for (size_t i = 0; i < served.size(); ++i)
+      stayed &= std::equal(served[i].begin(), served[i].end(), got[i].begin());
     behind = sweep_->Ahead(offset - 512, 512).size();
   }
   void OnEnd(bool) override { after_end = sweep_->Ahead(0, 512).size(); }
 
   std::vector<std::pair<uint64_t, size_t>> blocks;
   std::vector<uint64_t> unreadable_at;
-  std::vector<std::span<const uint8_t>> got;
+  std::vector<std::vector<uint8_t>> got;  // what each ask was served
   bool whole_blocks_hold_their_bytes = true;
   bool stayed = true;
   size_t behind = 99;
