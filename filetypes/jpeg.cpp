@@ -70,6 +70,7 @@ bool is_segment(int m) {
 }
 
 Result check_jpeg_picture(Reader& reader, int depth);
+Result walk_jpeg_picture(Reader& reader, int depth, Result& r);
 
 // Each further picture of a Multi-Picture file is a JPEG file of its own.
 Result check_further(Reader& reader, const std::vector<Picture>& pictures, int depth) {
@@ -96,10 +97,22 @@ Result check_jpeg(Reader& reader) {
 
 namespace {
 
+// A damaged picture keeps what its segments said before the break (its size, the date it
+// was taken): a photo cut short is still named by its date.
 Result check_jpeg_picture(Reader& reader, int depth) {
+  Result facts;
+  facts.kind = Kind::kJpeg;
+  Result r = walk_jpeg_picture(reader, depth, facts);
+  if (r.state == State::kDamaged) {
+    r.width = facts.width;
+    r.height = facts.height;
+    r.date_taken = facts.date_taken;
+  }
+  return r;
+}
+
+Result walk_jpeg_picture(Reader& reader, int depth, Result& r) {
   const uint64_t size = reader.size();
-  Result r;
-  r.kind = Kind::kJpeg;
   bool frame = false;
   bool scanned = false;
   bool restarts = false;

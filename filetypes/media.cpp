@@ -50,6 +50,8 @@ class BoxWalk {
  public:
   explicit BoxWalk(Reader& reader) : reader_(reader) {}
   Result run();
+  // What the boxes walked so far said (date, picture size).
+  const Result& facts() const { return facts_; }
 
  private:
   struct Box {
@@ -186,7 +188,15 @@ Result BoxWalk::run() {
 }  // namespace
 
 Result check_isobmff(Reader& reader) {
-  return BoxWalk(reader).run();
+  BoxWalk walk(reader);
+  Result r = walk.run();
+  if (r.state == State::kDamaged) {
+    // A file cut after its movie header keeps its date.
+    r.date_taken = walk.facts().date_taken;
+    r.width = walk.facts().width;
+    r.height = walk.facts().height;
+  }
+  return r;
 }
 
 // RIFF: "RIFF", a 32-bit little-endian size, a form type ("AVI ", "WAVE", "WEBP") and

@@ -311,8 +311,8 @@ TiffFacts walk_tiff(Reader& reader, uint64_t base, uint64_t length) {
 
 Result check_tiff(Reader& reader) {
   const TiffFacts facts = walk_tiff(reader, 0, reader.size());
-  if (facts.broken) return damaged(Kind::kTiff, facts.broken_at, facts.reason);
-  Result r = intact(Kind::kTiff, facts.end);
+  Result r = facts.broken ? damaged(Kind::kTiff, facts.broken_at, facts.reason)
+                         : intact(Kind::kTiff, facts.end);
   r.date_taken = facts.date_taken;
   r.width = facts.width;
   r.height = facts.height;

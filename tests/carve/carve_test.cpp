@@ -223,6 +223,21 @@ class BadSectorSource final : public filetypes::ByteSource {
   uint64_t bad_;
 };
 
+// A photo cut short (the rest of its clusters overwritten) keeps the date its EXIF gives,
+// and is named by it like a whole one.
+TEST(Carving, APhotoCutShortIsNamedByItsDate) {
+  Image image(5);
+  image.random_filler(2);
+  const uint64_t at = image.put(sample("photo.jpg").substr(0, 2 * kCluster));
+  image.random_filler(6);
+  const auto found = carve_all(image.bytes());
+  const Found* f = found_at(found, at);
+  ASSERT_NE(f, nullptr);
+  EXPECT_FALSE(f->file.intact);
+  EXPECT_EQ(f->file.date_taken, "2024-07-14 15:32:10");
+  EXPECT_EQ(carved_name(f->file), "2024-07-14 15.32.10.jpg");
+}
+
 TEST(Carving, AnUnreadableSectorCutsTheFileAndTheSearchGoesOn) {
   Image image(4);
   image.random_filler(2);
