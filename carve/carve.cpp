@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "core/date_time.h"
@@ -305,9 +306,9 @@ void Carver::search(uint64_t begin, uint64_t end, size_t block_size,
   }
 }
 
-filetypes::Result Carver::walk(uint64_t start, uint64_t area_end) {
+filetypes::Result Carver::walk(uint64_t start, uint64_t area_end, filetypes::Depth depth) {
   RangeSource source(volume_, start, area_end);
-  filetypes::Result r = filetypes::check(source);
+  filetypes::Result r = filetypes::check(source, {}, depth);
   // A walk that met an unreadable sector saw the source end there: the file is cut at it.
   const uint64_t cut = source.short_at();
   if ((r.state == State::kDamaged && r.damaged_at > cut) ||
@@ -394,6 +395,30 @@ uint64_t Carver::first_start_after_break(uint64_t start, uint64_t keep, uint64_t
     from += n;
   }
   return keep;
+}
+
+bool Carver::in_file_of_gap(uint64_t at, uint64_t area_end, GapFiles& files) {
+  // A file already met holds it? (A start walked before that is no whole file is kept as
+  // an empty range, so that it is walked once.)
+  auto next = files.upper_bound(at);
+  if (next != files.begin() && (std::prev(next)->second > at || std::prev(next)->first == at))
+    return std::prev(next)->second > at;
+  if (files.size() >= options_.max_gap_files) return false;
+  uint8_t head[64];
+  const size_t got = volume_.Read(at, head, sizeof head);
+  const std::span<const uint8_t> bytes(head, got);
+  if (!may_start_file(bytes)) return false;
+  const Kind kind = filetypes::identify(bytes);
+  if (!carvable(kind)) return false;
+  // Only a file that is whole is passed over. A JPEG's markers add up over the entropy-coded
+  // data of another picture (the first piece's own second piece may follow it), so it is
+  // decoded to be sure.
+  const filetypes::Result r =
+      walk(at, claimed_after(at, area_end),
+           kind == Kind::kJpeg ? filetypes::Depth::kDecode : filetypes::Depth::kStructure);
+  const bool whole = r.kind == kind && r.state == State::kIntact && r.implied_length > 0;
+  files[at] = whole ? at + r.implied_length : at;
+  return whole;
 }
 
 bool Carver::may_continue(uint64_t at, Kind kind) {
@@ -530,13 +555,20 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
   }
   if (cuts.empty()) return false;
   uint32_t tries = 0;
+  // Whole files that start in the gap are passed over, not tried as the second piece: a
+  // camera fills a hole with the first piece and writes the rest after the files that
+  // follow the hole (whose entropy-coded data would otherwise use up the tries).
+  GapFiles gap_files;
   for (uint32_t k = 1; k <= options_.max_gap_clusters && tries < options_.max_join_tries; ++k) {
     const uint64_t gap = uint64_t{k} * cluster;
     if (cuts.front() + gap >= area_end) break;
     if (anchor != 0 && !header_at(volume_, anchor + gap, kind)) continue;
     for (const uint64_t cut : cuts) {
       const uint64_t resume = cut + gap;
-      if (claimed(resume) || (anchor == 0 && !may_continue(resume, kind))) continue;
+      if (claimed(resume)) continue;
+      if (anchor == 0 && (in_file_of_gap(resume, area_end, gap_files) ||
+                          !may_continue(resume, kind)))
+        continue;
       if (tries++ >= options_.max_join_tries) break;
       ExtentSource joined(
           volume_, {{start, cut - start}, {resume, claimed_after(resume, area_end) - resume}});

@@ -37,6 +37,7 @@ struct Options {
   uint32_t max_gap_clusters = 4096;  // how far past the break the second piece may start
   uint32_t max_join_tries = 48;      // walks over joined pieces per broken file
   uint32_t break_candidates = 8;     // cluster boundaries before the break tried as its cut
+  uint32_t max_gap_files = 16;       // whole files in a join's gap walked to pass over them
 };
 
 struct CarvedFile {
@@ -123,7 +124,8 @@ class Carver {
   // Walks the file whose signature lies at `start`; true when a file was reported.
   bool carve_at(uint64_t start, uint64_t area_end);
   // The structure check of the file at `start` reaching to `area_end`.
-  filetypes::Result walk(uint64_t start, uint64_t area_end);
+  filetypes::Result walk(uint64_t start, uint64_t area_end,
+                         filetypes::Depth depth = filetypes::Depth::kStructure);
   // Looks for the second piece of the file at `start` whose walk broke at volume byte
   // `broken`; fills `file` and returns true when a join walks to its end.
   bool join(uint64_t start, uint64_t broken, uint64_t area_end, filetypes::Kind kind,
@@ -136,6 +138,11 @@ class Carver {
   // from the local header (when it holds together) to where the data is plainly not its
   // own; 0 for none.
   uint64_t zip_first_entry_kept(uint64_t start, uint64_t area_end);
+  // Files found starting in the gap of a join: first byte → one past the last.
+  using GapFiles = std::map<uint64_t, uint64_t>;
+  // Whether `at` lies in a file that starts in the gap of a join (one of `files`, or one
+  // that starts at `at` and is whole, which is then added to them).
+  bool in_file_of_gap(uint64_t at, uint64_t area_end, GapFiles& files);
   // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk).
   bool may_continue(uint64_t at, filetypes::Kind kind);
   // Whether `at` lies in bytes an earlier carved file already holds.

@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+// After <cstdio>: libjpeg's header uses FILE and size_t.
+#include <jpeglib.h>
 
 #include "carve/carve.h"
 #include "tests/support/test_files.h"
@@ -222,6 +227,62 @@ class BadSectorSource final : public filetypes::ByteSource {
   const std::string& bytes_;
   uint64_t bad_;
 };
+
+// A JPEG of noise, `side` pixels square, so that its entropy-coded data runs over many
+// clusters.
+std::string noise_jpeg(unsigned side, uint32_t seed) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr error{};
+  c.err = jpeg_std_error(&error);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = side;
+  c.image_height = side;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::mt19937 random(seed);
+  std::vector<uint8_t> row(side * 3);
+  while (c.next_scanline < c.image_height) {
+    for (uint8_t& b : row) b = static_cast<uint8_t>(random());
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::string jpeg(reinterpret_cast<const char*>(out), size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return jpeg;
+}
+
+// A camera fills a hole with a photo's first piece and writes the rest after the photo that
+// follows the hole: the second piece lies past a whole other picture, whose entropy-coded
+// clusters are passed over rather than tried one by one.
+TEST(Carving, ASecondPiecePastAWholeOtherPictureIsJoined) {
+  const std::string a = noise_jpeg(160, 1), b = noise_jpeg(176, 2);
+  ASSERT_GT(b.size(), 40 * kCluster);
+  Image image(6);
+  image.random_filler(2);
+  const uint64_t a_at = image.put(a.substr(0, 16 * kCluster));
+  const uint64_t b_at = image.put(b);
+  image.put(a.substr(16 * kCluster));
+  image.random_filler(2);
+  const auto found = carve_all(image.bytes());
+  ASSERT_EQ(found.size(), 2u);
+  const Found* first = found_at(found, a_at);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(first->file.intact);
+  EXPECT_EQ(first->file.extents.size(), 2u);
+  EXPECT_TRUE(first->content == a);
+  const Found* other = found_at(found, b_at);
+  ASSERT_NE(other, nullptr);
+  EXPECT_TRUE(other->file.intact);
+  EXPECT_TRUE(other->content == b);
+}
 
 // A photo cut short (the rest of its clusters overwritten) keeps the date its EXIF gives,
 // and is named by it like a whole one.
