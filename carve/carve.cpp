@@ -397,19 +397,14 @@ uint64_t Carver::first_start_after_break(uint64_t start, uint64_t keep, uint64_t
   return keep;
 }
 
-bool Carver::in_file_of_gap(uint64_t at, uint64_t area_end, GapFiles& files) {
-  // A file already met holds it? (A start walked before that is no whole file is kept as
-  // an empty range, so that it is walked once.)
-  auto next = files.upper_bound(at);
-  if (next != files.begin() && (std::prev(next)->second > at || std::prev(next)->first == at))
-    return std::prev(next)->second > at;
-  if (files.size() >= options_.max_gap_files) return false;
-  uint8_t head[64];
-  const size_t got = volume_.Read(at, head, sizeof head);
-  const std::span<const uint8_t> bytes(head, got);
-  if (!may_start_file(bytes)) return false;
-  const Kind kind = filetypes::identify(bytes);
-  if (!carvable(kind)) return false;
+bool Carver::in_gap_file(uint64_t at, const GapFiles& files) const {
+  const auto next = files.upper_bound(at);
+  return next != files.begin() && std::prev(next)->second > at;
+}
+
+void Carver::note_gap_file(uint64_t at, Kind kind, uint64_t area_end, GapFiles& files) {
+  // Each start is walked once; one that is no whole file is kept as an empty range.
+  if (!carvable(kind) || files.count(at) != 0 || files.size() >= options_.max_gap_files) return;
   // Only a file that is whole is passed over. A JPEG's markers add up over the entropy-coded
   // data of another picture (the first piece's own second piece may follow it), so it is
   // decoded to be sure.
@@ -418,10 +413,9 @@ bool Carver::in_file_of_gap(uint64_t at, uint64_t area_end, GapFiles& files) {
            kind == Kind::kJpeg ? filetypes::Depth::kDecode : filetypes::Depth::kStructure);
   const bool whole = r.kind == kind && r.state == State::kIntact && r.implied_length > 0;
   files[at] = whole ? at + r.implied_length : at;
-  return whole;
 }
 
-bool Carver::may_continue(uint64_t at, Kind kind) {
+bool Carver::may_continue(uint64_t at, Kind kind, uint64_t area_end, GapFiles& gap_files) {
   uint8_t sector[512];
   const size_t n = volume_.Read(at, sector, std::min<size_t>(sizeof sector, options_.sector_size));
   if (n < 8) return false;
@@ -429,7 +423,10 @@ bool Carver::may_continue(uint64_t at, Kind kind) {
   // A sector that starts a file of another kind continues nothing; one of the same kind may
   // only where the kind nests (a ZIP's next local header).
   const Kind starts = may_start_file(head) ? filetypes::identify(head) : Kind::kUnknown;
-  if (starts != Kind::kUnknown && !(starts == kind && kind == Kind::kZip)) return false;
+  if (starts != Kind::kUnknown && !(starts == kind && kind == Kind::kZip)) {
+    note_gap_file(at, starts, area_end, gap_files);
+    return false;
+  }
   if (std::all_of(sector, sector + n, [&](uint8_t b) { return b == sector[0]; })) return false;
   if (kind == Kind::kJpeg) {
     // Entropy-coded data: 0xFF only before 0x00 (stuffing), a restart marker, or the end.
@@ -566,8 +563,8 @@ bool Carver::join(uint64_t start, uint64_t broken, uint64_t area_end, Kind kind,
     for (const uint64_t cut : cuts) {
       const uint64_t resume = cut + gap;
       if (claimed(resume)) continue;
-      if (anchor == 0 && (in_file_of_gap(resume, area_end, gap_files) ||
-                          !may_continue(resume, kind)))
+      if (anchor == 0 && (in_gap_file(resume, gap_files) ||
+                          !may_continue(resume, kind, area_end, gap_files)))
         continue;
       if (tries++ >= options_.max_join_tries) break;
       ExtentSource joined(

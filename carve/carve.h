@@ -140,11 +140,14 @@ class Carver {
   uint64_t zip_first_entry_kept(uint64_t start, uint64_t area_end);
   // Files found starting in the gap of a join: first byte → one past the last.
   using GapFiles = std::map<uint64_t, uint64_t>;
-  // Whether `at` lies in a file that starts in the gap of a join (one of `files`, or one
-  // that starts at `at` and is whole, which is then added to them).
-  bool in_file_of_gap(uint64_t at, uint64_t area_end, GapFiles& files);
-  // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk).
-  bool may_continue(uint64_t at, filetypes::Kind kind);
+  // Whether `at` lies in one of the whole files met in the gap of a join.
+  bool in_gap_file(uint64_t at, const GapFiles& files) const;
+  // Walks the file of `kind` that starts at `at` in the gap of a join (once per start, and
+  // at most max_gap_files starts), adding it to `files` when it is whole.
+  void note_gap_file(uint64_t at, filetypes::Kind kind, uint64_t area_end, GapFiles& files);
+  // Whether the sector at `at` may continue a file of `kind` (cheap test before a walk). A
+  // sector that starts another file does not; that file is noted in `gap_files`.
+  bool may_continue(uint64_t at, filetypes::Kind kind, uint64_t area_end, GapFiles& gap_files);
   // Whether `at` lies in bytes an earlier carved file already holds.
   bool claimed(uint64_t at);
   void claim(uint64_t begin, uint64_t end);
